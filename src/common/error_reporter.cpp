@@ -1,0 +1,39 @@
+#include "error_reporter.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdlib>
+
+namespace ErrorReporter {
+
+namespace {
+
+void showAndEnd(const StoreError &error)
+{
+    QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Quillmarch"),
+                          QStringLiteral("Error %1\n\n%2").arg(error.code()).arg(QString::fromUtf8(error.what())));
+    // Every write has committed or failed whole before its handler reports, so there
+    // is nothing left to save: end here, before the window shows anything more.
+    std::_Exit(EXIT_FAILURE);
+}
+
+Reporter &current()
+{
+    static Reporter reporter = showAndEnd;
+    return reporter;
+}
+
+} // namespace
+
+void report(const StoreError &error)
+{
+    current()(error);
+}
+
+void setReporter(Reporter reporter)
+{
+    current() = reporter ? std::move(reporter) : Reporter(showAndEnd);
+}
+
+} // namespace ErrorReporter

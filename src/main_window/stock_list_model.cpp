@@ -1,0 +1,89 @@
+#include "stock_list_model.h"
+
+namespace {
+
+std::string_view utf8(const QByteArray &bytes)
+{
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
+
+} // namespace
+
+int StockListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int StockListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant StockListModel::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+        return {};
+    return text(index.row(), static_cast<Column>(index.column()));
+}
+
+QVariant StockListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case LocationColumn:
+        return tr("Location");
+    case CodeColumn:
+        return tr("Code");
+    case QtyColumn:
+        return tr("QTY");
+    }
+    return {};
+}
+
+Qt::ItemFlags StockListModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return QAbstractTableModel::flags(index);
+    // Rows never have children; telling the view spares it a question per row.
+    return QAbstractTableModel::flags(index) | Qt::ItemNeverHasChildren;
+}
+
+void StockListModel::setRows(StockRows rows)
+{
+    beginResetModel();
+    m_rows = std::move(rows);
+    endResetModel();
+}
+
+void StockListModel::insertItem(int row, qint64 tag, const QString &location, const QString &code,
+                                const QString &qty)
+{
+    beginInsertRows({}, row, row);
+    m_rows.insert(row, tag, utf8(location.toUtf8()), utf8(code.toUtf8()), utf8(qty.toUtf8()));
+    endInsertRows();
+}
+
+void StockListModel::setItem(int row, const QString &location, const QString &code, const QString &qty)
+{
+    m_rows.setCells(row, utf8(location.toUtf8()), utf8(code.toUtf8()), utf8(qty.toUtf8()));
+    emit dataChanged(index(row, LocationColumn), index(row, QtyColumn), {Qt::DisplayRole});
+}
+
+void StockListModel::removeItem(int row)
+{
+    beginRemoveRows({}, row, row);
+    m_rows.erase(row);
+    endRemoveRows();
+}
+
+qint64 StockListModel::tag(int row) const
+{
+    return m_rows.tag(row);
+}
+
+QString StockListModel::text(int row, Column column) const
+{
+    const std::string_view cell = m_rows.cell(row, static_cast<StockRows::Cell>(column));
+    return QString::fromUtf8(cell.data(), static_cast<qsizetype>(cell.size()));
+}

@@ -1,0 +1,137 @@
+#include "sqlite_handle.h"
+
+#include "store_error.h"
+
+#include <sqlite3.h>
+
+#include <array>
+#include <cstring>
+#include <fstream>
+
+namespace sqlite {
+
+namespace {
+
+// A Microsoft Access file starts with 00 01 00 00 and its engine's name.
+bool isAccessDatabase(const std::string &path)
+{
+    std::array<char, 19> head{};
+    std::ifstream file(path, std::ios::binary);
+    if (!file.read(head.data(), head.size()))
+        return false;
+    static constexpr char magic[4] = {0x00, 0x01, 0x00, 0x00};
+    return std::memcmp(head.data(), magic, sizeof magic) == 0
+        && (std::memcmp(head.data() + 4, "Standard Jet DB", 15) == 0
+            || std::memcmp(head.data() + 4, "Standard ACE DB", 15) == 0);
+}
+
+std::string describe(int code, const char *sqliteText, const std::string &path)
+{
+    if (code == SQLITE_NOTADB) {
+        if (isAccessDatabase(path))
+            return path + " is a Microsoft Access database. Quillmarch keeps its stock in an SQLite"
+                          " database and cannot read it; the file was left as it is.";
+        return path + " is not a Quillmarch stock database (" + sqliteText
+            + "); the file was left as it is.";
+    }
+    return std::string(sqliteText) + " (" + path + ")";
+}
+
+} // namespace
+
+Connection::Connection(const std::string &path, Mode mode, int busyTimeoutMs) : m_path(path)
+{
+    int flags = SQLITE_OPEN_READWRITE;
+    if (mode == Mode::ReadWriteCreate)
+        flags |= SQLITE_OPEN_CREATE;
+    const int rc = sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        // A failed open still hands back a handle that holds the error and must be closed.
+        const std::string text = describe(rc, m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc), path);
+        sqlite3_close(m_db);
+        throw StoreError(rc, text);
+    }
+    sqlite3_busy_timeout(m_db, busyTimeoutMs);
+    // Every commit reaches the disk before the handler that made it returns.
+    execute("PRAGMA synchronous = FULL");
+}
+
+Connection::~Connection()
+{
+    sqlite3_close(m_db);
+}
+
+void Connection::execute(const char *sql)
+{
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        fail(rc);
+}
+
+std::int64_t Connection::lastInsertId() const
+{
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+int Connection::changes() const
+{
+    return sqlite3_changes(m_db);
+}
+
+void Connection::fail(int code) const
+{
+    throw StoreError(code & 0xff, describe(code & 0xff, sqlite3_errmsg(m_db), m_path));
+}
+
+Statement::Statement(Connection &connection, const char *sql) : m_connection(connection)
+{
+    const int rc = sqlite3_prepare_v2(connection.handle(), sql, -1, &m_statement, nullptr);
+    if (rc != SQLITE_OK)
+        connection.fail(rc);
+}
+
+Statement::~Statement()
+{
+    sqlite3_finalize(m_statement);
+}
+
+void Statement::bind(int index, std::int64_t value)
+{
+    const int rc = sqlite3_bind_int64(m_statement, index, value);
+    if (rc != SQLITE_OK)
+        m_connection.fail(rc);
+}
+
+void Statement::bind(int index, std::string_view text)
+{
+    // An empty text is still a text, never NULL: data() of an empty view may be null.
+    const char *data = text.empty() ? "" : text.data();
+    const int rc = sqlite3_bind_text64(m_statement, index, data, text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    if (rc != SQLITE_OK)
+        m_connection.fail(rc);
+}
+
+bool Statement::step()
+{
+    const int rc = sqlite3_step(m_statement);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    m_connection.fail(rc);
+}
+
+std::int64_t Statement::columnInt64(int column) const
+{
+    return sqlite3_column_int64(m_statement, column);
+}
+
+std::string_view Statement::columnText(int column) const
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
+    if (!text)
+        return {};
+    return {text, static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column))};
+}
+
+} // namespace sqlite

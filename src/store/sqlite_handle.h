@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace sqlite {
+
+// An open connection; closed when it goes out of scope.
+class Connection {
+public:
+    enum class Mode { ReadWrite, ReadWriteCreate };
+
+    // Opens the file, waiting up to busyTimeoutMs for a lock held by another program.
+    Connection(const std::string &path, Mode mode, int busyTimeoutMs);
+    ~Connection();
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    void execute(const char *sql);
+    std::int64_t lastInsertId() const;
+    int changes() const;
+    const std::string &path() const { return m_path; }
+
+    // Throws the error SQLite reports for this connection, adding what was being done.
+    [[noreturn]] void fail(int code) const;
+
+    sqlite3 *handle() const { return m_db; }
+
+private:
+    sqlite3 *m_db = nullptr;
+    std::string m_path;
+};
+
+// A prepared statement with bound values; finalized when it goes out of scope.
+class Statement {
+public:
+    Statement(Connection &connection, const char *sql);
+    ~Statement();
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    void bind(int index, std::int64_t value);
+    void bind(int index, std::string_view text);
+
+    // Runs one step: true while a row is ready, false when done.
+    bool step();
+
+    std::int64_t columnInt64(int column) const;
+    // A NULL column reads as the empty text.
+    std::string_view columnText(int column) const;
+
+private:
+    Connection &m_connection;
+    sqlite3_stmt *m_statement = nullptr;
+};
+
+} // namespace sqlite

@@ -1,0 +1,90 @@
+#include "stock_store.h"
+
+#include "sqlite_handle.h"
+
+#include <sqlite3.h>
+
+#include <filesystem>
+
+namespace {
+
+// The file format that users and their tools rely on.
+constexpr const char *createTable =
+    "CREATE TABLE IF NOT EXISTS Stock (id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " Location TEXT NOT NULL DEFAULT '', StockCode TEXT NOT NULL DEFAULT '',"
+    " Quantity TEXT NOT NULL DEFAULT '')";
+
+[[noreturn]] void failNoRecord(std::int64_t id, const std::string &path)
+{
+    throw StoreError(SQLITE_NOTFOUND,
+                     "The stock record with id " + std::to_string(id) + " no longer exists (" + path + ")");
+}
+
+} // namespace
+
+std::string DatabasePath(const std::string &folder)
+{
+    constexpr char separator = std::filesystem::path::preferred_separator;
+    if (!folder.empty() && folder.back() == separator)
+        return folder + "stock.mdb";
+    return folder + separator + "stock.mdb";
+}
+
+StockStore::StockStore(std::string folder, int busyTimeoutMs)
+    : m_folder(std::move(folder)), m_busyTimeoutMs(busyTimeoutMs)
+{
+}
+
+void StockStore::ListAll(const std::function<void(const StockRecordView &)> &visit) const
+{
+    sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWriteCreate, m_busyTimeoutMs);
+    db.execute(createTable);
+    sqlite::Statement select(db, "SELECT id, Location, StockCode, Quantity FROM Stock ORDER BY id");
+    while (select.step())
+        visit({select.columnInt64(0), select.columnText(1), select.columnText(2), select.columnText(3)});
+}
+
+std::int64_t StockStore::Append(std::string_view location, std::string_view stockCode,
+                                std::string_view quantity) const
+{
+    sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWrite, m_busyTimeoutMs);
+    sqlite::Statement insert(db, "INSERT INTO Stock (Location, Quantity, StockCode) VALUES (?1, ?2, ?3)");
+    insert.bind(1, location);
+    insert.bind(2, quantity);
+    insert.bind(3, stockCode);
+    insert.step();
+    return db.lastInsertId();
+}
+
+StockRecord StockStore::LoadById(std::int64_t id) const
+{
+    sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWrite, m_busyTimeoutMs);
+    sqlite::Statement select(db, "SELECT id, Location, StockCode, Quantity FROM Stock WHERE id = ?1");
+    select.bind(1, id);
+    if (!select.step())
+        failNoRecord(id, db.path());
+    return {select.columnInt64(0), std::string(select.columnText(1)), std::string(select.columnText(2)),
+            std::string(select.columnText(3))};
+}
+
+void StockStore::UpdateById(std::int64_t id, std::string_view location, std::string_view stockCode,
+                            std::string_view quantity) const
+{
+    sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWrite, m_busyTimeoutMs);
+    sqlite::Statement update(db, "UPDATE Stock SET Location = ?1, StockCode = ?2, Quantity = ?3 WHERE id = ?4");
+    update.bind(1, location);
+    update.bind(2, stockCode);
+    update.bind(3, quantity);
+    update.bind(4, id);
+    update.step();
+    if (db.changes() == 0)
+        failNoRecord(id, db.path());
+}
+
+void StockStore::DeleteById(std::int64_t id) const
+{
+    sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWrite, m_busyTimeoutMs);
+    sqlite::Statement remove(db, "DELETE FROM Stock WHERE id = ?1");
+    remove.bind(1, id);
+    remove.step();
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "stock_record.h"
+#include "store_error.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// The path of the stock database in a folder: exactly one separator between them.
+std::string DatabasePath(const std::string &folder);
+
+// Every access to the table Stock in the file stock.mdb of one folder. Each
+// operation opens its own connection, does its work and closes it again, so
+// nothing is held between two user actions. Every failure throws StoreError.
+class StockStore {
+public:
+    // How long an operation waits for a lock held by another program.
+    static constexpr int defaultBusyTimeoutMs = 3000;
+
+    explicit StockStore(std::string folder, int busyTimeoutMs = defaultBusyTimeoutMs);
+
+    const std::string &folder() const { return m_folder; }
+
+    // Hands every record to visit, in ascending id. Creates the file and the
+    // table when they are missing: this is the program's first operation.
+    void ListAll(const std::function<void(const StockRecordView &)> &visit) const;
+
+    // Stores a new record and returns the id the store gave it.
+    std::int64_t Append(std::string_view location, std::string_view stockCode, std::string_view quantity) const;
+
+    // Throws StoreError (SQLITE_NOTFOUND) when no record has this id.
+    StockRecord LoadById(std::int64_t id) const;
+
+    // Throws StoreError (SQLITE_NOTFOUND) when no record has this id.
+    void UpdateById(std::int64_t id, std::string_view location, std::string_view stockCode,
+                    std::string_view quantity) const;
+
+    // Deleting an id that names no record changes nothing and is no error.
+    void DeleteById(std::int64_t id) const;
+
+private:
+    std::string m_folder;
+    int m_busyTimeoutMs;
+};

@@ -1,0 +1,160 @@
+#include "look.h"
+#include "stock_fixture.h"
+#include "stock_list_model.h"
+#include "stock_main.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
+
+#include <sqlite3.h>
+
+class TestStockMain : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Look::install(); }
+
+    void formLoad_onFirstStartCreatesTheDatabaseAndListsNothing();
+    void formLoad_listsEveryRecordInIdOrderWithItsTag();
+    void formLoad_failureIsReportedAndTheFileLeftAsItIs();
+
+    void window_hasItsCaptionSizeFrameAndFocus();
+    void window_controlsFollowTheLayout();
+};
+
+namespace {
+
+QStringList listRow(StockMain &window, int row)
+{
+    const StockListModel &list = window.listItems();
+    return {list.text(row, StockListModel::LocationColumn), list.text(row, StockListModel::CodeColumn),
+            list.text(row, StockListModel::QtyColumn)};
+}
+
+template<typename Widget>
+Widget *control(QWidget &window, const char *name)
+{
+    auto *widget = window.findChild<Widget *>(QString::fromLatin1(name));
+    if (!widget)
+        qFatal("no control %s", name);
+    return widget;
+}
+
+} // namespace
+
+void TestStockMain::formLoad_onFirstStartCreatesTheDatabaseAndListsNothing()
+{
+    StockFolder folder;
+    StockMain window{StockStore(folder.path())};
+
+    QCOMPARE(window.listItems().rowCount(), 0);
+    QCOMPARE(window.scanState().itemID, 1);
+    QCOMPARE(window.scanState().lastID, 0);
+    QVERIFY(folder.rows().empty());
+    for (const char *label : {"Row", "Rack", "Shelf"})
+        QCOMPARE(control<QLabel>(window, label)->text(), QString());
+}
+
+void TestStockMain::formLoad_listsEveryRecordInIdOrderWithItsTag()
+{
+    StockFolder folder;
+    folder.createWith({{7, "A12", "CODE-7", "3"}, {2, "", "", ""}, {40, "Größe", "数量", "QTY:9"}});
+    StockMain window{StockStore(folder.path())};
+
+    StockListModel &list = window.listItems();
+    QCOMPARE(list.rowCount(), 3);
+    QCOMPARE(listRow(window, 0), QStringList({"", "", ""}));
+    QCOMPARE(listRow(window, 1), QStringList({"A12", "CODE-7", "3"}));
+    QCOMPARE(listRow(window, 2), QStringList({"Größe", "数量", "QTY:9"}));
+    QCOMPARE(list.tag(0), 2);
+    QCOMPARE(list.tag(1), 7);
+    QCOMPARE(list.tag(2), 40);
+    QCOMPARE(window.scanState().itemID, 4);
+    QCOMPARE(window.scanState().lastID, 40);
+}
+
+void TestStockMain::formLoad_failureIsReportedAndTheFileLeftAsItIs()
+{
+    StockFolder folder;
+    const QByteArray notADatabase("\x00\x01\x00\x00Standard Jet DB and then some bytes", 40);
+    folder.writeFile(notADatabase);
+    ReportedErrors errors;
+    StockMain window{StockStore(folder.path())};
+
+    QCOMPARE(errors.reports.size(), std::size_t(1));
+    QCOMPARE(errors.reports[0].code, SQLITE_NOTADB);
+    QVERIFY(toQString(errors.reports[0].text).contains("Microsoft Access"));
+    QCOMPARE(window.listItems().rowCount(), 0);
+    QCOMPARE(folder.fileBytes(), notADatabase);
+}
+
+void TestStockMain::window_hasItsCaptionSizeFrameAndFocus()
+{
+    StockFolder folder;
+    StockMain window{StockStore(folder.path())};
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    QCOMPARE(window.windowTitle(), QString("Quillmarch::Main"));
+    QCOMPARE(window.size(), QSize(730, 467));
+    QCOMPARE(window.minimumSize(), window.maximumSize());
+    const Qt::WindowFlags flags = window.windowFlags();
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+    QVERIFY(flags & Qt::WindowCloseButtonHint);
+    QCOMPARE(window.palette().color(QPalette::Window), QColor(Qt::white));
+    QVERIFY(!window.windowIcon().isNull());
+    QCOMPARE(QApplication::focusWidget(), control<QLineEdit>(window, "Text1"));
+}
+
+void TestStockMain::window_controlsFollowTheLayout()
+{
+    StockFolder folder;
+    StockMain window{StockStore(folder.path())};
+
+    QCOMPARE(control<QLabel>(window, "Label1")->text(), QString("Quillmarch::Main"));
+    QCOMPARE(control<QLabel>(window, "Label1")->font().pointSizeF(), 20.25);
+    QCOMPARE(control<QLabel>(window, "Label1")->font().family(), QString("Tahoma"));
+    QCOMPARE(control<QLineEdit>(window, "Text1")->geometry(), QRect(8, 88, 177, 25));
+    QCOMPARE(control<QLineEdit>(window, "Text1")->font().pointSizeF(), 8.25);
+    QCOMPARE(control<QPushButton>(window, "Command5")->geometry(), QRect(192, 88, 57, 25));
+    QVERIFY(control<QPushButton>(window, "Command1")->font().bold());
+
+    const QStringList captions = {"Add", "Clear", "Exit", "About", "Manual"};
+    for (int i = 0; i < captions.size(); ++i)
+        QCOMPARE(control<QPushButton>(window, qPrintable(QString("Command%1").arg(i + 1)))->text(), captions[i]);
+
+    const char *boxes[] = {"Text1", "Text2", "Text3"};
+    const QStringList names = {"Location Scan", "Item Scan", "QTY Scan"};
+    for (int i = 0; i < 3; ++i) {
+        auto *box = control<QLineEdit>(window, boxes[i]);
+        QCOMPARE(box->accessibleName(), names[i]);
+        QCOMPARE(box->maxLength(), std::numeric_limits<int>::max());
+    }
+
+    auto *view = control<QTreeView>(window, "ListView1");
+    QCOMPARE(view->geometry(), QRect(8, 176, 713, 281));
+    QCOMPARE(view->columnWidth(0), 67);
+    QCOMPARE(view->columnWidth(1), 267);
+    QCOMPARE(view->columnWidth(2), 67);
+    QVERIFY(view->uniformRowHeights());
+    QVERIFY(!view->accessibleName().isEmpty());
+
+    // Focus order: labels never take the focus.
+    QStringList order;
+    QWidget *widget = control<QLineEdit>(window, "Text1");
+    do {
+        if (widget->focusPolicy() & Qt::TabFocus)
+            order << widget->objectName();
+        widget = widget->nextInFocusChain();
+    } while (widget->objectName() != "Text1");
+    QCOMPARE(order, QStringList({"Text1", "ListView1", "Text2", "Text3", "Command1", "Command2", "Command3",
+                                 "Command4", "Command5"}));
+}
+
+QTEST_MAIN(TestStockMain)
+#include "test_stock_main.moc"

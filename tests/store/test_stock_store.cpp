@@ -1,0 +1,302 @@
+#include "stock_fixture.h"
+#include "stock_store.h"
+
+#include <QTest>
+
+#include <sqlite3.h>
+
+#include <filesystem>
+
+namespace {
+
+std::vector<TableRow> listAll(const StockStore &store)
+{
+    std::vector<TableRow> rows;
+    store.ListAll([&](const StockRecordView &r) {
+        rows.push_back({r.id, std::string(r.location), std::string(r.stockCode), std::string(r.quantity)});
+    });
+    return rows;
+}
+
+// Runs an operation that must fail and returns its error.
+template<typename Operation>
+StoreError failureOf(Operation &&operation)
+{
+    try {
+        operation();
+    } catch (const StoreError &error) {
+        return error;
+    }
+    qFatal("the operation did not fail");
+}
+
+bool contains(const StoreError &error, const std::string &part)
+{
+    return std::string(error.what()).find(part) != std::string::npos;
+}
+
+} // namespace
+
+class TestStockStore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void databasePath_data();
+    void databasePath();
+
+    void listAll_createsFileAndExactSchema();
+    void listAll_addsTableToSqliteFileWithoutIt();
+    void listAll_yieldsRecordsInIdOrder();
+    void listAll_readsNullAsEmptyText();
+
+    void append_returnsTheIdTheStoreGave();
+    void append_neverReusesTheIdOfADeletedHighestRecord();
+    void texts_areStoredExactly();
+
+    void loadUpdateDelete_workOnTheirRecordOnly();
+    void loadAndUpdate_ofMissingRecordFailNamingTheId();
+    void deleteOfMissingRecord_changesNothing();
+
+    void operationsOtherThanListAll_neverCreateTheFile();
+    void notADatabase_isRefusedAndLeftUnchanged_data();
+    void notADatabase_isRefusedAndLeftUnchanged();
+    void lockedDatabase_failsAfterWaitingAndWritesNothing();
+    void missingTable_failsWithSqliteError();
+};
+
+void TestStockStore::databasePath_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("plain folder") << "/srv/count" << "/srv/count/stock.mdb";
+    QTest::newRow("root") << "/" << "/stock.mdb";
+    QTest::newRow("ends with separator") << "/srv/count/" << "/srv/count/stock.mdb";
+    QTest::newRow("network share") << "//server/share" << "//server/share/stock.mdb";
+}
+
+void TestStockStore::databasePath()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, path);
+    QCOMPARE(QString::fromStdString(DatabasePath(folder.toStdString())), path);
+}
+
+void TestStockStore::listAll_createsFileAndExactSchema()
+{
+    StockFolder folder;
+    QVERIFY(!std::filesystem::exists(folder.databasePath()));
+    QVERIFY(listAll(StockStore(folder.path())).empty());
+
+    QVERIFY(std::filesystem::exists(folder.databasePath()));
+    QCOMPARE(folder.fileBytes().left(16), QByteArray("SQLite format 3\0", 16));
+    QCOMPARE(folder.queryText("SELECT sql FROM sqlite_master WHERE name = 'Stock'"),
+             std::string("CREATE TABLE Stock (id INTEGER PRIMARY KEY AUTOINCREMENT, Location TEXT NOT NULL DEFAULT '',"
+                         " StockCode TEXT NOT NULL DEFAULT '', Quantity TEXT NOT NULL DEFAULT '')"));
+}
+
+void TestStockStore::listAll_addsTableToSqliteFileWithoutIt()
+{
+    StockFolder folder;
+    folder.execute("CREATE TABLE Other (x); INSERT INTO Other VALUES (42)");
+    QVERIFY(listAll(StockStore(folder.path())).empty());
+    QCOMPARE(StockStore(folder.path()).Append("A", "B", "C"), 1);
+    QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "B", "C"}}));
+}
+
+void TestStockStore::listAll_yieldsRecordsInIdOrder()
+{
+    StockFolder folder;
+    folder.createWith({{5, "R5", "CODE-5", "50"}, {2, "R2", "CODE-2", "20"}, {9, "R9", "CODE-9", "90"}});
+    QCOMPARE(listAll(StockStore(folder.path())),
+             (std::vector<TableRow>{{2, "R2", "CODE-2", "20"}, {5, "R5", "CODE-5", "50"}, {9, "R9", "CODE-9", "90"}}));
+}
+
+void TestStockStore::listAll_readsNullAsEmptyText()
+{
+    StockFolder folder;
+    // Another tool may have made the table without the NOT NULL constraints.
+    folder.execute("CREATE TABLE Stock (id INTEGER PRIMARY KEY AUTOINCREMENT, Location TEXT, StockCode TEXT,"
+                   " Quantity TEXT);"
+                   "INSERT INTO Stock VALUES (1, NULL, NULL, NULL), (2, 'A', NULL, 7)");
+    const StockStore store(folder.path());
+    QCOMPARE(listAll(store), (std::vector<TableRow>{{1, "", "", ""}, {2, "A", "", "7"}}));
+    const StockRecord record = store.LoadById(2);
+    QCOMPARE(record.stockCode, std::string());
+    QCOMPARE(record.quantity, std::string("7"));
+}
+
+void TestStockStore::append_returnsTheIdTheStoreGave()
+{
+    StockFolder folder;
+    const StockStore store(folder.path());
+    listAll(store);
+    QCOMPARE(store.Append("A1", "X", "5"), 1);
+    QCOMPARE(store.Append("A1", "X", "5"), 2);
+    QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A1", "X", "5"}, {2, "A1", "X", "5"}}));
+}
+
+void TestStockStore::append_neverReusesTheIdOfADeletedHighestRecord()
+{
+    StockFolder folder;
+    const StockStore store(folder.path());
+    listAll(store);
+    for (int i = 0; i < 3; ++i)
+        store.Append("L", "C" + std::to_string(i), "1");
+    store.DeleteById(3);
+
+    // A later run: the highest listed id is 2, but the store gives 4.
+    const StockStore nextRun(folder.path());
+    QCOMPARE(listAll(nextRun).back().id, 2);
+    QCOMPARE(nextRun.Append("L", "NEW", "9"), 4);
+    QCOMPARE(folder.rows().back(), (TableRow{4, "L", "NEW", "9"}));
+}
+
+void TestStockStore::texts_areStoredExactly()
+{
+    StockFolder folder;
+    const StockStore store(folder.path());
+    listAll(store);
+    const std::vector<TableRow> texts = {
+        {1, "", "", ""},
+        {2, "  A 1 ", " code\t", " 12 "},
+        {3, "Größe", "数量", "🙂📦"},
+        {4, "it's", "say \"hi\"", "back\\slash"},
+        {5, "1'; DROP TABLE Stock; --", "%_*", "?1"},
+        {6, std::string(100000, 'x'), std::string(70000, 'y'), std::string(5000, '7')},
+    };
+    for (const TableRow &row : texts)
+        QCOMPARE(store.Append(row.location, row.stockCode, row.quantity), row.id);
+
+    QCOMPARE(folder.rows(), texts);
+    QCOMPARE(listAll(store), texts);
+    const StockRecord unicode = store.LoadById(3);
+    QCOMPARE(unicode.location, texts[2].location);
+    QCOMPARE(unicode.stockCode, texts[2].stockCode);
+    QCOMPARE(unicode.quantity, texts[2].quantity);
+}
+
+void TestStockStore::loadUpdateDelete_workOnTheirRecordOnly()
+{
+    StockFolder folder;
+    folder.createWith({{1, "A", "X", "1"}, {2, "B", "Y", "2"}, {3, "C", "Z", "3"}});
+    const StockStore store(folder.path());
+
+    const StockRecord record = store.LoadById(2);
+    QCOMPARE(record.id, 2);
+    QCOMPARE(record.location, std::string("B"));
+    QCOMPARE(record.stockCode, std::string("Y"));
+    QCOMPARE(record.quantity, std::string("2"));
+
+    store.UpdateById(2, " b ", "", "12abc");
+    store.DeleteById(1);
+    QCOMPARE(folder.rows(), (std::vector<TableRow>{{2, " b ", "", "12abc"}, {3, "C", "Z", "3"}}));
+}
+
+void TestStockStore::loadAndUpdate_ofMissingRecordFailNamingTheId()
+{
+    StockFolder folder;
+    folder.createWith({{1, "A", "X", "1"}});
+    const StockStore store(folder.path());
+
+    const StoreError load = failureOf([&] { store.LoadById(17); });
+    QCOMPARE(load.code(), SQLITE_NOTFOUND);
+    QVERIFY2(contains(load, "id 17"), load.what());
+
+    const StoreError update = failureOf([&] { store.UpdateById(17, "L", "C", "Q"); });
+    QCOMPARE(update.code(), SQLITE_NOTFOUND);
+    QVERIFY2(contains(update, "id 17"), update.what());
+    QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "X", "1"}}));
+}
+
+void TestStockStore::deleteOfMissingRecord_changesNothing()
+{
+    StockFolder folder;
+    folder.createWith({{1, "A", "X", "1"}});
+    StockStore(folder.path()).DeleteById(99);
+    QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "X", "1"}}));
+}
+
+void TestStockStore::operationsOtherThanListAll_neverCreateTheFile()
+{
+    StockFolder folder;
+    const StockStore store(folder.path());
+    for (const StoreError &error : {failureOf([&] { store.Append("A", "B", "C"); }),
+                                    failureOf([&] { store.LoadById(1); }),
+                                    failureOf([&] { store.UpdateById(1, "A", "B", "C"); }),
+                                    failureOf([&] { store.DeleteById(1); })}) {
+        QCOMPARE(error.code(), SQLITE_CANTOPEN);
+        QVERIFY2(contains(error, folder.databasePath()), error.what());
+    }
+    QVERIFY(!std::filesystem::exists(folder.databasePath()));
+}
+
+void TestStockStore::notADatabase_isRefusedAndLeftUnchanged_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("explanation");
+
+    QByteArray random(4096, '\0');
+    quint32 seed = 12345;
+    for (char &byte : random) {
+        seed = seed * 1103515245 + 12345;
+        byte = static_cast<char>(seed >> 16);
+    }
+    QTest::newRow("random bytes") << random << "is not a Quillmarch stock database";
+    QTest::newRow("a few bytes") << QByteArray("hello") << "is not a Quillmarch stock database";
+
+    QByteArray jet = QByteArray("\x00\x01\x00\x00Standard Jet DB", 19) + random;
+    QTest::newRow("Access, Jet") << jet << "is a Microsoft Access database";
+    QByteArray ace = QByteArray("\x00\x01\x00\x00Standard ACE DB", 19) + random;
+    QTest::newRow("Access, ACE") << ace << "is a Microsoft Access database";
+}
+
+void TestStockStore::notADatabase_isRefusedAndLeftUnchanged()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, explanation);
+    StockFolder folder;
+    folder.writeFile(content);
+    const StockStore store(folder.path());
+
+    for (const StoreError &error : {failureOf([&] { listAll(store); }),
+                                    failureOf([&] { store.Append("A", "B", "C"); }),
+                                    failureOf([&] { store.UpdateById(1, "A", "B", "C"); }),
+                                    failureOf([&] { store.DeleteById(1); })}) {
+        QCOMPARE(error.code(), SQLITE_NOTADB);
+        QVERIFY2(contains(error, folder.databasePath()), error.what());
+        QVERIFY2(contains(error, explanation.toStdString()), error.what());
+    }
+    QCOMPARE(folder.fileBytes(), content);
+    QVERIFY(!std::filesystem::exists(folder.databasePath() + "-journal"));
+}
+
+void TestStockStore::lockedDatabase_failsAfterWaitingAndWritesNothing()
+{
+    StockFolder folder;
+    folder.createWith({{1, "A", "X", "1"}});
+    const StockStore store(folder.path(), 50);
+    {
+        DatabaseLock lock(folder.databasePath());
+        for (const StoreError &error : {failureOf([&] { listAll(store); }),
+                                        failureOf([&] { store.Append("B", "Y", "2"); }),
+                                        failureOf([&] { store.UpdateById(1, "B", "Y", "2"); }),
+                                        failureOf([&] { store.DeleteById(1); })}) {
+            QCOMPARE(error.code(), SQLITE_BUSY);
+            QVERIFY2(contains(error, "database is locked"), error.what());
+        }
+    }
+    QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "X", "1"}}));
+    QCOMPARE(store.Append("B", "Y", "2"), 2);
+}
+
+void TestStockStore::missingTable_failsWithSqliteError()
+{
+    StockFolder folder;
+    folder.execute("CREATE TABLE Other (x)");
+    const StoreError error = failureOf([&] { StockStore(folder.path()).Append("A", "B", "C"); });
+    QCOMPARE(error.code(), SQLITE_ERROR);
+    QVERIFY2(contains(error, "no such table: Stock"), error.what());
+}
+
+QTEST_GUILESS_MAIN(TestStockStore)
+#include "test_stock_store.moc"

@@ -1,0 +1,142 @@
+#include "stock_fixture.h"
+
+#include "error_reporter.h"
+
+#include <QFile>
+#include <QTest>
+
+#include <sqlite3.h>
+
+namespace {
+
+struct Database {
+    explicit Database(const std::string &path)
+    {
+        if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
+            qFatal("cannot open %s: %s", path.c_str(), sqlite3_errmsg(db));
+    }
+    ~Database() { sqlite3_close(db); }
+    void execute(const std::string &sql) const
+    {
+        char *error = nullptr;
+        if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK)
+            qFatal("%s: %s", sql.c_str(), error);
+    }
+    sqlite3 *db = nullptr;
+};
+
+std::string columnText(sqlite3_stmt *statement, int column)
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+    return text ? std::string(text, sqlite3_column_bytes(statement, column)) : std::string();
+}
+
+} // namespace
+
+StockFolder::StockFolder()
+{
+    if (!m_dir.isValid())
+        qFatal("cannot make a temporary folder");
+}
+
+std::string StockFolder::path() const
+{
+    return QFile::encodeName(m_dir.path()).toStdString();
+}
+
+std::string StockFolder::databasePath() const
+{
+    return path() + "/stock.mdb";
+}
+
+void StockFolder::execute(const std::string &sql) const
+{
+    Database(databasePath()).execute(sql);
+}
+
+std::string StockFolder::queryText(const std::string &sql) const
+{
+    Database database(databasePath());
+    sqlite3_stmt *select = nullptr;
+    if (sqlite3_prepare_v2(database.db, sql.c_str(), -1, &select, nullptr) != SQLITE_OK)
+        qFatal("%s: %s", sql.c_str(), sqlite3_errmsg(database.db));
+    std::string text = sqlite3_step(select) == SQLITE_ROW ? columnText(select, 0) : std::string();
+    sqlite3_finalize(select);
+    return text;
+}
+
+void StockFolder::createWith(const std::vector<TableRow> &rows) const
+{
+    Database database(databasePath());
+    database.execute("CREATE TABLE Stock (id INTEGER PRIMARY KEY AUTOINCREMENT, Location TEXT NOT NULL DEFAULT '',"
+                     " StockCode TEXT NOT NULL DEFAULT '', Quantity TEXT NOT NULL DEFAULT '')");
+    sqlite3_stmt *insert = nullptr;
+    sqlite3_prepare_v2(database.db, "INSERT INTO Stock VALUES (?, ?, ?, ?)", -1, &insert, nullptr);
+    for (const TableRow &row : rows) {
+        sqlite3_bind_int64(insert, 1, row.id);
+        sqlite3_bind_text(insert, 2, row.location.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert, 3, row.stockCode.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert, 4, row.quantity.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(insert) != SQLITE_DONE)
+            qFatal("insert: %s", sqlite3_errmsg(database.db));
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+}
+
+std::vector<TableRow> StockFolder::rows() const
+{
+    Database database(databasePath());
+    sqlite3_stmt *select = nullptr;
+    if (sqlite3_prepare_v2(database.db, "SELECT id, Location, StockCode, Quantity FROM Stock ORDER BY id", -1,
+                           &select, nullptr)
+        != SQLITE_OK)
+        qFatal("select: %s", sqlite3_errmsg(database.db));
+    std::vector<TableRow> rows;
+    while (sqlite3_step(select) == SQLITE_ROW)
+        rows.push_back({sqlite3_column_int64(select, 0), columnText(select, 1), columnText(select, 2),
+                        columnText(select, 3)});
+    sqlite3_finalize(select);
+    return rows;
+}
+
+QByteArray StockFolder::fileBytes() const
+{
+    QFile file(QString::fromStdString(databasePath()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void StockFolder::writeFile(const QByteArray &bytes) const
+{
+    QFile file(QString::fromStdString(databasePath()));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", databasePath().c_str());
+}
+
+ReportedErrors::ReportedErrors()
+{
+    ErrorReporter::setReporter([this](const StoreError &error) { reports.push_back({error.code(), error.what()}); });
+}
+
+ReportedErrors::~ReportedErrors()
+{
+    ErrorReporter::setReporter({});
+}
+
+DatabaseLock::DatabaseLock(const std::string &path)
+{
+    sqlite3_open(path.c_str(), &m_db);
+    if (sqlite3_exec(m_db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        qFatal("cannot lock %s: %s", path.c_str(), sqlite3_errmsg(m_db));
+}
+
+DatabaseLock::~DatabaseLock()
+{
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(m_db);
+}
+
+QString toQString(const std::string &text)
+{
+    return QString::fromStdString(text);
+}

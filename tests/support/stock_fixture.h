@@ -1,0 +1,67 @@
+#pragma once
+
+#include "store_error.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A row of the table as the tests read it back, straight from the file.
+struct TableRow {
+    std::int64_t id;
+    std::string location;
+    std::string stockCode;
+    std::string quantity;
+    bool operator==(const TableRow &) const = default;
+};
+
+// A temporary folder for one test, with direct access to its stock.mdb that
+// does not go through the program's store.
+class StockFolder {
+public:
+    StockFolder();
+
+    std::string path() const;
+    std::string databasePath() const;
+
+    // Runs SQL on the file, creating it when missing.
+    void execute(const std::string &sql) const;
+    // The first column of the first row a query yields, as text.
+    std::string queryText(const std::string &sql) const;
+    // Creates the table as the program does and stores the given rows in order.
+    void createWith(const std::vector<TableRow> &rows) const;
+    std::vector<TableRow> rows() const;
+    QByteArray fileBytes() const;
+    void writeFile(const QByteArray &bytes) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Takes the place of the program's error reporter for as long as it lives.
+class ReportedErrors {
+public:
+    ReportedErrors();
+    ~ReportedErrors();
+
+    struct Report {
+        int code;
+        std::string text;
+    };
+    std::vector<Report> reports;
+};
+
+// Holds an exclusive lock on a database file for as long as it lives.
+class DatabaseLock {
+public:
+    explicit DatabaseLock(const std::string &path);
+    ~DatabaseLock();
+
+private:
+    struct sqlite3 *m_db = nullptr;
+};
+
+QString toQString(const std::string &text);
