@@ -6,6 +6,7 @@
 #include "ui_stock_main.h"
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
 
 StockMain::StockMain(StockStore store, QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::StockMain>()), m_store(std::move(store)),
@@ -40,4 +41,41 @@ void StockMain::Form_Load()
     });
     m_listItems->setRows(std::move(rows));
     m_scan.itemID = m_listItems->rowCount() + 1;
+}
+
+int StockMain::selectedRow() const
+{
+    const QModelIndexList rows = ui->ListView1->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void StockMain::addItem(qint64 id, const QString &location, const QString &code, const QString &qty)
+{
+    m_listItems->insertItem(m_listItems->rowCount(), id, location, code, qty);
+    m_scan.lastID = id;
+    m_scan.itemID = m_listItems->rowCount() + 1;
+}
+
+void StockMain::removeItem(int row)
+{
+    m_listItems->removeItem(row);
+    m_scan.itemID = m_listItems->rowCount() + 1;
+}
+
+void StockMain::setLocationPiece(LocationPiece piece, const QString &captionPrefix, const QString &value)
+{
+    switch (piece) {
+    case LocationPiece::Row:
+        m_scan.rowNum = value;
+        ui->Row->setText(captionPrefix + value);
+        break;
+    case LocationPiece::Rack:
+        m_scan.rackNum = value;
+        ui->Rack->setText(captionPrefix + value);
+        break;
+    case LocationPiece::Shelf:
+        m_scan.shelfNum = value;
+        ui->Shelf->setText(captionPrefix + value);
+        break;
+    }
 }

@@ -29,9 +29,21 @@ public:
     explicit StockMain(StockStore store, QWidget *parent = nullptr);
     ~StockMain() override;
 
+    enum class LocationPiece { Row, Rack, Shelf };
+
     const ScanState &scanState() const { return m_scan; }
     const StockStore &store() const { return m_store; }
     StockListModel &listItems() { return *m_listItems; }
+
+    // The list row (from 0) the operator selected, or -1.
+    int selectedRow() const;
+    // Adds the row of a newly stored record at the end of the list.
+    void addItem(qint64 id, const QString &location, const QString &code, const QString &qty);
+    // Removes a row whose record was deleted.
+    void removeItem(int row);
+    // Keeps one piece of the location and shows it in its label as the caption
+    // prefix followed by the value.
+    void setLocationPiece(LocationPiece piece, const QString &captionPrefix, const QString &value);
 
 private:
     void Form_Load();
