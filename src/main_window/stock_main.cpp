@@ -7,6 +7,17 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
+
+namespace {
+
+// Scanners end a label with either Enter key.
+bool isEnter(int key)
+{
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+} // namespace
 
 StockMain::StockMain(StockStore store, QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::StockMain>()), m_store(std::move(store)),
@@ -22,6 +33,13 @@ StockMain::StockMain(StockStore store, QWidget *parent)
     ui->ListView1->setColumnWidth(StockListModel::LocationColumn, Look::pixels(1000));
     ui->ListView1->setColumnWidth(StockListModel::CodeColumn, Look::pixels(4000));
     ui->ListView1->setColumnWidth(StockListModel::QtyColumn, Look::pixels(1000));
+
+    for (QWidget *control : {static_cast<QWidget *>(ui->Text1), static_cast<QWidget *>(ui->Text2),
+                             static_cast<QWidget *>(ui->Text3), static_cast<QWidget *>(ui->ListView1)})
+        control->installEventFilter(this);
+    connect(ui->Command1, &QPushButton::clicked, this, &StockMain::Command1_Click);
+    connect(ui->Command2, &QPushButton::clicked, this, &StockMain::Command2_Click);
+    connect(ui->Command3, &QPushButton::clicked, this, &StockMain::Command3_Click);
 
     Form_Load();
     ui->Text1->setFocus();
@@ -43,6 +61,109 @@ void StockMain::Form_Load()
     m_scan.itemID = m_listItems->rowCount() + 1;
 }
 
+bool StockMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (watched == ui->Text1)
+            Text1_KeyPress(key);
+        else if (watched == ui->Text2)
+            Text2_KeyPress(key);
+        else if (watched == ui->Text3)
+            Text3_KeyPress(key);
+        else if (watched == ui->ListView1)
+            ListView1_KeyPress(key);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void StockMain::Text1_KeyPress(int key)
+{
+    if (!isEnter(key))
+        return;
+    const QString scan = ui->Text1->text();
+    if (scan.startsWith(QLatin1String("ROW:")))
+        setLocationPiece(LocationPiece::Row, QStringLiteral("Row:"), scan.mid(4));
+    else if (scan.startsWith(QLatin1String("SHELF:")))
+        setLocationPiece(LocationPiece::Shelf, QStringLiteral("Shelf: "), scan.mid(6));
+    else if (scan.startsWith(QLatin1String("RACK:")))
+        setLocationPiece(LocationPiece::Rack, QStringLiteral("Rack: "), scan.mid(5));
+    else if (scan.startsWith(QLatin1String("FINLOC")))
+        ui->Text2->setFocus();
+    ui->Text1->clear();
+}
+
+void StockMain::Text2_KeyPress(int key)
+{
+    if (!isEnter(key))
+        return;
+    const QString scan = ui->Text2->text();
+    if (scan.startsWith(QLatin1String("NEWLOC"))) {
+        ui->Text1->setFocus();
+        ui->Text2->clear();
+    } else if (scan.startsWith(QLatin1String("ERROR"))) {
+        Command2_Click(); // the item is dropped, as Clear drops it
+    } else {
+        // The text stays: it is the code the next quantity scan stores.
+        ui->Text3->setFocus();
+    }
+}
+
+void StockMain::Text3_KeyPress(int key)
+{
+    if (!isEnter(key))
+        return;
+    const QString scan = ui->Text3->text();
+    if (scan.startsWith(QLatin1String("QTY:")))
+        storeCount(scan.mid(4));
+    else if (scan.startsWith(QLatin1String("ERROR")))
+        Command2_Click(); // the item is dropped, as Clear drops it
+    // Anything else stays in the box for the operator to correct.
+}
+
+void StockMain::ListView1_KeyPress(int key)
+{
+    if (isEnter(key))
+        ui->Text2->setFocus();
+}
+
+// Add: stores the boxes as they stand, a "QTY:" prefix included.
+void StockMain::Command1_Click()
+{
+    storeCount(ui->Text3->text());
+}
+
+// Clear: drops a half-entered count; the location stays.
+void StockMain::Command2_Click()
+{
+    ui->Text2->clear();
+    ui->Text3->clear();
+    ui->Text2->setFocus();
+}
+
+// Exit: every count was committed when it was scanned, so nothing is pending.
+void StockMain::Command3_Click()
+{
+    QCoreApplication::quit();
+}
+
+QString StockMain::locationText() const
+{
+    return m_scan.rowNum + m_scan.rackNum + m_scan.shelfNum;
+}
+
+void StockMain::storeCount(const QString &quantity)
+{
+    const QString location = locationText();
+    const QString code = ui->Text2->text();
+    const std::optional<std::int64_t> id = ErrorReporter::attempt(
+        [&] { return m_store.Append(location.toStdString(), code.toStdString(), quantity.toStdString()); });
+    if (!id)
+        return;
+    addItem(*id, location, code, quantity);
+    Command2_Click();
+}
+
 int StockMain::selectedRow() const
 {
     const QModelIndexList rows = ui->ListView1->selectionModel()->selectedRows();
@@ -52,6 +173,8 @@ int StockMain::selectedRow() const
 void StockMain::addItem(qint64 id, const QString &location, const QString &code, const QString &qty)
 {
     m_listItems->insertItem(m_listItems->rowCount(), id, location, code, qty);
+    // The operator sees each count arrive, however long the list.
+    ui->ListView1->scrollToBottom();
     m_scan.lastID = id;
     m_scan.itemID = m_listItems->rowCount() + 1;
 }

@@ -45,8 +45,26 @@ public:
     // prefix followed by the value.
     void setLocationPiece(LocationPiece piece, const QString &captionPrefix, const QString &value);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void Form_Load();
+    // The key handlers see every key pressed in their control and act on Enter
+    // only; the key always goes on to the control unchanged.
+    void Text1_KeyPress(int key);
+    void Text2_KeyPress(int key);
+    void Text3_KeyPress(int key);
+    void ListView1_KeyPress(int key);
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+
+    // Row, rack and shelf joined in this order, whatever order they were scanned in.
+    QString locationText() const;
+    // Stores one count with the item box's code; only once it is stored does it
+    // get its list row, and the boxes are emptied for the next item.
+    void storeCount(const QString &quantity);
 
     std::unique_ptr<Ui::StockMain> ui;
     StockStore m_store;

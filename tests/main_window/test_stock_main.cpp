@@ -26,26 +26,6 @@ private slots:
     void window_controlsFollowTheLayout();
 };
 
-namespace {
-
-QStringList listRow(StockMain &window, int row)
-{
-    const StockListModel &list = window.listItems();
-    return {list.text(row, StockListModel::LocationColumn), list.text(row, StockListModel::CodeColumn),
-            list.text(row, StockListModel::QtyColumn)};
-}
-
-template<typename Widget>
-Widget *control(QWidget &window, const char *name)
-{
-    auto *widget = window.findChild<Widget *>(QString::fromLatin1(name));
-    if (!widget)
-        qFatal("no control %s", name);
-    return widget;
-}
-
-} // namespace
-
 void TestStockMain::formLoad_onFirstStartCreatesTheDatabaseAndListsNothing()
 {
     StockFolder folder;
@@ -67,9 +47,9 @@ void TestStockMain::formLoad_listsEveryRecordInIdOrderWithItsTag()
 
     StockListModel &list = window.listItems();
     QCOMPARE(list.rowCount(), 3);
-    QCOMPARE(listRow(window, 0), QStringList({"", "", ""}));
-    QCOMPARE(listRow(window, 1), QStringList({"A12", "CODE-7", "3"}));
-    QCOMPARE(listRow(window, 2), QStringList({"Größe", "数量", "QTY:9"}));
+    QCOMPARE(listRow(list, 0), QStringList({"", "", ""}));
+    QCOMPARE(listRow(list, 1), QStringList({"A12", "CODE-7", "3"}));
+    QCOMPARE(listRow(list, 2), QStringList({"Größe", "数量", "QTY:9"}));
     QCOMPARE(list.tag(0), 2);
     QCOMPARE(list.tag(1), 7);
     QCOMPARE(list.tag(2), 40);
