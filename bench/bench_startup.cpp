@@ -1,0 +1,394 @@
+// Measures the program's start-up over a large stock.mdb against the sqlite3
+// shell dumping the same table:
+//
+//   bench_startup [records] [repeats]     (defaults: 1000000 records, 5 repeats)
+//
+// It makes a temporary stock.mdb of that many records and an empty one, runs
+// each of the three commands once to warm the caches, then `repeats` times in
+// turn, and prints the median and best times, the peak memories, and how they
+// compare with the targets: start-up within 1.5 times the sqlite3 dump, and at
+// most 100 MB more memory than the program over an empty table.
+//
+// Each run is a process of its own, timed from just before it is spawned until
+// it has been reaped; its peak memory is the kernel's peak resident size. That
+// figure includes the spawning process's own resident size at the moment of the
+// spawn, so this driver links neither Qt nor the windows and makes its files in
+// a child process: it stays at a couple of megabytes. The start-up itself is
+// bench_startup_window, which does what main.cpp does and ends right after the
+// main window's first paint. Its window system is the one QT_QPA_PLATFORM names,
+// else the X display in DISPLAY, else offscreen.
+
+#include "stock_store.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+constexpr long targetRecords = 1000000;
+constexpr double startUpRatioTarget = 1.5;
+constexpr double memoryOverEmptyTargetMB = 100;
+
+using Clock = std::chrono::steady_clock;
+
+double megabytes(long kilobytes)
+{
+    return kilobytes * 1024.0 / 1e6;
+}
+
+// Texts of the lengths that scanned labels have, the same on every run: a
+// location of 4 to 8 characters, a stock code of 8 to 13 and a quantity of 1 to 4.
+class LabelTexts {
+public:
+    std::string location() { return text("0123456789ABCDEFGHJKLMNPRSTUVWXYZ", 4, 8); }
+    std::string stockCode() { return text("0123456789", 8, 13); }
+    std::string quantity() { return text("0123456789", 1, 4); }
+
+private:
+    // splitmix64: small, fast and the same everywhere.
+    std::uint64_t next()
+    {
+        std::uint64_t z = (m_state += 0x9e3779b97f4a7c15);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
+        return z ^ (z >> 31);
+    }
+
+    std::string text(std::string_view alphabet, int shortest, int longest)
+    {
+        std::string result(shortest + next() % (longest - shortest + 1), ' ');
+        for (char &c : result)
+            c = alphabet[next() % alphabet.size()];
+        return result;
+    }
+
+    std::uint64_t m_state = 20240601;
+};
+
+void check(sqlite3 *db, int rc, int expected)
+{
+    if (rc != expected)
+        throw std::runtime_error(std::string("making stock.mdb: ") + sqlite3_errmsg(db));
+}
+
+// The program makes its own table on its first start; the records then go in
+// through one prepared statement in one transaction.
+void makeStockFile(const std::string &folder, long records)
+{
+    StockStore(folder).ListAll([](const StockRecordView &) {});
+    sqlite3 *db = nullptr;
+    check(db, sqlite3_open(DatabasePath(folder).c_str(), &db), SQLITE_OK);
+    check(db, sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_stmt *insert = nullptr;
+    check(db,
+          sqlite3_prepare_v2(db, "INSERT INTO Stock (Location, StockCode, Quantity) VALUES (?1, ?2, ?3)", -1,
+                             &insert, nullptr),
+          SQLITE_OK);
+    LabelTexts texts;
+    for (long i = 0; i < records; ++i) {
+        const std::string location = texts.location(), code = texts.stockCode(), qty = texts.quantity();
+        sqlite3_bind_text(insert, 1, location.data(), static_cast<int>(location.size()), SQLITE_STATIC);
+        sqlite3_bind_text(insert, 2, code.data(), static_cast<int>(code.size()), SQLITE_STATIC);
+        sqlite3_bind_text(insert, 3, qty.data(), static_cast<int>(qty.size()), SQLITE_STATIC);
+        check(db, sqlite3_step(insert), SQLITE_DONE);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    check(db, sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+}
+
+// Makes the file in a child process, so that this one stays small.
+void makeStockFileApart(const std::string &folder, long records)
+{
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        try {
+            makeStockFile(folder, records);
+            _exit(0);
+        } catch (const std::exception &error) {
+            std::fprintf(stderr, "%s\n", error.what());
+            _exit(1);
+        }
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("could not make " + DatabasePath(folder));
+}
+
+struct Milestone {
+    double seconds;    // since the spawn
+    long peakKilobytes;
+};
+
+struct Run {
+    double seconds = 0;
+    long peakKilobytes = 0;
+    std::map<std::string, Milestone> milestones;
+};
+
+// Spawns the command, reads what it prints when asked to (else it goes to
+// /dev/null), and reaps it.
+Run measure(const std::vector<std::string> &command, bool readMilestones)
+{
+    int pipeEnds[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (readMilestones) {
+        if (pipe(pipeEnds) != 0)
+            throw std::runtime_error("no pipe");
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+        posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    std::vector<char *> argv;
+    for (const std::string &argument : command)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    const Clock::time_point start = Clock::now();
+    pid_t pid = 0;
+    const int spawnError = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawnError != 0)
+        throw std::runtime_error("cannot run " + command[0] + ": " + std::strerror(spawnError));
+
+    std::string output;
+    if (readMilestones) {
+        close(pipeEnds[1]);
+        char buffer[4096];
+        for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+            output.append(buffer, static_cast<std::size_t>(got));
+        close(pipeEnds[0]);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid)
+        throw std::runtime_error("lost " + command[0]);
+    const Clock::time_point end = Clock::now();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error(command[0] + " failed");
+
+    Run run;
+    run.seconds = std::chrono::duration<double>(end - start).count();
+    run.peakKilobytes = usage.ru_maxrss;
+    std::istringstream lines(output);
+    std::string name;
+    long long nanoseconds = 0;
+    long kilobytes = 0;
+    while (lines >> name >> nanoseconds >> kilobytes) {
+        const auto at = std::chrono::nanoseconds(nanoseconds) - start.time_since_epoch();
+        run.milestones[name] = {std::chrono::duration<double>(at).count(), kilobytes};
+    }
+    return run;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// The runs of one command and the figures drawn from them.
+struct Series {
+    std::vector<Run> runs;
+
+    double medianOf(double (*figure)(const Run &)) const
+    {
+        std::vector<double> values;
+        for (const Run &run : runs)
+            values.push_back(figure(run));
+        return median(values);
+    }
+    double medianSeconds() const
+    {
+        return medianOf([](const Run &run) { return run.seconds; });
+    }
+    double minSeconds() const
+    {
+        double best = runs.front().seconds;
+        for (const Run &run : runs)
+            best = std::min(best, run.seconds);
+        return best;
+    }
+    double medianPeakMB() const
+    {
+        return medianOf([](const Run &run) { return megabytes(run.peakKilobytes); });
+    }
+    // Median time from one milestone to the next ("spawn" and "exit" are the run's ends).
+    double medianMs(const std::string &from, const std::string &to) const
+    {
+        std::vector<double> values;
+        for (const Run &run : runs) {
+            const double begin = from == "spawn" ? 0 : run.milestones.at(from).seconds;
+            const double end = to == "exit" ? run.seconds : run.milestones.at(to).seconds;
+            values.push_back((end - begin) * 1000);
+        }
+        return median(values);
+    }
+    double medianMilestonePeakMB(const std::string &name) const
+    {
+        std::vector<double> values;
+        for (const Run &run : runs)
+            values.push_back(megabytes(run.milestones.at(name).peakKilobytes));
+        return median(values);
+    }
+};
+
+std::string windowSystem()
+{
+    if (const char *platform = std::getenv("QT_QPA_PLATFORM"); platform && *platform)
+        return platform;
+    if (const char *display = std::getenv("DISPLAY"); display && *display)
+        return std::string("xcb (DISPLAY ") + display + ")";
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return "offscreen";
+}
+
+// The window program lies beside this one.
+std::string besideThis(const char *name)
+{
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string();
+}
+
+class TemporaryFolder {
+public:
+    TemporaryFolder()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quillmarch-bench-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot make a temporary folder");
+        m_path = pattern;
+    }
+    ~TemporaryFolder() { std::filesystem::remove_all(m_path); }
+    const std::string &path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+const char *verdict(bool met)
+{
+    return met ? "met" : "MISSED";
+}
+
+int benchmark(long records, int repeats)
+{
+    const std::string platform = windowSystem();
+    const std::string window = besideThis("bench_startup_window");
+    TemporaryFolder full, empty;
+    const std::string database = DatabasePath(full.path());
+
+    const Clock::time_point making = Clock::now();
+    makeStockFileApart(full.path(), records);
+    makeStockFileApart(empty.path(), 0);
+    const double makingSeconds = std::chrono::duration<double>(Clock::now() - making).count();
+
+    std::printf("Quillmarch start-up: %ld records, stock.mdb of %.1f MB made in %.1f s\n", records,
+                std::filesystem::file_size(database) / 1e6, makingSeconds);
+    std::printf("%d runs of each after one to warm up, window system %s\n\n", repeats, platform.c_str());
+    std::fflush(stdout);
+
+    const std::vector<std::string> startFull{window, full.path()};
+    const std::vector<std::string> startEmpty{window, empty.path()};
+    const std::vector<std::string> storeRead{window, "--store", full.path()};
+    const std::vector<std::string> dump{"sqlite3", database, "SELECT * FROM Stock"};
+
+    Series program, programEmpty, sqlite, store;
+    for (int round = -1; round < repeats; ++round) {
+        Run a = measure(startFull, true);
+        Run b = measure(startEmpty, true);
+        Run c = measure(dump, false);
+        Run d = measure(storeRead, true);
+        if (round < 0)
+            continue;
+        program.runs.push_back(a);
+        programEmpty.runs.push_back(b);
+        sqlite.runs.push_back(c);
+        store.runs.push_back(d);
+    }
+
+    const std::string programName = "quillmarch, " + std::to_string(records) + " records";
+    std::printf("%-40s %10s %10s %14s\n", "", "median", "best", "peak memory");
+    for (const auto &[name, series] : {std::pair<std::string, const Series &>{programName, program},
+                                       {"quillmarch, empty table", programEmpty},
+                                       {"sqlite3 stock.mdb \"SELECT * FROM Stock\"", sqlite}})
+        std::printf("%-40s %7.0f ms %7.0f ms %11.1f MB\n", name.c_str(), series.medianSeconds() * 1000,
+                    series.minSeconds() * 1000, series.medianPeakMB());
+
+    const double ratio = program.medianSeconds() / sqlite.medianSeconds();
+    const double bestRatio = program.minSeconds() / sqlite.minSeconds();
+    const double overEmpty = program.medianPeakMB() - programEmpty.medianPeakMB();
+    std::printf("\nstart-up / sqlite3 dump: %.2f (medians), %.2f (best); target at most %.1f: %s\n", ratio,
+                bestRatio, startUpRatioTarget, verdict(ratio <= startUpRatioTarget));
+    std::printf("peak memory over the empty table: %.1f MB; target at most %.0f MB: %s\n", overEmpty,
+                memoryOverEmptyTargetMB, verdict(overEmpty <= memoryOverEmptyTargetMB));
+    if (records != targetRecords)
+        std::printf("(the targets are set for %ld records)\n", targetRecords);
+
+    std::printf("\n%-40s %10s %14s\n", "Where the start-up goes (medians)", "records", "empty table");
+    const struct {
+        const char *what, *from, *to;
+    } parts[] = {{"process start, QApplication, font", "spawn", "application"},
+                 {"StockMain built (form, Form_Load)", "application", "window"},
+                 {"show, first layout and paint", "window", "painted"},
+                 {"process exit", "painted", "exit"}};
+    for (const auto &part : parts)
+        std::printf("  %-38s %7.0f ms %11.0f ms\n", part.what, program.medianMs(part.from, part.to),
+                    programEmpty.medianMs(part.from, part.to));
+    for (const char *name : {"application", "window", "painted"})
+        std::printf("  peak memory at \"%s\"%*s %7.1f MB %11.1f MB\n", name, 22 - int(std::strlen(name)), "",
+                    program.medianMilestonePeakMB(name), programEmpty.medianMilestonePeakMB(name));
+    std::printf("  the store alone: ListAll %.0f ms; ListAll into StockRows %.0f ms, peak memory %.1f -> %.1f MB\n",
+                store.medianMs("start", "read"), store.medianMs("read", "rows"), store.medianMilestonePeakMB("read"),
+                store.medianMilestonePeakMB("rows"));
+
+    rusage self{};
+    getrusage(RUSAGE_SELF, &self);
+    std::printf("\n(this driver's own peak, a floor under every peak above: %.1f MB)\n", megabytes(self.ru_maxrss));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const long records = argc > 1 ? std::atol(argv[1]) : targetRecords;
+    const int repeats = argc > 2 ? std::atoi(argv[2]) : 5;
+    if (argc > 3 || records < 0 || repeats < 1) {
+        std::fprintf(stderr, "usage: %s [records] [repeats]\n", argv[0]);
+        return 2;
+    }
+    try {
+        return benchmark(records, repeats);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "bench_startup: %s\n", error.what());
+        if (std::strstr(error.what(), "cannot run sqlite3"))
+            std::fprintf(stderr, "The sqlite3 shell is needed: apt-get install sqlite3\n");
+        return 1;
+    }
+}
