@@ -18,9 +18,8 @@
 // main window's first paint. Its window system is the one QT_QPA_PLATFORM names,
 // else the X display in DISPLAY, else offscreen.
 
+#include "stock_file.h"
 #include "stock_store.h"
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <chrono>
@@ -53,68 +52,6 @@ using Clock = std::chrono::steady_clock;
 double megabytes(long kilobytes)
 {
     return kilobytes * 1024.0 / 1e6;
-}
-
-// Texts of the lengths that scanned labels have, the same on every run: a
-// location of 4 to 8 characters, a stock code of 8 to 13 and a quantity of 1 to 4.
-class LabelTexts {
-public:
-    std::string location() { return text("0123456789ABCDEFGHJKLMNPRSTUVWXYZ", 4, 8); }
-    std::string stockCode() { return text("0123456789", 8, 13); }
-    std::string quantity() { return text("0123456789", 1, 4); }
-
-private:
-    // splitmix64: small, fast and the same everywhere.
-    std::uint64_t next()
-    {
-        std::uint64_t z = (m_state += 0x9e3779b97f4a7c15);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
-        return z ^ (z >> 31);
-    }
-
-    std::string text(std::string_view alphabet, int shortest, int longest)
-    {
-        std::string result(shortest + next() % (longest - shortest + 1), ' ');
-        for (char &c : result)
-            c = alphabet[next() % alphabet.size()];
-        return result;
-    }
-
-    std::uint64_t m_state = 20240601;
-};
-
-void check(sqlite3 *db, int rc, int expected)
-{
-    if (rc != expected)
-        throw std::runtime_error(std::string("making stock.mdb: ") + sqlite3_errmsg(db));
-}
-
-// The program makes its own table on its first start; the records then go in
-// through one prepared statement in one transaction.
-void makeStockFile(const std::string &folder, long records)
-{
-    StockStore(folder).ListAll([](const StockRecordView &) {});
-    sqlite3 *db = nullptr;
-    check(db, sqlite3_open(DatabasePath(folder).c_str(), &db), SQLITE_OK);
-    check(db, sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_stmt *insert = nullptr;
-    check(db,
-          sqlite3_prepare_v2(db, "INSERT INTO Stock (Location, StockCode, Quantity) VALUES (?1, ?2, ?3)", -1,
-                             &insert, nullptr),
-          SQLITE_OK);
-    LabelTexts texts;
-    for (long i = 0; i < records; ++i) {
-        const std::string location = texts.location(), code = texts.stockCode(), qty = texts.quantity();
-        sqlite3_bind_text(insert, 1, location.data(), static_cast<int>(location.size()), SQLITE_STATIC);
-        sqlite3_bind_text(insert, 2, code.data(), static_cast<int>(code.size()), SQLITE_STATIC);
-        sqlite3_bind_text(insert, 3, qty.data(), static_cast<int>(qty.size()), SQLITE_STATIC);
-        check(db, sqlite3_step(insert), SQLITE_DONE);
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    check(db, sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
 }
 
 // Makes the file in a child process, so that this one stays small.
@@ -274,22 +211,6 @@ std::string besideThis(const char *name)
 {
     return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string();
 }
-
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quillmarch-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot make a temporary folder");
-        m_path = pattern;
-    }
-    ~TemporaryFolder() { std::filesystem::remove_all(m_path); }
-    const std::string &path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 const char *verdict(bool met)
 {

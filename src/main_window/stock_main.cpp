@@ -28,8 +28,12 @@ StockMain::StockMain(StockStore store, QWidget *parent)
     setWindowIcon(Look::programIcon());
     ui->Label1->setFont(Look::font(Look::titlePointSize));
 
+    // A report list: rows of one fixed height, which lets the view place any row
+    // without asking the model, and adding a row costs the same however long the list.
     ui->ListView1->setModel(m_listItems);
-    ui->ListView1->header()->setSectionsMovable(false);
+    ui->ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ui->ListView1->verticalHeader()->setDefaultSectionSize(ui->ListView1->fontMetrics().height() + 3);
+    ui->ListView1->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     ui->ListView1->setColumnWidth(StockListModel::LocationColumn, Look::pixels(1000));
     ui->ListView1->setColumnWidth(StockListModel::CodeColumn, Look::pixels(4000));
     ui->ListView1->setColumnWidth(StockListModel::QtyColumn, Look::pixels(1000));

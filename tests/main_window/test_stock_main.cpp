@@ -8,7 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeView>
+#include <QTableView>
 
 #include <sqlite3.h>
 
@@ -116,12 +116,13 @@ void TestStockMain::window_controlsFollowTheLayout()
         QCOMPARE(box->maxLength(), std::numeric_limits<int>::max());
     }
 
-    auto *view = control<QTreeView>(window, "ListView1");
+    auto *view = control<QTableView>(window, "ListView1");
     QCOMPARE(view->geometry(), QRect(8, 176, 713, 281));
     QCOMPARE(view->columnWidth(0), 67);
     QCOMPARE(view->columnWidth(1), 267);
     QCOMPARE(view->columnWidth(2), 67);
-    QVERIFY(view->uniformRowHeights());
+    QCOMPARE(view->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+    QVERIFY(!view->verticalHeader()->isVisible());
     QVERIFY(!view->accessibleName().isEmpty());
 
     // Focus order: labels never take the focus.

@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
+#include <QTableView>
 
 #include <sqlite3.h>
 
@@ -364,7 +364,7 @@ void TestStockMainScan::exit_endsTheEventLoop()
 void TestStockMainScan::listEnter_movesToTheItemBox()
 {
     ScanWindow main({{1, "A", "X", "1"}, {2, "B", "Y", "2"}});
-    auto *list = control<QTreeView>(*main.window, "ListView1");
+    auto *list = control<QTableView>(*main.window, "ListView1");
     list->setFocus();
     QTest::keyClick(list, Qt::Key_Down);
     QCOMPARE(main.focusName(), QString("ListView1"));

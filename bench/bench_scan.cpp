@@ -1,0 +1,104 @@
+// Measures one quantity scan, from its Enter key to the committed record and
+// its painted list row, over an empty table and over a large one:
+//
+//   bench_scan [records] [scans]     (defaults: 1000000 records, 300 scans)
+//
+// Each scan types a code into the item box, then a quantity label into the
+// quantity box, and times only the Enter of the quantity box and the event-loop
+// turn that paints the new row. Targets: the figures over the large table within
+// 1.2 times those over the empty one, and the 99th percentile under 20 ms.
+
+#include "look.h"
+#include "stock_file.h"
+#include "stock_list_model.h"
+#include "stock_main.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+struct Figures {
+    double medianMs;
+    double p99Ms;
+};
+
+double percentile(std::vector<double> values, double fraction)
+{
+    std::sort(values.begin(), values.end());
+    const auto at = static_cast<std::size_t>(fraction * double(values.size() - 1) + 0.5);
+    return values[at];
+}
+
+void pressEnter(QWidget *box)
+{
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QApplication::sendEvent(box, &press);
+}
+
+Figures measureScans(long records, int scans)
+{
+    TemporaryFolder folder;
+    makeStockFile(folder.path(), records);
+    StockMain window{StockStore(folder.path())};
+    window.show();
+    QApplication::processEvents();
+
+    auto *item = window.findChild<QLineEdit *>(QStringLiteral("Text2"));
+    auto *quantity = window.findChild<QLineEdit *>(QStringLiteral("Text3"));
+    std::vector<double> milliseconds;
+    for (int scan = 0; scan < scans; ++scan) {
+        item->setText(QStringLiteral("CODE-%1").arg(scan));
+        pressEnter(item);
+        quantity->setText(QStringLiteral("QTY:%1").arg(scan % 50));
+        const auto start = std::chrono::steady_clock::now();
+        pressEnter(quantity);
+        QApplication::processEvents();
+        milliseconds.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                                   .count());
+    }
+    if (window.listItems().rowCount() != records + scans) {
+        std::fprintf(stderr, "bench_scan: not every scan was stored\n");
+        std::exit(1);
+    }
+    return {percentile(milliseconds, 0.5), percentile(milliseconds, 0.99)};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const long records = argc > 1 ? std::atol(argv[1]) : 1000000;
+    const int scans = argc > 2 ? std::atoi(argv[2]) : 300;
+    if (argc > 3 || records < 0 || scans < 1) {
+        std::fprintf(stderr, "usage: %s [records] [scans]\n", argv[0]);
+        return 2;
+    }
+    if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    Look::install();
+
+    const Figures empty = measureScans(0, scans);
+    const Figures large = measureScans(records, scans);
+    std::printf("One quantity scan, Enter to committed record and painted row (%d scans each, window system %s)\n",
+                scans, qPrintable(QGuiApplication::platformName()));
+    std::printf("%-28s %10s %10s\n", "", "median", "99th pct");
+    std::printf("%-28s %7.2f ms %7.2f ms\n", "empty table", empty.medianMs, empty.p99Ms);
+    std::printf("%-28s %7.2f ms %7.2f ms\n", (std::to_string(records) + " records").c_str(), large.medianMs,
+                large.p99Ms);
+    const double medianRatio = large.medianMs / empty.medianMs;
+    const double p99Ratio = large.p99Ms / empty.p99Ms;
+    std::printf("\nlarge / empty: median %.2f, 99th percentile %.2f; target at most 1.2: %s\n", medianRatio,
+                p99Ratio, medianRatio <= 1.2 && p99Ratio <= 1.2 ? "met" : "MISSED");
+    std::printf("99th percentile under 20 ms: %s\n", std::max(empty.p99Ms, large.p99Ms) < 20 ? "met" : "MISSED");
+    return 0;
+}

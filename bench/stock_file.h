@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+// Fills the stock.mdb of a folder with that many records of realistic label
+// lengths (location 4-8, code 8-13, quantity 1-4 characters), the same texts on
+// every run. The program's store makes the file and the table first.
+void makeStockFile(const std::string &folder, long records);
+
+// A temporary folder, removed with everything in it when it goes.
+class TemporaryFolder {
+public:
+    TemporaryFolder();
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder &) = delete;
+    TemporaryFolder &operator=(const TemporaryFolder &) = delete;
+
+    const std::string &path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
