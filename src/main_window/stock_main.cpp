@@ -1,6 +1,7 @@
 #include "stock_main.h"
 
 #include "error_reporter.h"
+#include "frm_about.h"
 #include "look.h"
 #include "stock_list_model.h"
 #include "ui_stock_main.h"
@@ -23,6 +24,8 @@ StockMain::StockMain(StockStore store, QWidget *parent)
     ui->ListView1->setColumnWidth(StockListModel::CodeColumn, Look::pixels(4000));
     ui->ListView1->setColumnWidth(StockListModel::QtyColumn, Look::pixels(1000));
 
+    connect(ui->Command4, &QPushButton::clicked, this, &StockMain::Command4_Click);
+
     Form_Load();
     ui->Text1->setFocus();
     Look::centreOnScreen(this);
@@ -41,6 +44,14 @@ void StockMain::Form_Load()
     });
     m_listItems->setRows(std::move(rows));
     m_scan.itemID = m_listItems->rowCount() + 1;
+}
+
+void StockMain::Command4_Click()
+{
+    // A fresh box each time, so every showing composes its version text anew;
+    // without an owner, it is modal to the whole program.
+    frmAbout about;
+    about.exec();
 }
 
 int StockMain::selectedRow() const

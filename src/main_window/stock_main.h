@@ -47,6 +47,7 @@ public:
 
 private:
     void Form_Load();
+    void Command4_Click();
 
     std::unique_ptr<Ui::StockMain> ui;
     StockStore m_store;
