@@ -140,3 +140,15 @@ QString toQString(const std::string &text)
 {
     return QString::fromStdString(text);
 }
+
+QStringList tabOrder(QWidget *first)
+{
+    QStringList order;
+    QWidget *widget = first;
+    do {
+        if (widget->focusPolicy() & Qt::TabFocus)
+            order << widget->objectName();
+        widget = widget->nextInFocusChain();
+    } while (widget != first);
+    return order;
+}

@@ -3,7 +3,9 @@
 #include "store_error.h"
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <cstdint>
 #include <string>
@@ -65,3 +67,16 @@ private:
 };
 
 QString toQString(const std::string &text);
+
+// A window's control by its name; the test program stops when there is none.
+template<typename Widget>
+Widget *control(QWidget &window, const char *name)
+{
+    auto *widget = window.findChild<Widget *>(QString::fromLatin1(name));
+    if (!widget)
+        qFatal("no control %s", name);
+    return widget;
+}
+
+// The names of the widgets that Tab visits, starting from `first`.
+QStringList tabOrder(QWidget *first);
