@@ -51,15 +51,16 @@ constexpr const char *pointingHand[32] = {
     "                                ",
 };
 
-// Bits set in a cursor's picture are black, bits set in its mask opaque.
-QBitmap handBits(const char *opaque)
+// The hand with a bit set wherever its artwork shows one of `marks`. A cursor's
+// picture has its black pixels set, its mask its opaque ones.
+QBitmap handBits(const char *marks)
 {
     QImage bits(32, 32, QImage::Format_Mono);
     bits.setColorTable({QColor(Qt::color0).rgb(), QColor(Qt::color1).rgb()});
     bits.fill(0);
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x)
-            if (std::strchr(opaque, pointingHand[y][x]))
+            if (std::strchr(marks, pointingHand[y][x]))
                 bits.setPixel(x, y, 1);
     return QBitmap::fromImage(bits);
 }
