@@ -1,6 +1,7 @@
 #include "stock_main.h"
 
 #include "error_reporter.h"
+#include "frm_about.h"
 #include "look.h"
 #include "stock_list_model.h"
 #include "ui_stock_main.h"
@@ -44,6 +45,7 @@ StockMain::StockMain(StockStore store, QWidget *parent)
     connect(ui->Command1, &QPushButton::clicked, this, &StockMain::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &StockMain::Command2_Click);
     connect(ui->Command3, &QPushButton::clicked, this, &StockMain::Command3_Click);
+    connect(ui->Command4, &QPushButton::clicked, this, &StockMain::Command4_Click);
 
     Form_Load();
     ui->Text1->setFocus();
@@ -149,6 +151,14 @@ void StockMain::Command2_Click()
 void StockMain::Command3_Click()
 {
     QCoreApplication::quit();
+}
+
+void StockMain::Command4_Click()
+{
+    // A fresh box each time, so every showing composes its version text anew;
+    // without an owner, it is modal to the whole program.
+    frmAbout about;
+    about.exec();
 }
 
 QString StockMain::locationText() const

@@ -59,6 +59,7 @@ private:
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();
+    void Command4_Click();
 
     // Row, rack and shelf joined in this order, whatever order they were scanned in.
     QString locationText() const;

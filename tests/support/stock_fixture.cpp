@@ -162,3 +162,15 @@ void typeText(QWidget *widget, const QString &text)
         QApplication::sendEvent(widget, &release);
     }
 }
+
+QStringList tabOrder(QWidget *first)
+{
+    QStringList order;
+    QWidget *widget = first;
+    do {
+        if (widget->focusPolicy() & Qt::TabFocus)
+            order << widget->objectName();
+        widget = widget->nextInFocusChain();
+    } while (widget != first);
+    return order;
+}

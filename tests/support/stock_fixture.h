@@ -4,8 +4,8 @@
 
 #include <QString>
 #include <QStringList>
-#include <QWidget>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <cstdint>
 #include <string>
@@ -85,3 +85,6 @@ Widget *control(const QWidget &window, const char *name)
         qFatal("no control %s", name);
     return widget;
 }
+
+// The names of the widgets that Tab visits, starting from `first`.
+QStringList tabOrder(QWidget *first);
