@@ -1,7 +1,9 @@
 #include "stock_main.h"
 
 #include "error_reporter.h"
+#include "location_select.h"
 #include "look.h"
+#include "stock_item.h"
 #include "stock_list_model.h"
 #include "ui_stock_main.h"
 
@@ -23,6 +25,9 @@ StockMain::StockMain(StockStore store, QWidget *parent)
     ui->ListView1->setColumnWidth(StockListModel::CodeColumn, Look::pixels(4000));
     ui->ListView1->setColumnWidth(StockListModel::QtyColumn, Look::pixels(1000));
 
+    connect(ui->ListView1, &QTreeView::doubleClicked, this, &StockMain::ListView1_DblClick);
+    connect(ui->Command5, &QPushButton::clicked, this, &StockMain::Command5_Click);
+
     Form_Load();
     ui->Text1->setFocus();
     Look::centreOnScreen(this);
@@ -41,6 +46,21 @@ void StockMain::Form_Load()
     });
     m_listItems->setRows(std::move(rows));
     m_scan.itemID = m_listItems->rowCount() + 1;
+}
+
+void StockMain::ListView1_DblClick()
+{
+    // A fresh dialog each time, without an owner window: every opening reads the
+    // record anew. With no row selected there is none to read.
+    StockItem dialog(*this);
+    if (dialog.Form_Load())
+        dialog.exec();
+}
+
+void StockMain::Command5_Click()
+{
+    LocationSelect dialog(*this);
+    dialog.exec();
 }
 
 int StockMain::selectedRow() const

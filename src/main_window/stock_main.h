@@ -47,6 +47,8 @@ public:
 
 private:
     void Form_Load();
+    void ListView1_DblClick();
+    void Command5_Click();
 
     std::unique_ptr<Ui::StockMain> ui;
     StockStore m_store;
