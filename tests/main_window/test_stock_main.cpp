@@ -2,6 +2,7 @@
 #include "stock_fixture.h"
 #include "stock_list_model.h"
 #include "stock_main.h"
+#include "window_driver.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -33,15 +34,6 @@ QStringList listRow(StockMain &window, int row)
     const StockListModel &list = window.listItems();
     return {list.text(row, StockListModel::LocationColumn), list.text(row, StockListModel::CodeColumn),
             list.text(row, StockListModel::QtyColumn)};
-}
-
-template<typename Widget>
-Widget *control(QWidget &window, const char *name)
-{
-    auto *widget = window.findChild<Widget *>(QString::fromLatin1(name));
-    if (!widget)
-        qFatal("no control %s", name);
-    return widget;
 }
 
 } // namespace
