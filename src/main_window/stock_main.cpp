@@ -2,7 +2,9 @@
 
 #include "error_reporter.h"
 #include "frm_about.h"
+#include "location_select.h"
 #include "look.h"
+#include "stock_item.h"
 #include "stock_list_model.h"
 #include "ui_stock_main.h"
 
@@ -46,6 +48,8 @@ StockMain::StockMain(StockStore store, QWidget *parent)
     connect(ui->Command2, &QPushButton::clicked, this, &StockMain::Command2_Click);
     connect(ui->Command3, &QPushButton::clicked, this, &StockMain::Command3_Click);
     connect(ui->Command4, &QPushButton::clicked, this, &StockMain::Command4_Click);
+    connect(ui->ListView1, &QAbstractItemView::doubleClicked, this, &StockMain::ListView1_DblClick);
+    connect(ui->Command5, &QPushButton::clicked, this, &StockMain::Command5_Click);
 
     Form_Load();
     ui->Text1->setFocus();
@@ -159,6 +163,21 @@ void StockMain::Command4_Click()
     // without an owner, it is modal to the whole program.
     frmAbout about;
     about.exec();
+}
+
+void StockMain::ListView1_DblClick()
+{
+    // A fresh dialog each time, without an owner window: every opening reads the
+    // record anew. With no row selected there is none to read.
+    StockItem dialog(*this);
+    if (dialog.Form_Load())
+        dialog.exec();
+}
+
+void StockMain::Command5_Click()
+{
+    LocationSelect dialog(*this);
+    dialog.exec();
 }
 
 QString StockMain::locationText() const

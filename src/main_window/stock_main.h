@@ -60,6 +60,8 @@ private:
     void Command2_Click();
     void Command3_Click();
     void Command4_Click();
+    void Command5_Click();
+    void ListView1_DblClick();
 
     // Row, rack and shelf joined in this order, whatever order they were scanned in.
     QString locationText() const;

@@ -2,6 +2,7 @@
 #include "look.h"
 #include "stock_fixture.h"
 #include "stock_main.h"
+#include "window_driver.h"
 
 #include <QApplication>
 #include <QBitmap>
@@ -217,7 +218,7 @@ void TestFrmAbout::box_controlsFollowTheLayout()
     QCOMPARE(stacking, names);
 
     // Only OK and the notice take the focus, OK first.
-    QCOMPARE(tabOrder(control<QPushButton>(about, "cmdOK")), QStringList({"cmdOK", "txtSpecialCopyright"}));
+    QCOMPARE(focusChain(control<QPushButton>(about, "cmdOK")), QStringList({"cmdOK", "txtSpecialCopyright"}));
 
     auto *ok = control<QPushButton>(about, "cmdOK");
     QCOMPARE(ok->text(), QString("OK"));

@@ -1,11 +1,8 @@
 #include "stock_fixture.h"
 
 #include "error_reporter.h"
-#include "stock_list_model.h"
 
-#include <QApplication>
 #include <QFile>
-#include <QKeyEvent>
 #include <QTest>
 
 #include <sqlite3.h>
@@ -142,35 +139,4 @@ DatabaseLock::~DatabaseLock()
 QString toQString(const std::string &text)
 {
     return QString::fromStdString(text);
-}
-
-QStringList listRow(const StockListModel &list, int row)
-{
-    return {list.text(row, StockListModel::LocationColumn), list.text(row, StockListModel::CodeColumn),
-            list.text(row, StockListModel::QtyColumn)};
-}
-
-void typeText(QWidget *widget, const QString &text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const qsizetype length = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        const QString character = text.mid(i, length);
-        i += length - 1;
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, character);
-        QApplication::sendEvent(widget, &press);
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, character);
-        QApplication::sendEvent(widget, &release);
-    }
-}
-
-QStringList tabOrder(QWidget *first)
-{
-    QStringList order;
-    QWidget *widget = first;
-    do {
-        if (widget->focusPolicy() & Qt::TabFocus)
-            order << widget->objectName();
-        widget = widget->nextInFocusChain();
-    } while (widget != first);
-    return order;
 }

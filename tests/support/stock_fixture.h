@@ -3,9 +3,7 @@
 #include "store_error.h"
 
 #include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
-#include <QWidget>
 
 #include <cstdint>
 #include <string>
@@ -67,24 +65,3 @@ private:
 };
 
 QString toQString(const std::string &text);
-
-class StockListModel;
-// A list row's three cells: location, code, quantity.
-QStringList listRow(const StockListModel &list, int row);
-
-// Types text into a widget one character at a time, as a keyboard would: unlike
-// QTest::keyClicks it takes any Unicode character.
-void typeText(QWidget *widget, const QString &text);
-
-// A named control of a window; the test stops when there is none.
-template<typename Widget>
-Widget *control(const QWidget &window, const char *name)
-{
-    auto *widget = window.findChild<Widget *>(QString::fromLatin1(name));
-    if (!widget)
-        qFatal("no control %s", name);
-    return widget;
-}
-
-// The names of the widgets that Tab visits, starting from `first`.
-QStringList tabOrder(QWidget *first);

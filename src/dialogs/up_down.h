@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+class QLineEdit;
+
+// A vertical pair of arrows attached to a text box, its buddy. Each press reads
+// the whole number the buddy holds afresh (text that is not one counts as 0),
+// steps it by one within the range and writes it back, so the box stays the one
+// place the value lives. Held down, an arrow repeats; with the focus, the Up and
+// Down keys step too.
+class UpDown : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit UpDown(QWidget *parent = nullptr);
+
+    void setMinimum(int minimum) { m_minimum = minimum; }
+    void setMaximum(int maximum) { m_maximum = maximum; }
+    void setBuddy(QLineEdit *buddy) { m_buddy = buddy; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void stepBy(int steps);
+    QRect arrowRect(int steps) const;
+
+    QLineEdit *m_buddy = nullptr;
+    int m_minimum = 0;
+    int m_maximum = 100;
+    int m_held = 0; // the step of the arrow held down: 1 up, -1 down, 0 none
+    QTimer m_repeat;
+};

@@ -1,0 +1,414 @@
+#include "look.h"
+#include "stock_fixture.h"
+#include "stock_item.h"
+#include "stock_list_model.h"
+#include "stock_main.h"
+#include "window_driver.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTableView>
+#include <QWindow>
+
+#include <sqlite3.h>
+
+#include <memory>
+
+namespace {
+
+const std::vector<TableRow> threeRows = {{1, "A1", "CODE-1", "5"}, {2, "B2", "CODE-2", "7"}, {3, "C3", "CODE-3", "9"}};
+
+// The main window on screen over a table that holds the given rows.
+struct Counting {
+    explicit Counting(const std::vector<TableRow> &rows, int busyTimeoutMs = StockStore::defaultBusyTimeoutMs)
+    {
+        folder.createWith(rows);
+        window = std::make_unique<StockMain>(StockStore(folder.path(), busyTimeoutMs));
+        window->show();
+    }
+
+    QTableView *list() { return control<QTableView>(*window, "ListView1"); }
+
+    // A double-click as the mouse makes it: a click, then the second press.
+    void doubleClick(QPoint at, Qt::KeyboardModifiers modifiers = {})
+    {
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, modifiers, at);
+        QTest::mouseDClick(list()->viewport(), Qt::LeftButton, modifiers, at);
+    }
+
+    QPoint rowCentre(int row) { return list()->visualRect(window->listItems().index(row, 0)).center(); }
+
+    // Double-clicks a list row and runs interact in the editor that opens;
+    // returns whether one opened.
+    bool editRow(int row, const std::function<void(StockItem &)> &interact = [](StockItem &) {})
+    {
+        return whileModal<StockItem>([&] { doubleClick(rowCentre(row)); }, interact);
+    }
+
+    StockFolder folder;
+    std::unique_ptr<StockMain> window;
+};
+
+QLineEdit *box(StockItem &dialog, const char *name)
+{
+    return control<QLineEdit>(dialog, name);
+}
+
+QStringList boxTexts(StockItem &dialog)
+{
+    return {box(dialog, "Text1")->text(), box(dialog, "Text2")->text(), box(dialog, "Text3")->text()};
+}
+
+// Empties the three boxes and types the texts into them, a key a character.
+void retype(StockItem &dialog, const QStringList &texts)
+{
+    const char *names[] = {"Text1", "Text2", "Text3"};
+    for (int i = 0; i < 3; ++i) {
+        QLineEdit *target = box(dialog, names[i]);
+        target->clear();
+        for (QChar character : texts[i])
+            QTest::sendKeyEvent(QTest::Click, target, Qt::Key_unknown, QString(character), Qt::NoModifier);
+    }
+}
+
+void click(StockItem &dialog, const char *button)
+{
+    QTest::mouseClick(control<QPushButton>(dialog, button), Qt::LeftButton);
+}
+
+} // namespace
+
+class TestStockItem : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Look::install(); }
+
+    void open_showsTheRecordAsTheTableHoldsItNow();
+    void open_withoutARowToShowOpensNothing();
+    void open_recordDeletedElsewhereIsReportedAndOpensNothing();
+
+    void save_storesTheTextsAsTypedAndRewritesTheRow_data();
+    void save_storesTheTextsAsTypedAndRewritesTheRow();
+    void delete_removesRecordAndRowAndNewRowsGoAtTheEnd();
+    void delete_ofTheOnlyRowLeavesAListThatOpensNothing();
+    void delete_ofARecordAlreadyGoneStillRemovesTheRow();
+    void closeAndFrameClose_writeNothing_data();
+    void closeAndFrameClose_writeNothing();
+    void failedSaveOrDelete_isReportedAndChangesNothing_data();
+    void failedSaveOrDelete_isReportedAndChangesNothing();
+    void enterAndEsc_triggerNoButton();
+
+    void upDown_stepsTheNumberInText3WithinItsRange_data();
+    void upDown_stepsTheNumberInText3WithinItsRange();
+
+    void window_followsTheLayout();
+};
+
+void TestStockItem::open_showsTheRecordAsTheTableHoldsItNow()
+{
+    Counting counting(threeRows);
+    counting.folder.execute("UPDATE Stock SET Location = 'B2 moved', Quantity = '70' WHERE id = 2");
+
+    QStringList shown;
+    QVERIFY(counting.editRow(1, [&](StockItem &dialog) {
+        shown = boxTexts(dialog);
+        click(dialog, "Command1");
+    }));
+    QCOMPARE(shown, QStringList({"B2 moved", "CODE-2", "70"}));
+    // The list keeps what it showed: only Save rewrites a row.
+    QCOMPARE(listedRows(*counting.window), threeRows);
+}
+
+void TestStockItem::open_withoutARowToShowOpensNothing()
+{
+    const auto noDialog = [](StockItem &) { QFAIL("the item editor opened"); };
+    Counting counting(threeRows);
+    QTableView *list = counting.list();
+    // Below the last row: the press there clears the selection.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, counting.rowCentre(0));
+    const QPoint belowRows(counting.rowCentre(2).x(), list->viewport()->height() - 5);
+    QVERIFY(!whileModal<StockItem>([&] { counting.doubleClick(belowRows); }, noDialog));
+    QCOMPARE(counting.window->selectedRow(), -1);
+
+    // Ctrl with the double-click unselects the row it lands on; the list still
+    // reports the double-click.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, counting.rowCentre(1));
+    QCOMPARE(counting.window->selectedRow(), 1);
+    QSignalSpy doubleClicks(list, &QTableView::doubleClicked);
+    QVERIFY(!whileModal<StockItem>([&] { counting.doubleClick(counting.rowCentre(1), Qt::ControlModifier); },
+                                   noDialog));
+    QCOMPARE(doubleClicks.count(), 1);
+    QCOMPARE(counting.window->selectedRow(), -1);
+
+    QCOMPARE(listedRows(*counting.window), threeRows);
+    QCOMPARE(counting.folder.rows(), threeRows);
+}
+
+void TestStockItem::open_recordDeletedElsewhereIsReportedAndOpensNothing()
+{
+    Counting counting(threeRows);
+    counting.folder.execute("DELETE FROM Stock WHERE id = 2");
+    ReportedErrors errors;
+
+    QVERIFY(!counting.editRow(1, [](StockItem &) { QFAIL("the item editor opened"); }));
+    QCOMPARE(errors.reports.size(), std::size_t(1));
+    QCOMPARE(errors.reports[0].code, SQLITE_NOTFOUND);
+    QVERIFY2(toQString(errors.reports[0].text).contains("id 2 "), errors.reports[0].text.c_str());
+    QCOMPARE(listedRows(*counting.window), threeRows);
+}
+
+void TestStockItem::save_storesTheTextsAsTypedAndRewritesTheRow_data()
+{
+    QTest::addColumn<QStringList>("typed");
+    QTest::newRow("unchanged") << QStringList({"B2", "CODE-2", "7"});
+    QTest::newRow("blanks, case and letters in the quantity") << QStringList({"  b2 Top ", "code-2 ", "12abc"});
+    QTest::newRow("all empty") << QStringList({"", "", ""});
+    QTest::newRow("beyond ASCII") << QStringList({"Größe", "数量", "½"});
+}
+
+void TestStockItem::save_storesTheTextsAsTypedAndRewritesTheRow()
+{
+    QFETCH(QStringList, typed);
+    Counting counting(threeRows);
+
+    QVERIFY(counting.editRow(1, [&](StockItem &dialog) {
+        retype(dialog, typed);
+        click(dialog, "Command2");
+        QVERIFY(!dialog.isVisible());
+    }));
+    const TableRow saved{2, typed[0].toStdString(), typed[1].toStdString(), typed[2].toStdString()};
+    const std::vector<TableRow> expected = {threeRows[0], saved, threeRows[2]};
+    QCOMPARE(counting.folder.rows(), expected);
+    QCOMPARE(listedRows(*counting.window), expected);
+    QCOMPARE(counting.window->scanState().itemID, 4);
+
+    // The row's tag still names the record: it opens again, read back from the table.
+    QStringList reopened;
+    QVERIFY(counting.editRow(1, [&](StockItem &dialog) { reopened = boxTexts(dialog); }));
+    QCOMPARE(reopened, typed);
+}
+
+void TestStockItem::delete_removesRecordAndRowAndNewRowsGoAtTheEnd()
+{
+    Counting counting(threeRows);
+
+    QVERIFY(counting.editRow(1, [](StockItem &dialog) {
+        click(dialog, "Command3");
+        QVERIFY(!dialog.isVisible());
+    }));
+    const std::vector<TableRow> left = {threeRows[0], threeRows[2]};
+    QCOMPARE(counting.folder.rows(), left);
+    QCOMPARE(listedRows(*counting.window), left);
+    QCOMPARE(counting.window->scanState().itemID, 3);
+
+    counting.window->addItem(4, "D4", "CODE-4", "1");
+    const std::vector<TableRow> listed = {threeRows[0], threeRows[2], {4, "D4", "CODE-4", "1"}};
+    QCOMPARE(listedRows(*counting.window), listed);
+    QCOMPARE(counting.window->scanState().itemID, 4);
+}
+
+void TestStockItem::delete_ofTheOnlyRowLeavesAListThatOpensNothing()
+{
+    Counting counting({{5, "A1", "CODE-1", "5"}});
+
+    QVERIFY(counting.editRow(0, [](StockItem &dialog) { click(dialog, "Command3"); }));
+    QVERIFY(counting.folder.rows().empty());
+    QVERIFY(listedRows(*counting.window).empty());
+    QCOMPARE(counting.window->scanState().itemID, 1);
+
+    const QPoint where = counting.list()->viewport()->rect().center();
+    QVERIFY(!whileModal<StockItem>([&] { counting.doubleClick(where); },
+                                   [](StockItem &) { QFAIL("the item editor opened"); }));
+}
+
+void TestStockItem::delete_ofARecordAlreadyGoneStillRemovesTheRow()
+{
+    Counting counting(threeRows);
+    ReportedErrors errors;
+
+    QVERIFY(counting.editRow(0, [&](StockItem &dialog) {
+        counting.folder.execute("DELETE FROM Stock WHERE id = 1");
+        click(dialog, "Command3");
+    }));
+    const std::vector<TableRow> left = {threeRows[1], threeRows[2]};
+    QCOMPARE(counting.folder.rows(), left);
+    QCOMPARE(listedRows(*counting.window), left);
+    QVERIFY(errors.reports.empty());
+}
+
+void TestStockItem::closeAndFrameClose_writeNothing_data()
+{
+    QTest::addColumn<bool>("throughTheFrame");
+    QTest::newRow("Close") << false;
+    QTest::newRow("the frame's close") << true;
+}
+
+void TestStockItem::closeAndFrameClose_writeNothing()
+{
+    QFETCH(bool, throughTheFrame);
+    Counting counting(threeRows);
+
+    QVERIFY(counting.editRow(2, [&](StockItem &dialog) {
+        retype(dialog, {"X", "Y", "Z"});
+        if (throughTheFrame)
+            dialog.windowHandle()->close();
+        else
+            click(dialog, "Command1");
+        QVERIFY(!dialog.isVisible());
+    }));
+    QCOMPARE(counting.folder.rows(), threeRows);
+    QCOMPARE(listedRows(*counting.window), threeRows);
+
+    QStringList reopened;
+    QVERIFY(counting.editRow(2, [&](StockItem &dialog) { reopened = boxTexts(dialog); }));
+    QCOMPARE(reopened, QStringList({"C3", "CODE-3", "9"}));
+}
+
+void TestStockItem::failedSaveOrDelete_isReportedAndChangesNothing_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("deletedElsewhere");
+    QTest::addColumn<int>("code");
+    QTest::newRow("Save of a record deleted elsewhere") << "Command2" << true << SQLITE_NOTFOUND;
+    QTest::newRow("Save while another program locks the table") << "Command2" << false << SQLITE_BUSY;
+    QTest::newRow("Delete while another program locks the table") << "Command3" << false << SQLITE_BUSY;
+}
+
+void TestStockItem::failedSaveOrDelete_isReportedAndChangesNothing()
+{
+    QFETCH(QString, button);
+    QFETCH(bool, deletedElsewhere);
+    QFETCH(int, code);
+    Counting counting(threeRows, 0);
+    ReportedErrors errors;
+
+    QVERIFY(counting.editRow(1, [&](StockItem &dialog) {
+        retype(dialog, {"X", "Y", "Z"});
+        if (deletedElsewhere) {
+            counting.folder.execute("DELETE FROM Stock WHERE id = 2");
+            click(dialog, qPrintable(button));
+        } else {
+            DatabaseLock lock(counting.folder.databasePath());
+            click(dialog, qPrintable(button));
+        }
+        // The editor stays as it was, the operator's texts with it.
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(boxTexts(dialog), QStringList({"X", "Y", "Z"}));
+    }));
+    QCOMPARE(errors.reports.size(), std::size_t(1));
+    QCOMPARE(errors.reports[0].code, code);
+    QCOMPARE(listedRows(*counting.window), threeRows);
+    QCOMPARE(counting.window->scanState().itemID, 4);
+    if (!deletedElsewhere)
+        QCOMPARE(counting.folder.rows(), threeRows);
+}
+
+void TestStockItem::enterAndEsc_triggerNoButton()
+{
+    Counting counting(threeRows);
+
+    QVERIFY(counting.editRow(0, [](StockItem &dialog) {
+        retype(dialog, {"X", "Y", "Z"});
+        for (const char *name : {"Text1", "Text2", "Text3", "UpDown1", "Command1", "Command2", "Command3"}) {
+            auto *widget = control<QWidget>(dialog, name);
+            widget->setFocus();
+            for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+                QTest::keyClick(widget, key);
+            QVERIFY2(dialog.isVisible(), name);
+        }
+    }));
+    QCOMPARE(counting.folder.rows(), threeRows);
+    QCOMPARE(listedRows(*counting.window), threeRows);
+}
+
+void TestStockItem::upDown_stepsTheNumberInText3WithinItsRange_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("presses"); // u and d: the arrows; U and D: the Up and Down keys
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("up") << "7" << "u" << "8";
+    QTest::newRow("down") << "7" << "d" << "6";
+    QTest::newRow("up to the top") << "999" << "uu" << "1000";
+    QTest::newRow("down at the bottom") << "0" << "d" << "0";
+    QTest::newRow("not a number counts as 0") << "12abc" << "u" << "1";
+    QTest::newRow("empty, up") << "" << "u" << "1";
+    QTest::newRow("empty, down") << "" << "d" << "0";
+    QTest::newRow("above the range") << "1500" << "d" << "999";
+    QTest::newRow("keys") << "5" << "UUD" << "6";
+}
+
+void TestStockItem::upDown_stepsTheNumberInText3WithinItsRange()
+{
+    QFETCH(QString, start);
+    QFETCH(QString, presses);
+    QFETCH(QString, shown);
+    Counting counting(threeRows);
+
+    QVERIFY(counting.editRow(0, [&](StockItem &dialog) {
+        retype(dialog, {"A1", "CODE-1", start});
+        auto *upDown = control<QWidget>(dialog, "UpDown1");
+        const QPoint up(upDown->width() / 2, 3);
+        const QPoint down(upDown->width() / 2, upDown->height() - 3);
+        for (QChar press : presses) {
+            if (press == 'u' || press == 'd') {
+                QTest::mouseClick(upDown, Qt::LeftButton, {}, press == 'u' ? up : down);
+            } else {
+                upDown->setFocus();
+                QTest::keyClick(upDown, press == 'U' ? Qt::Key_Up : Qt::Key_Down);
+            }
+        }
+        QCOMPARE(box(dialog, "Text3")->text(), shown);
+        click(dialog, "Command2");
+    }));
+    QCOMPARE(counting.folder.rows()[0].quantity, shown.toStdString());
+}
+
+void TestStockItem::window_followsTheLayout()
+{
+    Counting counting(threeRows);
+
+    QVERIFY(counting.editRow(0, [](StockItem &dialog) {
+        QCOMPARE(dialog.windowTitle(), QString("Quillmarch::StockItem::Edit"));
+        QCOMPARE(dialog.parentWidget(), nullptr);
+        QCOMPARE(dialog.windowModality(), Qt::ApplicationModal);
+        QCOMPARE(dialog.size(), QSize(385, 223));
+        QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+        const Qt::WindowFlags flags = dialog.windowFlags();
+        QVERIFY(!(flags & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint)));
+        QCOMPARE(dialog.palette().color(QPalette::Window), QColor(Qt::white));
+        QCOMPARE(dialog.font().family(), QString("Tahoma"));
+        QCOMPARE(dialog.font().pointSizeF(), 8.25);
+        // Centred before the frame's size is known: off by the frame's width at most.
+        const QPoint offCentre = dialog.frameGeometry().center() - dialog.screen()->availableGeometry().center();
+        QVERIFY2(offCentre.manhattanLength() <= 8, qPrintable(QString("%1, %2").arg(offCentre.x()).arg(offCentre.y())));
+
+        checkLayout(dialog, {
+            {"Label1", {8, 8, 265, 33}, "Quillmarch::Edit Item", 20.25, false},
+            {"Text1", {8, 72, 193, 33}, "A1", 14.25, false},
+            {"Label2", {8, 48, 97, 25}, "Location", 9.75, false},
+            {"Text2", {8, 136, 369, 33}, "CODE-1", 14.25, false},
+            {"Label3", {8, 112, 97, 25}, "Stock Code", 9.75, false},
+            {"Text3", {208, 72, 152, 33}, "5", 14.25, false},
+            {"Label4", {208, 48, 97, 25}, "Quantity", 9.75, false},
+            {"Command1", {288, 184, 81, 25}, "Close", 8.25, true},
+            {"Command2", {200, 184, 81, 25}, "Save", 8.25, true},
+            {"Command3", {120, 184, 73, 25}, "Delete", 8.25, true},
+        });
+        for (auto *button : dialog.findChildren<QPushButton *>())
+            QVERIFY(!button->isDefault() && !button->autoDefault());
+        for (auto *textBox : dialog.findChildren<QLineEdit *>())
+            QCOMPARE(textBox->maxLength(), std::numeric_limits<int>::max());
+        // The spinner stands flush against the quantity box's right edge.
+        QCOMPARE(control<QWidget>(dialog, "UpDown1")->geometry(), QRect(360, 72, 17, 33));
+
+        QTRY_COMPARE(QApplication::focusWidget(), box(dialog, "Text1"));
+        QCOMPARE(tabStops(), QStringList({"Text1", "Text2", "Text3", "UpDown1", "Command1", "Command2", "Command3"}));
+    }));
+}
+
+QTEST_MAIN(TestStockItem)
+#include "test_stock_item.moc"

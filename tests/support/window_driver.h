@@ -1,0 +1,75 @@
+#pragma once
+
+#include "stock_fixture.h"
+
+#include <QApplication>
+#include <QRect>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <vector>
+
+class StockMain;
+
+// A control of a window by its name; the test stops when it is missing.
+template<typename Widget>
+Widget *control(const QWidget &window, const char *name)
+{
+    auto *widget = window.findChild<Widget *>(QString::fromLatin1(name));
+    if (!widget)
+        qFatal("no control %s", name);
+    return widget;
+}
+
+// A control as a window's layout table gives it: place and size in pixels, the
+// caption or text, and its Tahoma font.
+struct ControlLayout {
+    const char *name;
+    QRect geometry;
+    QString text;
+    qreal pointSize;
+    bool bold;
+};
+
+void checkLayout(QWidget &window, const std::vector<ControlLayout> &controls);
+
+// The names of the controls in the focus chain that can take the focus, starting at first.
+QStringList focusChain(QWidget *first);
+
+// The names of the controls that Tab visits, from the one with the focus round to it again.
+QStringList tabStops();
+
+// Types text into a widget one character at a time, as a keyboard would: unlike
+// QTest::keyClicks it takes any Unicode character.
+void typeText(QWidget *widget, const QString &text);
+
+// The main window's list as rows of the table: each row's tag and its three cells.
+std::vector<TableRow> listedRows(StockMain &window);
+
+// Runs open, which may show a modal Dialog and wait in its event loop. As soon as
+// the dialog is up, interact runs with it inside that loop; whatever it leaves
+// open is closed afterwards, so a failed check cannot hang the test. Returns
+// whether such a dialog came up.
+template<typename Dialog>
+bool whileModal(const std::function<void()> &open, const std::function<void(Dialog &)> &interact)
+{
+    bool opened = false;
+    bool openReturned = false;
+    std::function<void()> poll = [&] {
+        if (auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget())) {
+            opened = true;
+            interact(*dialog);
+            if (dialog->isVisible())
+                dialog->reject();
+        } else if (!openReturned) {
+            QTimer::singleShot(0, poll);
+        }
+    };
+    QTimer::singleShot(0, poll);
+    open();
+    openReturned = true;
+    QCoreApplication::processEvents();
+    return opened;
+}
