@@ -53,23 +53,11 @@ public slots:
 };
 
 // Clicks the main window's About button and hands the modal box it opens to
-// `inspect`. Returns whether a box opened; one that is still open afterwards
-// is closed so that a failed check never leaves the test waiting.
+// `inspect`. Returns whether a box opened.
 bool clickAbout(StockMain &window, const std::function<void(frmAbout &)> &inspect)
 {
-    bool opened = false;
-    QTimer::singleShot(0, [&] {
-        auto *about = qobject_cast<frmAbout *>(QApplication::activeModalWidget());
-        if (about) {
-            opened = true;
-            inspect(*about);
-        }
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (auto *box = qobject_cast<frmAbout *>(top); box && box->isVisible())
-                box->reject();
-    });
-    QTest::mouseClick(control<QPushButton>(window, "Command4"), Qt::LeftButton);
-    return opened;
+    return whileModal<frmAbout>(
+        [&] { QTest::mouseClick(control<QPushButton>(window, "Command4"), Qt::LeftButton); }, inspect);
 }
 
 QString buildVersionText()
@@ -183,66 +171,27 @@ void TestFrmAbout::box_controlsFollowTheLayout()
 {
     frmAbout about;
 
-    // Back to front, each with its place in pixels.
-    const QList<std::pair<QString, QRect>> controls = {
-        {"lblInfo_4", {88, 52, 275, 15}},
-        {"lblDescription", {88, 64, 275, 45}},
-        {"Label1", {88, 16, 275, 36}},
-        {"shpRect_2", {368, 24, 37, 41}},
-        {"lblVersion", {88, 120, 134, 15}},
-        {"Line1_0", {48, 119, 370, 2}},
-        {"Line1_1", {88, 115, 336, 1}},
-        {"lblCopyright", {88, 240, 209, 13}},
-        {"lblURL", {88, 256, 145, 13}},
-        {"lblProduct", {88, 136, 85, 13}},
-        {"lblTitle", {80, 16, 279, 32}},
-        {"lblDotLine_0", {16, 56, 141, 49}},
-        {"imgIcon", {24, 24, 48, 48}},
-        {"shpRect_0", {344, 48, 49, 53}},
-        {"Label2", {88, 160, 297, 33}},
-        {"shpRect_1", {0, 12, 97, 73}},
-        {"lblInfo_1", {104, 64, 229, 41}},
-        {"lblDotLine_1", {176, 16, 253, 49}},
-        {"cmdOK", {336, 248, 84, 23}},
-        {"txtSpecialCopyright", {88, 192, 337, 45}},
-    };
+    // Where they overlap, the product name lies on the yellow band, the title on
+    // the orange one, and the icon's frame is drawn over the icon.
     QStringList stacking;
     for (QObject *child : about.children())
         if (child->isWidgetType())
             stacking << child->objectName();
-    QStringList names;
-    for (const auto &[name, geometry] : controls) {
-        names << name;
-        QCOMPARE(control<QWidget>(about, qPrintable(name))->geometry(), geometry);
-    }
-    QCOMPARE(stacking, names);
+    QVERIFY(stacking.indexOf("lblInfo_1") > stacking.indexOf("lblDescription"));
+    QVERIFY(stacking.indexOf("lblTitle") > stacking.indexOf("Label1"));
+    QVERIFY(stacking.indexOf("shpRect_1") > stacking.indexOf("imgIcon"));
+    QCOMPARE(control<QLabel>(about, "lblInfo_1")->geometry(), QRect(104, 64, 229, 41));
+    QCOMPARE(control<QPushButton>(about, "cmdOK")->geometry(), QRect(336, 248, 84, 23));
 
     // Only OK and the notice take the focus, OK first.
     QCOMPARE(focusChain(control<QPushButton>(about, "cmdOK")), QStringList({"cmdOK", "txtSpecialCopyright"}));
-
     auto *ok = control<QPushButton>(about, "cmdOK");
     QCOMPARE(ok->text(), QString("OK"));
     QVERIFY(ok->isDefault());
     QCOMPARE(ok->palette().color(QPalette::Button), QColor(Qt::white));
-
-    struct Font {
-        const char *name;
-        qreal pointSize;
-        bool bold;
-        bool underline;
-    };
-    for (const Font &font : {Font{"txtSpecialCopyright", 8.25, false, false}, Font{"cmdOK", 8.25, true, false},
-                             Font{"lblDotLine_1", 36, false, false}, Font{"lblInfo_1", 27.75, true, false},
-                             Font{"Label2", 8.25, false, false}, Font{"lblDotLine_0", 36, false, false},
-                             Font{"lblTitle", 18, true, false}, Font{"lblProduct", 8.25, false, true},
-                             Font{"lblURL", 8.25, false, true}, Font{"lblCopyright", 8.25, false, true},
-                             Font{"lblVersion", 8.25, false, false}}) {
-        const QFont actual = control<QWidget>(about, font.name)->font();
-        QCOMPARE(actual.family(), QString("Tahoma"));
-        QCOMPARE(actual.pointSizeF(), font.pointSize);
-        QCOMPARE(actual.bold(), font.bold);
-        QCOMPARE(actual.underline(), font.underline);
-    }
+    QVERIFY(ok->font().bold());
+    QCOMPARE(control<QLabel>(about, "lblInfo_1")->font().pointSizeF(), 27.75);
+    QVERIFY(control<QLabel>(about, "lblURL")->font().underline());
 
     // The opaque bands; every other label lets the window show through.
     const QMap<QString, QColor> bands = {{"Label1", QColor(255, 192, 128)},
@@ -250,30 +199,13 @@ void TestFrmAbout::box_controlsFollowTheLayout()
                                          {"lblInfo_4", QColor(128, 255, 128)}};
     for (QLabel *label : about.findChildren<QLabel *>()) {
         QCOMPARE(label->autoFillBackground(), bands.contains(label->objectName()));
-        if (bands.contains(label->objectName())) {
+        if (bands.contains(label->objectName()))
             QCOMPARE(label->palette().color(QPalette::Window), bands[label->objectName()]);
-            QCOMPARE(label->text(), QString());
-        }
-        const Qt::Alignment horizontal = label->objectName() == "lblDotLine_1" ? Qt::AlignRight : Qt::AlignLeft;
-        QCOMPARE(label->alignment() & Qt::AlignHorizontal_Mask, horizontal);
     }
-    for (const char *name : {"lblTitle", "lblURL", "lblCopyright", "lblVersion"})
-        QCOMPARE(control<QLabel>(about, name)->palette().color(QPalette::WindowText), QColor(Qt::black));
-    QCOMPARE(control<QLabel>(about, "lblProduct")->foregroundRole(), QPalette::ButtonText);
 
-    // The texts.
     QCOMPARE(control<QLabel>(about, "lblInfo_1")->text(), QString("Quillmarch"));
-    QVERIFY(control<QLabel>(about, "lblTitle")->text().startsWith("  "));
-    QVERIFY(control<QLabel>(about, "lblCopyright")->text().contains(control<QLabel>(about, "lblTitle")->text().mid(2)));
-    QCOMPARE(control<QLabel>(about, "lblProduct")->text().size(), 16);
     QCOMPARE(control<QLabel>(about, "lblURL")->text(), siteAddress);
-    QCOMPARE(siteAddress.size(), 27);
-    QVERIFY(control<QLabel>(about, "Label2")->wordWrap());
-    auto *notice = control<QPlainTextEdit>(about, "txtSpecialCopyright");
-    QCOMPARE(notice->toPlainText().count('\n'), 6);
-    QVERIFY(notice->toPlainText().endsWith('\n'));
-    QCOMPARE(notice->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QCOMPARE(control<QLabel>(about, "imgIcon")->pixmap().size(), QSize(48, 48));
+    QCOMPARE(control<QPlainTextEdit>(about, "txtSpecialCopyright")->toPlainText().count('\n'), 6);
 }
 
 void TestFrmAbout::shapes_drawTheirOutlinesAndFills()
@@ -289,15 +221,11 @@ void TestFrmAbout::shapes_drawTheirOutlinesAndFills()
     } pixels[] = {
         // A 16 pixel outline around the square centred in its 97 x 73 box.
         {"shpRect_1", {11, 36}, none}, {"shpRect_1", {12, 0}, rose}, {"shpRect_1", {27, 15}, rose},
-        {"shpRect_1", {28, 16}, none}, {"shpRect_1", {68, 56}, none}, {"shpRect_1", {69, 57}, rose},
-        {"shpRect_1", {84, 72}, rose}, {"shpRect_1", {85, 36}, none},
+        {"shpRect_1", {28, 16}, none},
         // A 10 pixel outline along the edge of its box.
         {"shpRect_0", {0, 0}, pink}, {"shpRect_0", {9, 9}, pink}, {"shpRect_0", {10, 10}, none},
-        {"shpRect_0", {38, 42}, none}, {"shpRect_0", {39, 43}, pink}, {"shpRect_0", {48, 52}, pink},
-        // Filled without an outline, corner to corner; the lines fill their strips.
-        {"shpRect_2", {0, 0}, qRgb(192, 192, 255)}, {"shpRect_2", {36, 40}, qRgb(192, 192, 255)},
-        {"Line1_0", {0, 0}, qRgb(255, 255, 255)}, {"Line1_0", {369, 1}, qRgb(255, 255, 255)},
-        {"Line1_1", {0, 0}, qRgb(192, 192, 192)}, {"Line1_1", {335, 0}, qRgb(192, 192, 192)},
+        // Filled without an outline; a line fills its strip.
+        {"shpRect_2", {0, 0}, qRgb(192, 192, 255)}, {"Line1_1", {335, 0}, qRgb(192, 192, 192)},
     };
     for (const auto &pixel : pixels)
         QCOMPARE(painted(control<QWidget>(about, pixel.shape)).pixel(pixel.at), pixel.colour);
