@@ -69,8 +69,7 @@ void retype(StockItem &dialog, const QStringList &texts)
     for (int i = 0; i < 3; ++i) {
         QLineEdit *target = box(dialog, names[i]);
         target->clear();
-        for (QChar character : texts[i])
-            QTest::sendKeyEvent(QTest::Click, target, Qt::Key_unknown, QString(character), Qt::NoModifier);
+        typeText(target, texts[i]);
     }
 }
 
