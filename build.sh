@@ -1,0 +1,48 @@
+#!/bin/sh
+# The two set-up commands on a fresh Debian machine:
+#   ./build.sh run    install what is missing, build, start the program
+#   ./build.sh test   install what is missing, build, run every test
+# Needs nothing but a shell and apt-get; the packages below are installed with
+# sudo when not run as root.
+set -eu
+cd "$(dirname "$0")"
+
+packages="cmake g++ make qt6-base-dev libsqlite3-dev fonts-wine"
+
+install_missing() {
+    missing=""
+    for package in $packages; do
+        dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q 'install ok installed' \
+            || missing="$missing $package"
+    done
+    [ -z "$missing" ] && return
+    echo "Installing:$missing"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update
+    # shellcheck disable=SC2086 # one word a package
+    $sudo apt-get install -y --no-install-recommends $missing
+}
+
+build() {
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build --parallel "$(nproc)"
+}
+
+case "${1:-}" in
+run)
+    install_missing
+    build
+    exec ./build/quillmarch
+    ;;
+test)
+    install_missing
+    build
+    cd build
+    exec ctest --output-on-failure
+    ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac
