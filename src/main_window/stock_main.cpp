@@ -48,8 +48,8 @@ StockMain::StockMain(StockStore store, QWidget *parent)
     connect(ui->Command2, &QPushButton::clicked, this, &StockMain::Command2_Click);
     connect(ui->Command3, &QPushButton::clicked, this, &StockMain::Command3_Click);
     connect(ui->Command4, &QPushButton::clicked, this, &StockMain::Command4_Click);
-    connect(ui->ListView1, &QAbstractItemView::doubleClicked, this, &StockMain::ListView1_DblClick);
     connect(ui->Command5, &QPushButton::clicked, this, &StockMain::Command5_Click);
+    connect(ui->ListView1, &QAbstractItemView::doubleClicked, this, &StockMain::ListView1_DblClick);
 
     Form_Load();
     ui->Text1->setFocus();

@@ -135,8 +135,10 @@ void TestLocationSelect::set_onePieceAfterAnotherLeavesTheThird()
         QVERIFY(dialog.isVisible());
         QCOMPARE(captions(window), QStringList({"Row:A", "Rack: 3", "Shelf: C"}));
     }));
-    // The pieces the next record's location is joined from.
+    // The next record stored carries the location the labels read.
     QCOMPARE(pieces(window), QStringList({"A", "3", "C"}));
+    QTest::mouseClick(control<QPushButton>(window, "Command1"), Qt::LeftButton);
+    QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A3C", "", ""}}));
 }
 
 void TestLocationSelect::closing_keepsTheLabelsAndTheNextOpeningStartsAfresh()
