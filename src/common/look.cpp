@@ -27,7 +27,7 @@ QFont font(qreal pointSize, bool bold)
     return tahoma;
 }
 
-void applyToWindow(QWidget *window, qreal windowPointSize)
+void applyToWindow(QWidget *window)
 {
     window->setFixedSize(window->size());
     const Qt::WindowType type = window->windowType() == Qt::Dialog ? Qt::Dialog : Qt::Window;
@@ -37,7 +37,7 @@ void applyToWindow(QWidget *window, qreal windowPointSize)
     palette.setColor(QPalette::Window, Qt::white);
     window->setPalette(palette);
     window->setAutoFillBackground(true);
-    window->setFont(font(windowPointSize));
+    window->setFont(font(textPointSize));
     for (QPushButton *button : window->findChildren<QPushButton *>()) {
         QPalette face = button->palette();
         face.setColor(QPalette::Button, Qt::white);

@@ -25,7 +25,7 @@ QFont font(qreal pointSize, bool bold = false);
 
 // Gives a window its fixed client size, a frame without maximise and minimise
 // buttons, the white background, the window font and the look of its buttons.
-void applyToWindow(QWidget *window, qreal windowPointSize = textPointSize);
+void applyToWindow(QWidget *window);
 
 void centreOnScreen(QWidget *window);
 
