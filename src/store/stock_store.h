@@ -21,8 +21,6 @@ public:
 
     explicit StockStore(std::string folder, int busyTimeoutMs = defaultBusyTimeoutMs);
 
-    const std::string &folder() const { return m_folder; }
-
     // Hands every record to visit, in ascending id. Creates the file and the
     // table when they are missing: this is the program's first operation.
     void ListAll(const std::function<void(const StockRecordView &)> &visit) const;
