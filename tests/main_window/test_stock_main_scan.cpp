@@ -43,6 +43,8 @@ public:
     QLineEdit *box(const char *name) const { return control<QLineEdit>(*window, name); }
     QString caption(const char *label) const { return control<QLabel>(*window, label)->text(); }
     QString focusName() const { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : ""; }
+    // The item box, the quantity box and the control that has the focus.
+    QStringList itemBoxesAndFocus() const { return {box("Text2")->text(), box("Text3")->text(), focusName()}; }
     const ScanState &state() const { return window->scanState(); }
     StockListModel &list() const { return window->listItems(); }
     void click(const char *button) const { QTest::mouseClick(control<QPushButton>(*window, button), Qt::LeftButton); }
@@ -169,9 +171,7 @@ void TestStockMainScan::itemScan_controlLabelsAndCodes()
     main.box("Text2")->setFocus();
     main.box("Text2")->setText("ERRORS");
     main.scan("");
-    QCOMPARE(main.box("Text2")->text(), QString());
-    QCOMPARE(main.box("Text3")->text(), QString());
-    QCOMPARE(main.focusName(), QString("Text2"));
+    QCOMPARE(main.itemBoxesAndFocus(), QStringList({"", "", "Text2"}));
 
     main.scan("NEWLOC-7");
     QCOMPARE(main.focusName(), QString("Text1"));
@@ -202,9 +202,7 @@ void TestStockMainScan::quantityScan_storesTheRecordThenListsIt()
     QCOMPARE(listedRows(*main.window), main.folder.rows());
     QCOMPARE(main.state().lastID, 3);
     QCOMPARE(main.state().itemID, 4);
-    QCOMPARE(main.box("Text2")->text(), QString());
-    QCOMPARE(main.box("Text3")->text(), QString());
-    QCOMPARE(main.focusName(), QString("Text2"));
+    QCOMPARE(main.itemBoxesAndFocus(), QStringList({"", "", "Text2"}));
 
     // The next item at the same shelf; the keypad's Enter ends a scan too.
     main.scan("CODE-13", Qt::Key_Enter);
@@ -227,9 +225,7 @@ void TestStockMainScan::quantityScan_labelsOtherThanQty()
 
     main.box("Text3")->clear();
     main.scan("ERROR");
-    QCOMPARE(main.box("Text2")->text(), QString());
-    QCOMPARE(main.box("Text3")->text(), QString());
-    QCOMPARE(main.focusName(), QString("Text2"));
+    QCOMPARE(main.itemBoxesAndFocus(), QStringList({"", "", "Text2"}));
     QVERIFY(main.folder.rows().empty());
     QCOMPARE(main.list().rowCount(), 0);
 }
@@ -284,9 +280,7 @@ void TestStockMainScan::add_storesTheBoxesAsTheyStandAtTheEnd()
     QCOMPARE(listedRows(*main.window), main.folder.rows());
     QCOMPARE(main.state().itemID, 6);
     QCOMPARE(main.state().lastID, 5);
-    QCOMPARE(main.box("Text2")->text(), QString());
-    QCOMPARE(main.box("Text3")->text(), QString());
-    QCOMPARE(main.focusName(), QString("Text2"));
+    QCOMPARE(main.itemBoxesAndFocus(), QStringList({"", "", "Text2"}));
     QCOMPARE(main.caption("Row"), QString("Row:12"));
 }
 
@@ -333,9 +327,7 @@ void TestStockMainScan::clear_dropsTheItemAndKeepsTheLocation()
     main.box("Text3")->setText("QTY:4");
     main.click("Command2");
 
-    QCOMPARE(main.box("Text2")->text(), QString());
-    QCOMPARE(main.box("Text3")->text(), QString());
-    QCOMPARE(main.focusName(), QString("Text2"));
+    QCOMPARE(main.itemBoxesAndFocus(), QStringList({"", "", "Text2"}));
     QCOMPARE(main.box("Text1")->text(), QString("RACK:"));
     QCOMPARE(main.caption("Row"), QString("Row:A1"));
     QCOMPARE(main.state().rowNum, QString("A1"));
@@ -383,9 +375,7 @@ void TestStockMainScan::scannerSpeed_queuedKeysReachTheBoxThatGetsTheFocus()
     QCOMPARE(main.folder.rows(), stored);
     QCOMPARE(listedRows(*main.window), stored);
     QCOMPARE(main.box("Text1")->text(), QString());
-    QCOMPARE(main.box("Text2")->text(), QString());
-    QCOMPARE(main.box("Text3")->text(), QString());
-    QCOMPARE(main.focusName(), QString("Text2"));
+    QCOMPARE(main.itemBoxesAndFocus(), QStringList({"", "", "Text2"}));
 }
 
 void TestStockMainScan::anyText_isStoredAndListedExactly()
