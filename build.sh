@@ -7,7 +7,7 @@
 set -eu
 cd "$(dirname "$0")"
 
-packages="cmake g++ make qt6-base-dev libsqlite3-dev fonts-wine"
+packages="cmake g++ make qt6-base-dev libsqlite3-dev fonts-wine xvfb xdotool"
 
 install_missing() {
     missing=""

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace ErrorReporter {
@@ -11,6 +12,8 @@ namespace {
 
 void showAndEnd(const StoreError &error)
 {
+    // Also on standard error, for a log or the terminal the program was started from.
+    std::fprintf(stderr, "quillmarch: Error %d: %s\n", error.code(), error.what());
     QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Quillmarch"),
                           QStringLiteral("Error %1\n\n%2").arg(error.code()).arg(QString::fromUtf8(error.what())));
     // Every write has committed or failed whole before its handler reports, so there

@@ -7,8 +7,9 @@
 #include <type_traits>
 
 // The one place that decides what the user sees when the store fails. The
-// program's reporter shows the error in a critical message box and then ends the
-// program with a non-zero status; tests install a reporter of their own.
+// program's reporter writes the error to standard error, shows it in a critical
+// message box and then ends the program with a non-zero status; tests install a
+// reporter of their own.
 namespace ErrorReporter {
 
 using Reporter = std::function<void(const StoreError &)>;

@@ -14,6 +14,8 @@ struct Database {
     {
         if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
             qFatal("cannot open %s: %s", path.c_str(), sqlite3_errmsg(db));
+        // The program under test may be writing the file at the same moment.
+        sqlite3_busy_timeout(db, 10000);
     }
     ~Database() { sqlite3_close(db); }
     void execute(const std::string &sql) const

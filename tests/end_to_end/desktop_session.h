@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QPoint>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// An X server of the test's own (Xvfb), on which the built program runs as the
+// operator uses it: real key events from xdotool, real mouse clicks. Every
+// process started here is stopped by its id when its owner goes.
+class XServer {
+public:
+    XServer();
+    ~XServer();
+    XServer(const XServer &) = delete;
+    XServer &operator=(const XServer &) = delete;
+
+    // The environment that puts a program on this server.
+    QProcessEnvironment environment() const;
+
+    // Runs xdotool to its end and returns what it printed; the test stops
+    // when xdotool fails or hangs.
+    QString xdotool(const QStringList &arguments) const;
+    // Starts xdotool without waiting for it, for a burst that something else interrupts.
+    std::unique_ptr<QProcess> startXdotool(const QStringList &arguments) const;
+
+    // The visible window with exactly this title, or 0 when there is none.
+    qulonglong findWindow(const QString &title) const;
+    // Waits for the window with exactly this title; 0 when it did not show.
+    qulonglong waitForWindow(const QString &title, int timeoutMs = 10000) const;
+    QPoint windowOrigin(qulonglong window) const;
+
+private:
+    QProcess m_xvfb;
+    QString m_display;
+    QTemporaryDir m_runtimeDir;
+};
+
+// xdotool's arguments for scanning labels at scanner speed: each label's text
+// and its closing Enter, with no pause between keys.
+QStringList scanArguments(const QStringList &labels);
+
+// The built program, copied with a stock folder's stock.mdb beside it and
+// running on an X server. Killed when it goes, if it has not ended.
+class ProgramRun {
+public:
+    // childSetup runs in the program's process just before it starts, to lower
+    // a limit for instance.
+    ProgramRun(const XServer &server, const std::string &folder, std::function<void()> childSetup = {});
+    ~ProgramRun();
+    ProgramRun(const ProgramRun &) = delete;
+    ProgramRun &operator=(const ProgramRun &) = delete;
+
+    // Waits for the main window, gives it the keyboard and returns whether it showed.
+    bool waitUntilShown();
+
+    // Scans labels into the window with the keyboard focus, waiting until xdotool sent them.
+    void scan(const QStringList &labels) const;
+    // Presses keys, by their X names ("Return", "Escape", "ctrl+c").
+    void press(const QString &keys) const;
+    // Clicks at a point of a window given in the window's own pixels.
+    void click(qulonglong window, QPoint point, int clicks = 1) const;
+
+    // Waits for the box that reports a failure, reads it and closes it with Enter
+    // as the operator would; true when it showed.
+    bool closeErrorBox() const;
+
+    qint64 pid() const { return m_process.processId(); }
+    // What the program wrote to its standard error so far.
+    QString errorOutput();
+    void kill();
+    // Waits for the program to end by itself; true when it ended with exitCode.
+    bool waitForExit(int exitCode, int timeoutMs = 10000);
+
+private:
+    const XServer &m_server;
+    QProcess m_process;
+    QString m_errorOutput;
+};
+
+// The title of the main window and of the box that reports a failure.
+inline const QString mainWindowTitle = QStringLiteral("Quillmarch::Main");
+inline const QString errorBoxTitle = QStringLiteral("Quillmarch");
