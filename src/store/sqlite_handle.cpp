@@ -80,7 +80,12 @@ int Connection::changes() const
 
 void Connection::fail(int code) const
 {
-    throw StoreError(code & 0xff, describe(code & 0xff, sqlite3_errmsg(m_db), m_path));
+    fail(code, sqlite3_errmsg(m_db));
+}
+
+void Connection::fail(int code, const char *sqliteText) const
+{
+    throw StoreError(code & 0xff, describe(code & 0xff, sqliteText, m_path));
 }
 
 Statement::Statement(Connection &connection, const char *sql) : m_connection(connection)

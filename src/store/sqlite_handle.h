@@ -25,8 +25,10 @@ public:
     int changes() const;
     const std::string &path() const { return m_path; }
 
-    // Throws the error SQLite reports for this connection, adding what was being done.
+    // Throws the error SQLite reports for this connection, in words the user can act on.
     [[noreturn]] void fail(int code) const;
+    // Throws an error SQLite does not see as one, put in the same words.
+    [[noreturn]] void fail(int code, const char *sqliteText) const;
 
     sqlite3 *handle() const { return m_db; }
 

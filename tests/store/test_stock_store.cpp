@@ -45,7 +45,8 @@ private slots:
     void databasePath();
 
     void listAll_createsFileAndExactSchema();
-    void listAll_addsTableToSqliteFileWithoutIt();
+    void listAll_createsTableInAFileThatHoldsNothing_data();
+    void listAll_createsTableInAFileThatHoldsNothing();
     void listAll_yieldsRecordsInIdOrder();
     void listAll_readsNullAsEmptyText();
 
@@ -61,7 +62,7 @@ private slots:
     void notADatabase_isRefusedAndLeftUnchanged_data();
     void notADatabase_isRefusedAndLeftUnchanged();
     void lockedDatabase_failsAfterWaitingAndWritesNothing();
-    void missingTable_failsWithSqliteError();
+    void otherProgramsDatabase_isRefusedAndLeftUnchanged();
 };
 
 void TestStockStore::databasePath_data()
@@ -94,10 +95,20 @@ void TestStockStore::listAll_createsFileAndExactSchema()
                          " StockCode TEXT NOT NULL DEFAULT '', Quantity TEXT NOT NULL DEFAULT '')"));
 }
 
-void TestStockStore::listAll_addsTableToSqliteFileWithoutIt()
+void TestStockStore::listAll_createsTableInAFileThatHoldsNothing_data()
 {
+    QTest::addColumn<QString>("sql");
+    // A start that ended between making the file and its table leaves zero bytes.
+    QTest::newRow("zero bytes") << "";
+    QTest::newRow("emptied database") << "CREATE TABLE Other (x); DROP TABLE Other";
+}
+
+void TestStockStore::listAll_createsTableInAFileThatHoldsNothing()
+{
+    QFETCH(QString, sql);
     StockFolder folder;
-    folder.execute("CREATE TABLE Other (x); INSERT INTO Other VALUES (42)");
+    folder.writeFile({});
+    folder.execute(sql.toStdString());
     QVERIFY(listAll(StockStore(folder.path())).empty());
     QCOMPARE(StockStore(folder.path()).Append("A", "B", "C"), 1);
     QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "B", "C"}}));
@@ -114,8 +125,9 @@ void TestStockStore::listAll_yieldsRecordsInIdOrder()
 void TestStockStore::listAll_readsNullAsEmptyText()
 {
     StockFolder folder;
-    // Another tool may have made the table without the NOT NULL constraints.
-    folder.execute("CREATE TABLE Stock (id INTEGER PRIMARY KEY AUTOINCREMENT, Location TEXT, StockCode TEXT,"
+    // Another tool may have made the table without the NOT NULL constraints, and
+    // SQLite's names are the same in any case.
+    folder.execute("CREATE TABLE stock (id INTEGER PRIMARY KEY AUTOINCREMENT, Location TEXT, StockCode TEXT,"
                    " Quantity TEXT);"
                    "INSERT INTO Stock VALUES (1, NULL, NULL, NULL), (2, 'A', NULL, 7)");
     const StockStore store(folder.path());
@@ -289,13 +301,29 @@ void TestStockStore::lockedDatabase_failsAfterWaitingAndWritesNothing()
     QCOMPARE(store.Append("B", "Y", "2"), 2);
 }
 
-void TestStockStore::missingTable_failsWithSqliteError()
+void TestStockStore::otherProgramsDatabase_isRefusedAndLeftUnchanged()
 {
     StockFolder folder;
-    folder.execute("CREATE TABLE Other (x)");
-    const StoreError error = failureOf([&] { StockStore(folder.path()).Append("A", "B", "C"); });
-    QCOMPARE(error.code(), SQLITE_ERROR);
-    QVERIFY2(contains(error, "no such table: Stock"), error.what());
+    folder.execute("CREATE TABLE Other (x); INSERT INTO Other VALUES (42)");
+    const QByteArray content = folder.fileBytes();
+    const StockStore store(folder.path());
+
+    const StoreError list = failureOf([&] { listAll(store); });
+    QCOMPARE(list.code(), SQLITE_NOTADB);
+    QCOMPARE(toQString(list.what()),
+             toQString(folder.databasePath()
+                       + " is not a Quillmarch stock database (an SQLite database without the table Stock);"
+                         " the file was left as it is."));
+    // As when stock.mdb is replaced by such a file while the program runs.
+    for (const StoreError &error : {failureOf([&] { store.Append("A", "B", "C"); }),
+                                    failureOf([&] { store.LoadById(1); }),
+                                    failureOf([&] { store.UpdateById(1, "A", "B", "C"); }),
+                                    failureOf([&] { store.DeleteById(1); })}) {
+        QCOMPARE(error.code(), SQLITE_ERROR);
+        QCOMPARE(toQString(error.what()), toQString("no such table: Stock (" + folder.databasePath() + ")"));
+    }
+    QCOMPARE(folder.fileBytes(), content);
+    QVERIFY(!std::filesystem::exists(folder.databasePath() + "-journal"));
 }
 
 QTEST_GUILESS_MAIN(TestStockStore)
