@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace sqlite {
@@ -25,6 +26,8 @@ bool isAccessDatabase(const std::string &path)
             || std::memcmp(head.data() + 4, "Standard ACE DB", 15) == 0);
 }
 
+// The text the user sees for a failure: what is wrong with which file, in SQLite's
+// words too, and whether the file was changed.
 std::string describe(int code, const char *sqliteText, const std::string &path)
 {
     if (code == SQLITE_NOTADB) {
@@ -34,6 +37,11 @@ std::string describe(int code, const char *sqliteText, const std::string &path)
         return path + " is not a Quillmarch stock database (" + sqliteText
             + "); the file was left as it is.";
     }
+    if (code == SQLITE_CORRUPT)
+        return path + " is damaged and cannot be read (" + sqliteText + "); the file was left as it is.";
+    std::error_code ignored;
+    if (code == SQLITE_CANTOPEN && std::filesystem::is_directory(path, ignored))
+        return path + " is a folder, not a Quillmarch stock database; it was left as it is.";
     return std::string(sqliteText) + " (" + path + ")";
 }
 

@@ -245,40 +245,69 @@ void TestStockStore::operationsOtherThanListAll_neverCreateTheFile()
 void TestStockStore::notADatabase_isRefusedAndLeftUnchanged_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("explanation");
+    QTest::addColumn<bool>("isFolder");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
 
+    const QString foreign = "%1 is not a Quillmarch stock database (file is not a database);"
+                            " the file was left as it is.";
     QByteArray random(4096, '\0');
     quint32 seed = 12345;
     for (char &byte : random) {
         seed = seed * 1103515245 + 12345;
         byte = static_cast<char>(seed >> 16);
     }
-    QTest::newRow("random bytes") << random << "is not a Quillmarch stock database";
-    QTest::newRow("a few bytes") << QByteArray("hello") << "is not a Quillmarch stock database";
+    QTest::newRow("random bytes") << random << false << SQLITE_NOTADB << foreign;
+    QTest::newRow("a few bytes") << QByteArray("hello") << false << SQLITE_NOTADB << foreign;
 
+    const QString access = "%1 is a Microsoft Access database. Quillmarch keeps its stock in an SQLite database"
+                           " and cannot read it; the file was left as it is.";
     QByteArray jet = QByteArray("\x00\x01\x00\x00Standard Jet DB", 19) + random;
-    QTest::newRow("Access, Jet") << jet << "is a Microsoft Access database";
+    QTest::newRow("Access, Jet") << jet << false << SQLITE_NOTADB << access;
     QByteArray ace = QByteArray("\x00\x01\x00\x00Standard ACE DB", 19) + random;
-    QTest::newRow("Access, ACE") << ace << "is a Microsoft Access database";
+    QTest::newRow("Access, ACE") << ace << false << SQLITE_NOTADB << access;
+
+    // A stock.mdb cut short, as by a copy that did not finish.
+    StockFolder source;
+    source.createWith({});
+    source.execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000)"
+                   " INSERT INTO Stock (Location, StockCode, Quantity) SELECT 'R' || i, 'CODE-' || i, i FROM n");
+    const QByteArray whole = source.fileBytes();
+    const QString damaged = "%1 is damaged and cannot be read (database disk image is malformed);"
+                            " the file was left as it is.";
+    QTest::newRow("half its pages") << whole.left(whole.size() / 4096 / 2 * 4096) << false << SQLITE_CORRUPT
+                                    << damaged;
+    QTest::newRow("cut in the header") << whole.left(50) << false << SQLITE_CORRUPT << damaged;
+
+    QTest::newRow("folder") << QByteArray() << true << SQLITE_CANTOPEN
+                            << "%1 is a folder, not a Quillmarch stock database; it was left as it is.";
 }
 
 void TestStockStore::notADatabase_isRefusedAndLeftUnchanged()
 {
     QFETCH(QByteArray, content);
-    QFETCH(QString, explanation);
+    QFETCH(bool, isFolder);
+    QFETCH(int, code);
+    QFETCH(QString, message);
     StockFolder folder;
-    folder.writeFile(content);
+    if (isFolder)
+        std::filesystem::create_directory(folder.databasePath());
+    else
+        folder.writeFile(content);
     const StockStore store(folder.path());
 
     for (const StoreError &error : {failureOf([&] { listAll(store); }),
                                     failureOf([&] { store.Append("A", "B", "C"); }),
+                                    failureOf([&] { store.LoadById(1); }),
                                     failureOf([&] { store.UpdateById(1, "A", "B", "C"); }),
                                     failureOf([&] { store.DeleteById(1); })}) {
-        QCOMPARE(error.code(), SQLITE_NOTADB);
-        QVERIFY2(contains(error, folder.databasePath()), error.what());
-        QVERIFY2(contains(error, explanation.toStdString()), error.what());
+        QCOMPARE(error.code(), code);
+        QCOMPARE(toQString(error.what()), message.arg(toQString(folder.databasePath())));
     }
-    QCOMPARE(folder.fileBytes(), content);
+    if (isFolder)
+        QVERIFY(std::filesystem::is_empty(folder.databasePath()));
+    else
+        QCOMPARE(folder.fileBytes(), content);
     QVERIFY(!std::filesystem::exists(folder.databasePath() + "-journal"));
 }
 
