@@ -37,6 +37,12 @@ std::string describe(int code, const char *sqliteText, const std::string &path)
         return path + " is not a Quillmarch stock database (" + sqliteText
             + "); the file was left as it is.";
     }
+    if (code == SQLITE_FULL)
+        return path + " cannot be written: the disk is full or the file may not grow (" + sqliteText
+            + "). The change was not stored.";
+    if (code == SQLITE_IOERR)
+        return path + " could not be read or written (" + sqliteText
+            + "): the disk may be full or failing, or the file may not grow. A change being made was not stored.";
     if (code == SQLITE_CORRUPT)
         return path + " is damaged and cannot be read (" + sqliteText + "); the file was left as it is.";
     std::error_code ignored;
