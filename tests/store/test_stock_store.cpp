@@ -62,6 +62,11 @@ std::string inChildProcess(const std::function<std::string()> &work)
     return text;
 }
 
+std::ptrdiff_t openFileCount()
+{
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
+
 bool contains(const StoreError &error, const std::string &part)
 {
     return std::string(error.what()).find(part) != std::string::npos;
@@ -331,6 +336,7 @@ void TestStockStore::notADatabase_isRefusedAndLeftUnchanged()
     else
         folder.writeFile(content);
     const StockStore store(folder.path());
+    const std::ptrdiff_t openFiles = openFileCount();
 
     for (const StoreError &error : {failureOf([&] { listAll(store); }),
                                     failureOf([&] { store.Append("A", "B", "C"); }),
@@ -340,6 +346,7 @@ void TestStockStore::notADatabase_isRefusedAndLeftUnchanged()
         QCOMPARE(error.code(), code);
         QCOMPARE(toQString(error.what()), message.arg(toQString(folder.databasePath())));
     }
+    QCOMPARE(openFileCount(), openFiles);
     if (isFolder)
         QVERIFY(std::filesystem::is_empty(folder.databasePath()));
     else
