@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace sqlite {
@@ -25,6 +26,8 @@ bool isAccessDatabase(const std::string &path)
             || std::memcmp(head.data() + 4, "Standard ACE DB", 15) == 0);
 }
 
+// The text the user sees for a failure: what is wrong with which file, in SQLite's
+// words too, and whether the file was changed.
 std::string describe(int code, const char *sqliteText, const std::string &path)
 {
     if (code == SQLITE_NOTADB) {
@@ -34,6 +37,17 @@ std::string describe(int code, const char *sqliteText, const std::string &path)
         return path + " is not a Quillmarch stock database (" + sqliteText
             + "); the file was left as it is.";
     }
+    if (code == SQLITE_FULL)
+        return path + " cannot be written: the disk is full or the file may not grow (" + sqliteText
+            + "). The change was not stored.";
+    if (code == SQLITE_IOERR)
+        return path + " could not be read or written (" + sqliteText
+            + "): the disk may be full or failing, or the file may not grow. A change being made was not stored.";
+    if (code == SQLITE_CORRUPT)
+        return path + " is damaged and cannot be read (" + sqliteText + "); the file was left as it is.";
+    std::error_code ignored;
+    if (code == SQLITE_CANTOPEN && std::filesystem::is_directory(path, ignored))
+        return path + " is a folder, not a Quillmarch stock database; it was left as it is.";
     return std::string(sqliteText) + " (" + path + ")";
 }
 
@@ -44,43 +58,49 @@ Connection::Connection(const std::string &path, Mode mode, int busyTimeoutMs) : 
     int flags = SQLITE_OPEN_READWRITE;
     if (mode == Mode::ReadWriteCreate)
         flags |= SQLITE_OPEN_CREATE;
-    const int rc = sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr);
-    if (rc != SQLITE_OK) {
-        // A failed open still hands back a handle that holds the error and must be closed.
-        const std::string text = describe(rc, m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc), path);
-        sqlite3_close(m_db);
-        throw StoreError(rc, text);
-    }
-    sqlite3_busy_timeout(m_db, busyTimeoutMs);
-    // Every commit reaches the disk before the handler that made it returns.
+    sqlite3 *db = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+    // A failed open still hands back a handle that holds the error and must be closed;
+    // only when memory ran out is there none, and SQLite's text then says so.
+    m_db.reset(db);
+    if (rc != SQLITE_OK)
+        fail(rc);
+    sqlite3_busy_timeout(handle(), busyTimeoutMs);
+    // Every commit reaches the disk before the handler that made it returns. This
+    // reads the file first, so a file that is no database fails here.
     execute("PRAGMA synchronous = FULL");
 }
 
-Connection::~Connection()
+void Connection::Close::operator()(sqlite3 *db) const
 {
-    sqlite3_close(m_db);
+    sqlite3_close(db);
 }
 
 void Connection::execute(const char *sql)
 {
-    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+    const int rc = sqlite3_exec(handle(), sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         fail(rc);
 }
 
 std::int64_t Connection::lastInsertId() const
 {
-    return sqlite3_last_insert_rowid(m_db);
+    return sqlite3_last_insert_rowid(handle());
 }
 
 int Connection::changes() const
 {
-    return sqlite3_changes(m_db);
+    return sqlite3_changes(handle());
 }
 
 void Connection::fail(int code) const
 {
-    throw StoreError(code & 0xff, describe(code & 0xff, sqlite3_errmsg(m_db), m_path));
+    fail(code, sqlite3_errmsg(handle()));
+}
+
+void Connection::fail(int code, const char *sqliteText) const
+{
+    throw StoreError(code & 0xff, describe(code & 0xff, sqliteText, m_path));
 }
 
 Statement::Statement(Connection &connection, const char *sql) : m_connection(connection)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -16,7 +17,6 @@ public:
 
     // Opens the file, waiting up to busyTimeoutMs for a lock held by another program.
     Connection(const std::string &path, Mode mode, int busyTimeoutMs);
-    ~Connection();
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
@@ -25,13 +25,19 @@ public:
     int changes() const;
     const std::string &path() const { return m_path; }
 
-    // Throws the error SQLite reports for this connection, adding what was being done.
+    // Throws the error SQLite reports for this connection, in words the user can act on.
     [[noreturn]] void fail(int code) const;
+    // Throws an error SQLite does not see as one, put in the same words.
+    [[noreturn]] void fail(int code, const char *sqliteText) const;
 
-    sqlite3 *handle() const { return m_db; }
+    sqlite3 *handle() const { return m_db.get(); }
 
 private:
-    sqlite3 *m_db = nullptr;
+    struct Close {
+        void operator()(sqlite3 *db) const;
+    };
+    // Owned from the open on, so a set-up that fails in the constructor still closes it.
+    std::unique_ptr<sqlite3, Close> m_db;
     std::string m_path;
 };
 

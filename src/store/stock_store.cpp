@@ -10,7 +10,7 @@ namespace {
 
 // The file format that users and their tools rely on.
 constexpr const char *createTable =
-    "CREATE TABLE IF NOT EXISTS Stock (id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "CREATE TABLE Stock (id INTEGER PRIMARY KEY AUTOINCREMENT,"
     " Location TEXT NOT NULL DEFAULT '', StockCode TEXT NOT NULL DEFAULT '',"
     " Quantity TEXT NOT NULL DEFAULT '')";
 
@@ -18,6 +18,37 @@ constexpr const char *createTable =
 {
     throw StoreError(SQLITE_NOTFOUND,
                      "The stock record with id " + std::to_string(id) + " no longer exists (" + path + ")");
+}
+
+enum class Schema { Empty, Ours, Foreign };
+
+// What the file holds: nothing yet (a new or emptied file), our table, or only
+// the objects of some other program.
+Schema schemaOf(sqlite::Connection &db)
+{
+    sqlite::Statement select(db, "SELECT count(*), count(*) FILTER (WHERE type = 'table' AND name = 'Stock'"
+                                 " COLLATE NOCASE) FROM sqlite_schema");
+    select.step();
+    if (select.columnInt64(1) > 0)
+        return Schema::Ours;
+    return select.columnInt64(0) == 0 ? Schema::Empty : Schema::Foreign;
+}
+
+// Makes the table in a file that holds nothing yet. The database of another
+// program is refused and never written to.
+void requireStockTable(sqlite::Connection &db)
+{
+    Schema schema = schemaOf(db);
+    if (schema == Schema::Empty) {
+        // Look again under the write lock: another start may have made the table meanwhile.
+        db.execute("BEGIN IMMEDIATE");
+        schema = schemaOf(db);
+        if (schema == Schema::Empty)
+            db.execute(createTable);
+        db.execute("COMMIT");
+    }
+    if (schema == Schema::Foreign)
+        db.fail(SQLITE_NOTADB, "an SQLite database without the table Stock");
 }
 
 } // namespace
@@ -38,7 +69,7 @@ StockStore::StockStore(std::string folder, int busyTimeoutMs)
 void StockStore::ListAll(const std::function<void(const StockRecordView &)> &visit) const
 {
     sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWriteCreate, m_busyTimeoutMs);
-    db.execute(createTable);
+    requireStockTable(db);
     sqlite::Statement select(db, "SELECT id, Location, StockCode, Quantity FROM Stock ORDER BY id");
     while (select.step())
         visit({select.columnInt64(0), select.columnText(1), select.columnText(2), select.columnText(3)});

@@ -22,7 +22,8 @@ public:
     explicit StockStore(std::string folder, int busyTimeoutMs = defaultBusyTimeoutMs);
 
     // Hands every record to visit, in ascending id. Creates the file and the
-    // table when they are missing: this is the program's first operation.
+    // table when the file is missing or holds nothing: this is the program's first
+    // operation. An SQLite database without the table is refused (SQLITE_NOTADB).
     void ListAll(const std::function<void(const StockRecordView &)> &visit) const;
 
     // Stores a new record and returns the id the store gave it.

@@ -5,7 +5,13 @@
 
 #include <sqlite3.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
+#include <sstream>
 
 namespace {
 
@@ -30,6 +36,37 @@ StoreError failureOf(Operation &&operation)
     qFatal("the operation did not fail");
 }
 
+// Runs work in a child process, so that limits set there stay there, and returns
+// the text it gave back.
+std::string inChildProcess(const std::function<std::string()> &work)
+{
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0)
+        qFatal("no pipe");
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipeEnds[0]);
+        const std::string text = work();
+        const bool written = write(pipeEnds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        _exit(written ? 0 : 1);
+    }
+    close(pipeEnds[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, got);
+    close(pipeEnds[0]);
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        qFatal("the child process failed");
+    return text;
+}
+
+std::ptrdiff_t openFileCount()
+{
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
+
 bool contains(const StoreError &error, const std::string &part)
 {
     return std::string(error.what()).find(part) != std::string::npos;
@@ -45,7 +82,8 @@ private slots:
     void databasePath();
 
     void listAll_createsFileAndExactSchema();
-    void listAll_addsTableToSqliteFileWithoutIt();
+    void listAll_createsTableInAFileThatHoldsNothing_data();
+    void listAll_createsTableInAFileThatHoldsNothing();
     void listAll_yieldsRecordsInIdOrder();
     void listAll_readsNullAsEmptyText();
 
@@ -61,7 +99,8 @@ private slots:
     void notADatabase_isRefusedAndLeftUnchanged_data();
     void notADatabase_isRefusedAndLeftUnchanged();
     void lockedDatabase_failsAfterWaitingAndWritesNothing();
-    void missingTable_failsWithSqliteError();
+    void fileThatMayNotGrow_failsAndKeepsEveryEarlierRecord();
+    void otherProgramsDatabase_isRefusedAndLeftUnchanged();
 };
 
 void TestStockStore::databasePath_data()
@@ -94,10 +133,20 @@ void TestStockStore::listAll_createsFileAndExactSchema()
                          " StockCode TEXT NOT NULL DEFAULT '', Quantity TEXT NOT NULL DEFAULT '')"));
 }
 
-void TestStockStore::listAll_addsTableToSqliteFileWithoutIt()
+void TestStockStore::listAll_createsTableInAFileThatHoldsNothing_data()
 {
+    QTest::addColumn<QString>("sql");
+    // A start that ended between making the file and its table leaves zero bytes.
+    QTest::newRow("zero bytes") << "";
+    QTest::newRow("emptied database") << "CREATE TABLE Other (x); DROP TABLE Other";
+}
+
+void TestStockStore::listAll_createsTableInAFileThatHoldsNothing()
+{
+    QFETCH(QString, sql);
     StockFolder folder;
-    folder.execute("CREATE TABLE Other (x); INSERT INTO Other VALUES (42)");
+    folder.writeFile({});
+    folder.execute(sql.toStdString());
     QVERIFY(listAll(StockStore(folder.path())).empty());
     QCOMPARE(StockStore(folder.path()).Append("A", "B", "C"), 1);
     QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "B", "C"}}));
@@ -114,8 +163,9 @@ void TestStockStore::listAll_yieldsRecordsInIdOrder()
 void TestStockStore::listAll_readsNullAsEmptyText()
 {
     StockFolder folder;
-    // Another tool may have made the table without the NOT NULL constraints.
-    folder.execute("CREATE TABLE Stock (id INTEGER PRIMARY KEY AUTOINCREMENT, Location TEXT, StockCode TEXT,"
+    // Another tool may have made the table without the NOT NULL constraints, and
+    // SQLite's names are the same in any case.
+    folder.execute("CREATE TABLE stock (id INTEGER PRIMARY KEY AUTOINCREMENT, Location TEXT, StockCode TEXT,"
                    " Quantity TEXT);"
                    "INSERT INTO Stock VALUES (1, NULL, NULL, NULL), (2, 'A', NULL, 7)");
     const StockStore store(folder.path());
@@ -220,12 +270,15 @@ void TestStockStore::operationsOtherThanListAll_neverCreateTheFile()
 {
     StockFolder folder;
     const StockStore store(folder.path());
+    // stock.mdb removed while the program runs: no fresh, empty one takes its place.
+    listAll(store);
+    std::filesystem::remove(folder.databasePath());
     for (const StoreError &error : {failureOf([&] { store.Append("A", "B", "C"); }),
                                     failureOf([&] { store.LoadById(1); }),
                                     failureOf([&] { store.UpdateById(1, "A", "B", "C"); }),
                                     failureOf([&] { store.DeleteById(1); })}) {
         QCOMPARE(error.code(), SQLITE_CANTOPEN);
-        QVERIFY2(contains(error, folder.databasePath()), error.what());
+        QCOMPARE(toQString(error.what()), toQString("unable to open database file (" + folder.databasePath() + ")"));
     }
     QVERIFY(!std::filesystem::exists(folder.databasePath()));
 }
@@ -233,40 +286,71 @@ void TestStockStore::operationsOtherThanListAll_neverCreateTheFile()
 void TestStockStore::notADatabase_isRefusedAndLeftUnchanged_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("explanation");
+    QTest::addColumn<bool>("isFolder");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
 
+    const QString foreign = "%1 is not a Quillmarch stock database (file is not a database);"
+                            " the file was left as it is.";
     QByteArray random(4096, '\0');
     quint32 seed = 12345;
     for (char &byte : random) {
         seed = seed * 1103515245 + 12345;
         byte = static_cast<char>(seed >> 16);
     }
-    QTest::newRow("random bytes") << random << "is not a Quillmarch stock database";
-    QTest::newRow("a few bytes") << QByteArray("hello") << "is not a Quillmarch stock database";
+    QTest::newRow("random bytes") << random << false << SQLITE_NOTADB << foreign;
+    QTest::newRow("a few bytes") << QByteArray("hello") << false << SQLITE_NOTADB << foreign;
 
+    const QString access = "%1 is a Microsoft Access database. Quillmarch keeps its stock in an SQLite database"
+                           " and cannot read it; the file was left as it is.";
     QByteArray jet = QByteArray("\x00\x01\x00\x00Standard Jet DB", 19) + random;
-    QTest::newRow("Access, Jet") << jet << "is a Microsoft Access database";
+    QTest::newRow("Access, Jet") << jet << false << SQLITE_NOTADB << access;
     QByteArray ace = QByteArray("\x00\x01\x00\x00Standard ACE DB", 19) + random;
-    QTest::newRow("Access, ACE") << ace << "is a Microsoft Access database";
+    QTest::newRow("Access, ACE") << ace << false << SQLITE_NOTADB << access;
+
+    // A stock.mdb cut short, as by a copy that did not finish.
+    StockFolder source;
+    source.createWith({});
+    source.execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000)"
+                   " INSERT INTO Stock (Location, StockCode, Quantity) SELECT 'R' || i, 'CODE-' || i, i FROM n");
+    const QByteArray whole = source.fileBytes();
+    const QString damaged = "%1 is damaged and cannot be read (database disk image is malformed);"
+                            " the file was left as it is.";
+    QTest::newRow("half its pages") << whole.left(whole.size() / 4096 / 2 * 4096) << false << SQLITE_CORRUPT
+                                    << damaged;
+    QTest::newRow("cut in the header") << whole.left(50) << false << SQLITE_CORRUPT << damaged;
+
+    QTest::newRow("folder") << QByteArray() << true << SQLITE_CANTOPEN
+                            << "%1 is a folder, not a Quillmarch stock database; it was left as it is.";
 }
 
 void TestStockStore::notADatabase_isRefusedAndLeftUnchanged()
 {
     QFETCH(QByteArray, content);
-    QFETCH(QString, explanation);
+    QFETCH(bool, isFolder);
+    QFETCH(int, code);
+    QFETCH(QString, message);
     StockFolder folder;
-    folder.writeFile(content);
+    if (isFolder)
+        std::filesystem::create_directory(folder.databasePath());
+    else
+        folder.writeFile(content);
     const StockStore store(folder.path());
+    const std::ptrdiff_t openFiles = openFileCount();
 
     for (const StoreError &error : {failureOf([&] { listAll(store); }),
                                     failureOf([&] { store.Append("A", "B", "C"); }),
+                                    failureOf([&] { store.LoadById(1); }),
                                     failureOf([&] { store.UpdateById(1, "A", "B", "C"); }),
                                     failureOf([&] { store.DeleteById(1); })}) {
-        QCOMPARE(error.code(), SQLITE_NOTADB);
-        QVERIFY2(contains(error, folder.databasePath()), error.what());
-        QVERIFY2(contains(error, explanation.toStdString()), error.what());
+        QCOMPARE(error.code(), code);
+        QCOMPARE(toQString(error.what()), message.arg(toQString(folder.databasePath())));
     }
-    QCOMPARE(folder.fileBytes(), content);
+    QCOMPARE(openFileCount(), openFiles);
+    if (isFolder)
+        QVERIFY(std::filesystem::is_empty(folder.databasePath()));
+    else
+        QCOMPARE(folder.fileBytes(), content);
     QVERIFY(!std::filesystem::exists(folder.databasePath() + "-journal"));
 }
 
@@ -289,13 +373,73 @@ void TestStockStore::lockedDatabase_failsAfterWaitingAndWritesNothing()
     QCOMPARE(store.Append("B", "Y", "2"), 2);
 }
 
-void TestStockStore::missingTable_failsWithSqliteError()
+void TestStockStore::fileThatMayNotGrow_failsAndKeepsEveryEarlierRecord()
 {
     StockFolder folder;
-    folder.execute("CREATE TABLE Other (x)");
-    const StoreError error = failureOf([&] { StockStore(folder.path()).Append("A", "B", "C"); });
-    QCOMPARE(error.code(), SQLITE_ERROR);
-    QVERIFY2(contains(error, "no such table: Stock"), error.what());
+    const std::string quantity(500, '9');
+    // Enough records that the rollback journal of one more fits in the file's size.
+    folder.createWith({});
+    folder.execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40)"
+                   " INSERT INTO Stock (Location, StockCode, Quantity) SELECT 'R', i, '"
+                   + quantity + "' FROM n");
+    std::vector<TableRow> rows = folder.rows();
+    const std::uintmax_t size = std::filesystem::file_size(folder.databasePath());
+
+    // As on a full disk: the file may not grow past its present size.
+    std::istringstream report(inChildProcess([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{size, size};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const StockStore store(folder.path());
+        int appended = 0;
+        try {
+            for (; appended < 100; ++appended)
+                store.Append("L", std::to_string(appended), quantity);
+            return std::string("no failure");
+        } catch (const StoreError &error) {
+            return std::to_string(appended) + " " + std::to_string(error.code()) + " " + error.what();
+        }
+    }));
+    int appended = 0, code = 0;
+    std::string text;
+    report >> appended >> code;
+    std::getline(report >> std::ws, text);
+
+    QCOMPARE(code, SQLITE_IOERR);
+    QCOMPARE(toQString(text), toQString(folder.databasePath()
+                                        + " could not be read or written (disk I/O error): the disk may be full or"
+                                          " failing, or the file may not grow. A change being made was not stored."));
+    // The next start reads every record stored before, and not the one that failed.
+    QVERIFY(appended > 0);
+    for (int i = 0; i < appended; ++i)
+        rows.push_back({41 + i, "L", std::to_string(i), quantity});
+    QCOMPARE(listAll(StockStore(folder.path())), rows);
+    QCOMPARE(folder.queryText("PRAGMA integrity_check"), std::string("ok"));
+}
+
+void TestStockStore::otherProgramsDatabase_isRefusedAndLeftUnchanged()
+{
+    StockFolder folder;
+    folder.execute("CREATE TABLE Other (x); INSERT INTO Other VALUES (42)");
+    const QByteArray content = folder.fileBytes();
+    const StockStore store(folder.path());
+
+    const StoreError list = failureOf([&] { listAll(store); });
+    QCOMPARE(list.code(), SQLITE_NOTADB);
+    QCOMPARE(toQString(list.what()),
+             toQString(folder.databasePath()
+                       + " is not a Quillmarch stock database (an SQLite database without the table Stock);"
+                         " the file was left as it is."));
+    // As when stock.mdb is replaced by such a file while the program runs.
+    for (const StoreError &error : {failureOf([&] { store.Append("A", "B", "C"); }),
+                                    failureOf([&] { store.LoadById(1); }),
+                                    failureOf([&] { store.UpdateById(1, "A", "B", "C"); }),
+                                    failureOf([&] { store.DeleteById(1); })}) {
+        QCOMPARE(error.code(), SQLITE_ERROR);
+        QCOMPARE(toQString(error.what()), toQString("no such table: Stock (" + folder.databasePath() + ")"));
+    }
+    QCOMPARE(folder.fileBytes(), content);
+    QVERIFY(!std::filesystem::exists(folder.databasePath() + "-journal"));
 }
 
 QTEST_GUILESS_MAIN(TestStockStore)
