@@ -53,11 +53,13 @@ QByteArray runTool(const QProcessEnvironment &environment, const QString &progra
 XServer::XServer()
 {
     // Xvfb picks a free display itself and writes its number to standard output.
+    // Without -noreset it resets whenever its last client goes, and refuses the
+    // program started next while it does.
     dieWithTheTest(m_xvfb);
     m_xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
                                          QStringLiteral("-screen"), QStringLiteral("0"),
                                          QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                                         QStringLiteral("tcp")});
+                                         QStringLiteral("tcp"), QStringLiteral("-noreset")});
     QByteArray number;
     const QDeadlineTimer deadline(20000);
     while (!number.endsWith('\n') && m_xvfb.waitForReadyRead(int(deadline.remainingTime())))
