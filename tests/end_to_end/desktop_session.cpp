@@ -210,6 +210,15 @@ QString ProgramRun::errorOutput()
     return m_errorOutput;
 }
 
+QString ProgramRun::reportedError(int code)
+{
+    const QString start = QStringLiteral("quillmarch: Error %1: ").arg(code);
+    for (const QString &line : errorOutput().split(QLatin1Char('\n')))
+        if (line.startsWith(start))
+            return line.mid(start.size());
+    return {};
+}
+
 void ProgramRun::kill()
 {
     stop(m_process);

@@ -74,6 +74,9 @@ public:
     qint64 pid() const { return m_process.processId(); }
     // What the program wrote to its standard error so far.
     QString errorOutput();
+    // The text of the program's report of error code on its standard error
+    // ("quillmarch: Error <code>: <text>"); a null string when it made no such report.
+    QString reportedError(int code);
     void kill();
     // Waits for the program to end by itself; true when it ended with exitCode.
     bool waitForExit(int exitCode, int timeoutMs = 10000);
