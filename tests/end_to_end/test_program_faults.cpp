@@ -10,6 +10,9 @@
 
 #include <sqlite3.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 // The same bytes on every run, and none that a database program would take for its own.
@@ -33,12 +36,21 @@ QStringList entriesBesideTheProgram(const StockFolder &folder)
     return entries;
 }
 
+// The scans of one count: the item's code label, then its quantity label.
+QStringList countScans(const TableRow &count)
+{
+    return {toQString(count.stockCode), QStringLiteral("QTY:") + toQString(count.quantity)};
+}
+
 } // namespace
 
 class TestProgramFaults : public QObject {
     Q_OBJECT
 
 private slots:
+    void lockedFile_isReportedAndNothingHalfStored();
+    void fileMayNotGrow_isReportedAndEarlierCountsKept_data();
+    void fileMayNotGrow_isReportedAndEarlierCountsKept();
     void fileGoneWhileRunning_isReportedAndNothingWritten_data();
     void fileGoneWhileRunning_isReportedAndNothingWritten();
     void foreignFile_isReportedAndLeftAsItWas_data();
@@ -48,6 +60,80 @@ private slots:
 private:
     XServer m_server;
 };
+
+void TestProgramFaults::lockedFile_isReportedAndNothingHalfStored()
+{
+    StockFolder folder;
+    const std::vector<TableRow> before{{1, "A11", "OLD", "4"}};
+    folder.createWith(before);
+    ProgramRun program(m_server, folder.path());
+    QVERIFY(program.waitUntilShown());
+    {
+        // Held for longer than the program waits for a lock.
+        DatabaseLock lock(folder.databasePath());
+        program.scan({"ROW:A", "RACK:7", "SHELF:2", "FINLOC", "PX-100", "QTY:12"});
+        QVERIFY(program.closeErrorBox());
+        QVERIFY(program.waitForExit(1));
+    }
+    QVERIFY2(program.reportedError(SQLITE_BUSY).contains(toQString(folder.databasePath())),
+             qPrintable(program.errorOutput()));
+    QCOMPARE(folder.queryText("PRAGMA integrity_check"), std::string("ok"));
+    QCOMPARE(folder.rows(), before);
+}
+
+void TestProgramFaults::fileMayNotGrow_isReportedAndEarlierCountsKept_data()
+{
+    QTest::addColumn<qint64>("room");
+
+    // The new page cannot start, or is cut off half-way and must be taken back.
+    QTest::newRow("not a byte more") << qint64(0);
+    QTest::newRow("half a page more") << qint64(2048);
+}
+
+void TestProgramFaults::fileMayNotGrow_isReportedAndEarlierCountsKept()
+{
+    QFETCH(qint64, room);
+    // Long codes use up the room left in the file's pages within a few counts.
+    const auto longCount = [](std::int64_t id) {
+        return TableRow{id, "F22", "LONG-" + std::to_string(id) + "-" + std::string(300, 'x'), std::to_string(id)};
+    };
+    constexpr std::int64_t created = 40;
+    StockFolder folder;
+    std::vector<TableRow> stored;
+    for (std::int64_t id = 1; id <= created; ++id)
+        stored.push_back(longCount(id));
+    folder.createWith(stored);
+    const rlim_t limit = QFileInfo(toQString(folder.databasePath())).size() + room;
+
+    ProgramRun program(m_server, folder.path(), [limit] {
+        // A write past the limit then fails as on a full disk instead of killing the program.
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit fileSize{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &fileSize);
+    });
+    QVERIFY(program.waitUntilShown());
+    program.scan({"ROW:F", "RACK:2", "SHELF:2", "FINLOC"});
+    for (;;) {
+        const TableRow count = longCount(std::int64_t(stored.size()) + 1);
+        QVERIFY2(count.id <= 100, "the file grew past its limit");
+        program.scan(countScans(count));
+        QTRY_VERIFY_WITH_TIMEOUT(folder.rows().size() > stored.size() || m_server.findWindow(errorBoxTitle), 20000);
+        if (m_server.findWindow(errorBoxTitle))
+            break;
+        stored.push_back(count);
+        QCOMPARE(folder.rows(), stored);
+    }
+    // The room left in the file's last pages took a few counts first.
+    QVERIFY(std::int64_t(stored.size()) > created);
+    QVERIFY(program.closeErrorBox());
+    QVERIFY(program.waitForExit(1));
+    // Linux fails a write past the limit with EFBIG, which SQLite reports as an
+    // I/O error; only ENOSPC, a disk truly full, makes it SQLITE_FULL.
+    QVERIFY2(program.reportedError(SQLITE_IOERR).contains(toQString(folder.databasePath())),
+             qPrintable(program.errorOutput()));
+    QCOMPARE(folder.queryText("PRAGMA integrity_check"), std::string("ok"));
+    QCOMPARE(folder.rows(), stored);
+}
 
 void TestProgramFaults::fileGoneWhileRunning_isReportedAndNothingWritten_data()
 {
