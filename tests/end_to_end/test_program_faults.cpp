@@ -202,7 +202,8 @@ void TestProgramFaults::fileMayNotGrow_isReportedAndEarlierCountsKept()
     QVERIFY(program.waitForExit(1));
     // Linux fails a write past the limit with EFBIG, which SQLite reports as an
     // I/O error; only ENOSPC, a disk truly full, makes it SQLITE_FULL.
-    QVERIFY2(program.reportedError(SQLITE_IOERR).contains(toQString(folder.databasePath())),
+    const QString report = program.reportedError(SQLITE_IOERR);
+    QVERIFY2(report.contains(toQString(folder.databasePath())) && report.contains("could not be read or written"),
              qPrintable(program.errorOutput()));
     QCOMPARE(folder.queryText("PRAGMA integrity_check"), std::string("ok"));
     QCOMPARE(folder.rows(), stored);
@@ -212,15 +213,18 @@ void TestProgramFaults::fileGoneWhileRunning_isReportedAndNothingWritten_data()
 {
     QTest::addColumn<QByteArray>("replacement");
     QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("words");
 
-    QTest::newRow("removed") << QByteArray() << SQLITE_CANTOPEN;
-    QTest::newRow("replaced by random bytes") << randomBytes(8192) << SQLITE_NOTADB;
+    QTest::newRow("removed") << QByteArray() << SQLITE_CANTOPEN << QString();
+    QTest::newRow("replaced by random bytes") << randomBytes(8192) << SQLITE_NOTADB
+                                              << "is not a Quillmarch stock database";
 }
 
 void TestProgramFaults::fileGoneWhileRunning_isReportedAndNothingWritten()
 {
     QFETCH(QByteArray, replacement);
     QFETCH(int, error);
+    QFETCH(QString, words);
     StockFolder folder;
     folder.createWith({{1, "A11", "OLD", "4"}});
     ProgramRun program(m_server, folder.path());
@@ -232,7 +236,8 @@ void TestProgramFaults::fileGoneWhileRunning_isReportedAndNothingWritten()
     program.scan({"ROW:A", "RACK:7", "SHELF:2", "FINLOC", "PX-100", "QTY:12"});
     QVERIFY(program.closeErrorBox());
     QVERIFY(program.waitForExit(1));
-    QVERIFY2(program.reportedError(error).contains(toQString(folder.databasePath())),
+    const QString report = program.reportedError(error);
+    QVERIFY2(report.contains(toQString(folder.databasePath())) && report.contains(words),
              qPrintable(program.errorOutput()));
     QCOMPARE(entriesBesideTheProgram(folder),
              replacement.isEmpty() ? QStringList() : QStringList{QStringLiteral("stock.mdb")});
@@ -256,7 +261,8 @@ void TestProgramFaults::foreignFile_isReportedAndLeftAsItWas_data()
         rows.push_back({id, "C11", "CUT-" + std::to_string(id), std::to_string(id)});
     whole.createWith(rows);
     const QByteArray bytes = whole.fileBytes();
-    QTest::newRow("stock.mdb cut short") << bytes.left(bytes.size() / 2 + 100) << SQLITE_CORRUPT << QString();
+    QTest::newRow("stock.mdb cut short") << bytes.left(bytes.size() / 2 + 100) << SQLITE_CORRUPT
+                                         << "is damaged and cannot be read";
 }
 
 void TestProgramFaults::foreignFile_isReportedAndLeftAsItWas()
@@ -286,7 +292,8 @@ void TestProgramFaults::folderNamedLikeTheFile_isReportedAndLeftEmpty()
     ProgramRun program(m_server, folder.path());
     QVERIFY(program.closeErrorBox());
     QVERIFY(program.waitForExit(1));
-    QVERIFY2(program.reportedError(SQLITE_CANTOPEN).contains(path), qPrintable(program.errorOutput()));
+    const QString report = program.reportedError(SQLITE_CANTOPEN);
+    QVERIFY2(report.contains(path) && report.contains("is a folder"), qPrintable(program.errorOutput()));
     QCOMPARE(entriesBesideTheProgram(folder), QStringList{QStringLiteral("stock.mdb")});
     QVERIFY(QFileInfo(path).isDir());
     QCOMPARE(QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
