@@ -45,9 +45,14 @@ std::string describe(int code, const char *sqliteText, const std::string &path)
             + "): the disk may be full or failing, or the file may not grow. A change being made was not stored.";
     if (code == SQLITE_CORRUPT)
         return path + " is damaged and cannot be read (" + sqliteText + "); the file was left as it is.";
-    std::error_code ignored;
-    if (code == SQLITE_CANTOPEN && std::filesystem::is_directory(path, ignored))
-        return path + " is a folder, not a Quillmarch stock database; it was left as it is.";
+    if (code == SQLITE_BUSY)
+        return path + " is in use by another program (" + sqliteText + "); nothing was written to it.";
+    if (code == SQLITE_CANTOPEN) {
+        std::error_code ignored;
+        if (std::filesystem::is_directory(path, ignored))
+            return path + " is a folder, not a Quillmarch stock database; it was left as it is.";
+        return path + " is missing or may not be opened (" + sqliteText + "); nothing was written.";
+    }
     return std::string(sqliteText) + " (" + path + ")";
 }
 
