@@ -198,7 +198,9 @@ void ProgramRun::press(const QString &keys) const
 void ProgramRun::click(qulonglong window, QPoint point, int clicks) const
 {
     const QPoint at = m_server.windowOrigin(window) + point;
-    m_server.xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(at.x()),
+    // Without --sync, which waits for the pointer to leave where it is and so hangs
+    // when it is already there: the server takes the move and the clicks in order.
+    m_server.xdotool({QStringLiteral("mousemove"), QString::number(at.x()),
                       QString::number(at.y()), QStringLiteral("click"), QStringLiteral("--repeat"),
                       QString::number(clicks), QStringLiteral("--delay"), QStringLiteral("60"),
                       QStringLiteral("1")});
