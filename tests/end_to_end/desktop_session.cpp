@@ -48,6 +48,20 @@ QByteArray runTool(const QProcessEnvironment &environment, const QString &progra
     return tool.readAllStandardOutput();
 }
 
+// Asks again, with a short pause between, until the answer is yes or the time is
+// up; returns the last answer.
+template <typename Ask>
+auto askUntil(int timeoutMs, Ask ask)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        const auto answer = ask();
+        if (answer || deadline.hasExpired())
+            return answer;
+        QThread::msleep(20);
+    }
+}
+
 } // namespace
 
 XServer::XServer()
@@ -111,14 +125,20 @@ qulonglong XServer::findWindow(const QString &title) const
 
 qulonglong XServer::waitForWindow(const QString &title, int timeoutMs) const
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        if (const qulonglong window = findWindow(title))
-            return window;
-        if (deadline.hasExpired())
-            return 0;
-        QThread::msleep(20);
-    }
+    return askUntil(timeoutMs, [&] { return findWindow(title); });
+}
+
+qulonglong XServer::focusWindow(const QString &title, int timeoutMs) const
+{
+    const qulonglong window = waitForWindow(title, timeoutMs);
+    if (window)
+        xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(window)});
+    return window;
+}
+
+bool XServer::waitUntilGone(const QString &title, int timeoutMs) const
+{
+    return askUntil(timeoutMs, [&] { return !findWindow(title); });
 }
 
 QPoint XServer::windowOrigin(qulonglong window) const
@@ -167,20 +187,14 @@ ProgramRun::~ProgramRun()
 
 bool ProgramRun::waitUntilShown()
 {
-    const qulonglong window = m_server.waitForWindow(mainWindowTitle);
-    if (!window)
-        return false;
     // No window manager hands out the keyboard on this server.
-    m_server.xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(window)});
-    return true;
+    return m_server.focusWindow(mainWindowTitle) != 0;
 }
 
 bool ProgramRun::closeErrorBox() const
 {
-    const qulonglong box = m_server.waitForWindow(errorBoxTitle);
-    if (!box)
+    if (!m_server.focusWindow(errorBoxTitle))
         return false;
-    m_server.xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(box)});
     press(QStringLiteral("Return"));
     return true;
 }
@@ -188,6 +202,11 @@ bool ProgramRun::closeErrorBox() const
 void ProgramRun::scan(const QStringList &labels) const
 {
     m_server.xdotool(scanArguments(labels));
+}
+
+void ProgramRun::type(const QString &text) const
+{
+    m_server.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("0"), text});
 }
 
 void ProgramRun::press(const QString &keys) const

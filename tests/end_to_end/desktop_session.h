@@ -34,6 +34,12 @@ public:
     qulonglong findWindow(const QString &title) const;
     // Waits for the window with exactly this title; 0 when it did not show.
     qulonglong waitForWindow(const QString &title, int timeoutMs = 10000) const;
+    // Waits for the window with exactly this title and gives it the keyboard, as a
+    // window manager would when it shows or when the window above it goes; 0 when
+    // it did not show.
+    qulonglong focusWindow(const QString &title, int timeoutMs = 10000) const;
+    // Waits until no window with exactly this title shows; false when one still does.
+    bool waitUntilGone(const QString &title, int timeoutMs = 10000) const;
     QPoint windowOrigin(qulonglong window) const;
 
 private:
@@ -62,6 +68,8 @@ public:
 
     // Scans labels into the window with the keyboard focus, waiting until xdotool sent them.
     void scan(const QStringList &labels) const;
+    // Types text into the window with the keyboard focus, without an Enter.
+    void type(const QString &text) const;
     // Presses keys, by their X names ("Return", "Escape", "ctrl+c").
     void press(const QString &keys) const;
     // Clicks at a point of a window given in the window's own pixels.
