@@ -3,17 +3,68 @@
 #include "desktop_session.h"
 #include "stock_fixture.h"
 
+#include <QRect>
 #include <QTest>
+
+namespace {
+
+// Where the operator clicks: controls as the forms lay them out, in each window's
+// own pixels.
+namespace MainForm {
+const QRect add(376, 144, 49, 25);
+const QRect clear(432, 144, 49, 25);
+const QRect list(8, 176, 713, 281);
+// With the window font the list's header and each of its rows are 15 pixels high
+// (a row is a line of 8.25 pt Tahoma and 3 pixels), inside the list's 1 pixel frame.
+constexpr int listLineHeight = 15;
+} // namespace MainForm
+
+namespace EditForm {
+const QString title = QStringLiteral("Quillmarch::StockItem::Edit");
+const QRect codeBox(8, 136, 369, 33);
+const QRect qtyBox(208, 72, 152, 33);
+const QRect remove(120, 184, 73, 25);
+const QRect save(200, 184, 81, 25);
+const QRect close(288, 184, 81, 25);
+} // namespace EditForm
+
+// A row of the list (from 0), in its Location column.
+QPoint listRow(int row)
+{
+    using namespace MainForm;
+    return {list.left() + 60, list.top() + 1 + listLineHeight * (row + 1) + listLineHeight / 2};
+}
+
+// Clicks into a box and replaces its text by typing.
+void retype(const ProgramRun &program, qulonglong window, const QRect &box, const QString &text)
+{
+    program.click(window, box.center());
+    program.press(QStringLiteral("ctrl+a"));
+    program.type(text);
+}
+
+} // namespace
 
 class TestCountingSession : public QObject {
     Q_OBJECT
 
 private slots:
     void shelfCountedByScansAlone();
+    void countsAddedAndClearedWithTheMouse();
+    void listedRecordsEditedDeletedAndLeftAlone();
 
 private:
+    // Double-clicks a row of the list and waits for the item editor, with the keyboard.
+    qulonglong openEditor(const ProgramRun &program, qulonglong mainWindow, int row) const;
+
     XServer m_server;
 };
+
+qulonglong TestCountingSession::openEditor(const ProgramRun &program, qulonglong mainWindow, int row) const
+{
+    program.click(mainWindow, listRow(row), 2);
+    return m_server.focusWindow(EditForm::title);
+}
 
 void TestCountingSession::shelfCountedByScansAlone()
 {
@@ -29,6 +80,7 @@ void TestCountingSession::shelfCountedByScansAlone()
                                                                     {3, "A72", "PX-200", "3"},
                                                                     {4, "A72", "PX-300", "150"}}),
                               10000);
+
     // The next shelf: NEWLOC goes back to the location box; ERROR drops a miscounted
     // item, whether scanned for its code or for its quantity.
     program.scan({"NEWLOC", "SHELF:3", "FINLOC", "PX-400", "ERROR", "PX-500", "QTY:8", "ERROR", "PX-600", "QTY:1"});
@@ -38,6 +90,80 @@ void TestCountingSession::shelfCountedByScansAlone()
                                                                     {4, "A72", "PX-300", "150"},
                                                                     {5, "A73", "PX-500", "8"},
                                                                     {6, "A73", "PX-600", "1"}}),
+                              10000);
+}
+
+void TestCountingSession::countsAddedAndClearedWithTheMouse()
+{
+    StockFolder folder;
+    ProgramRun program(m_server, folder.path());
+    QVERIFY(program.waitUntilShown());
+    const qulonglong window = m_server.findWindow(mainWindowTitle);
+
+    // Add stores the boxes as they stand: a quantity typed by hand, prefix and all.
+    program.scan({"ROW:C", "RACK:2", "SHELF:5", "FINLOC", "PX-1"});
+    program.type("24");
+    program.click(window, MainForm::add.center());
+    QTRY_COMPARE_WITH_TIMEOUT(folder.rows(), (std::vector<TableRow>{{1, "C25", "PX-1", "24"}}), 10000);
+    // The item box has the keyboard again.
+    program.scan({"PX-2"});
+    program.type("QTY:6");
+    program.click(window, MainForm::add.center());
+    QTRY_COMPARE_WITH_TIMEOUT(folder.rows(),
+                              (std::vector<TableRow>{{1, "C25", "PX-1", "24"}, {2, "C25", "PX-2", "QTY:6"}}), 10000);
+
+    // Clear drops a half-entered count and leaves the item box empty with the keyboard.
+    program.scan({"PX-3"});
+    program.type("QTY:9");
+    program.click(window, MainForm::clear.center());
+    program.scan({"PX-4", "QTY:1"});
+    QTRY_COMPARE_WITH_TIMEOUT(folder.rows(),
+                              (std::vector<TableRow>{{1, "C25", "PX-1", "24"},
+                                                     {2, "C25", "PX-2", "QTY:6"},
+                                                     {3, "C25", "PX-4", "1"}}),
+                              10000);
+
+}
+
+void TestCountingSession::listedRecordsEditedDeletedAndLeftAlone()
+{
+    StockFolder folder;
+    folder.createWith({{1, "A11", "PX-1", "4"}, {2, "A11", "PX-2", "9"}, {3, "A12", "PX-3", "1"}});
+    ProgramRun program(m_server, folder.path());
+    QVERIFY(program.waitUntilShown());
+    const qulonglong window = m_server.findWindow(mainWindowTitle);
+
+    // Save writes the edited quantity.
+    qulonglong editor = openEditor(program, window, 1);
+    QVERIFY(editor);
+    retype(program, editor, EditForm::qtyBox, "12");
+    program.click(editor, EditForm::save.center());
+    QVERIFY(m_server.waitUntilGone(EditForm::title));
+    QCOMPARE(folder.rows(),
+             (std::vector<TableRow>{{1, "A11", "PX-1", "4"}, {2, "A11", "PX-2", "12"}, {3, "A12", "PX-3", "1"}}));
+
+    // Delete removes another record, and its row.
+    editor = openEditor(program, window, 0);
+    QVERIFY(editor);
+    program.click(editor, EditForm::remove.center());
+    QVERIFY(m_server.waitUntilGone(EditForm::title));
+    QCOMPARE(folder.rows(), (std::vector<TableRow>{{2, "A11", "PX-2", "12"}, {3, "A12", "PX-3", "1"}}));
+
+    // Close leaves the record as it was, whatever was typed; the list keeps the
+    // keyboard, and Enter there goes on to the item box.
+    editor = openEditor(program, window, 1);
+    QVERIFY(editor);
+    retype(program, editor, EditForm::codeBox, "PX-9");
+    program.click(editor, EditForm::close.center());
+    QVERIFY(m_server.waitUntilGone(EditForm::title));
+    QCOMPARE(folder.rows(), (std::vector<TableRow>{{2, "A11", "PX-2", "12"}, {3, "A12", "PX-3", "1"}}));
+    QVERIFY(m_server.focusWindow(mainWindowTitle));
+    program.press("Return");
+    program.scan({"PX-4", "QTY:2"});
+    QTRY_COMPARE_WITH_TIMEOUT(folder.rows(),
+                              (std::vector<TableRow>{{2, "A11", "PX-2", "12"},
+                                                     {3, "A12", "PX-3", "1"},
+                                                     {4, "", "PX-4", "2"}}),
                               10000);
 }
 
