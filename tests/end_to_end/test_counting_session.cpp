@@ -11,8 +11,12 @@ namespace {
 // Where the operator clicks: controls as the forms lay them out, in each window's
 // own pixels.
 namespace MainForm {
+const QRect itemBox(8, 144, 185, 25);
 const QRect add(376, 144, 49, 25);
 const QRect clear(432, 144, 49, 25);
+const QRect about(616, 144, 49, 25);
+const QRect exit(672, 144, 49, 25);
+const QRect manual(192, 88, 57, 25);
 const QRect list(8, 176, 713, 281);
 // With the window font the list's header and each of its rows are 15 pixels high
 // (a row is a line of 8.25 pt Tahoma and 3 pixels), inside the list's 1 pixel frame.
@@ -27,6 +31,22 @@ const QRect remove(120, 184, 73, 25);
 const QRect save(200, 184, 81, 25);
 const QRect close(288, 184, 81, 25);
 } // namespace EditForm
+
+namespace LocationForm {
+const QString title = QStringLiteral("Quillmarch::Location Select");
+const QRect rack(8, 80, 233, 25);
+const QRect shelf(8, 112, 233, 25);
+const QRect valueBox(8, 144, 337, 25);
+const QRect close(280, 176, 65, 25);
+} // namespace LocationForm
+
+const QString aboutTitle = QStringLiteral("About Quillmarch");
+
+// An option button takes a click on its round mark, at its left.
+QPoint optionMark(const QRect &option)
+{
+    return {option.left() + 8, option.center().y()};
+}
 
 // A row of the list (from 0), in its Location column.
 QPoint listRow(int row)
@@ -52,6 +72,8 @@ private slots:
     void shelfCountedByScansAlone();
     void countsAddedAndClearedWithTheMouse();
     void listedRecordsEditedDeletedAndLeftAlone();
+    void manualLocationCarriedByTheNextCounts();
+    void aboutShownThenExit_keepsEveryCount();
 
 private:
     // Double-clicks a row of the list and waits for the item editor, with the keyboard.
@@ -165,6 +187,85 @@ void TestCountingSession::listedRecordsEditedDeletedAndLeftAlone()
                                                      {3, "A12", "PX-3", "1"},
                                                      {4, "", "PX-4", "2"}}),
                               10000);
+}
+
+void TestCountingSession::manualLocationCarriedByTheNextCounts()
+{
+    StockFolder folder;
+    ProgramRun program(m_server, folder.path());
+    QVERIFY(program.waitUntilShown());
+    const qulonglong window = m_server.findWindow(mainWindowTitle);
+    program.scan({"ROW:B", "RACK:4", "SHELF:1", "FINLOC", "PX-1", "QTY:2"});
+    QTRY_COMPARE_WITH_TIMEOUT(folder.rows(), (std::vector<TableRow>{{1, "B41", "PX-1", "2"}}), 10000);
+
+    // The rack set by hand with Enter, which is Set; the box stays open until Close.
+    program.click(window, MainForm::manual.center());
+    qulonglong dialog = m_server.focusWindow(LocationForm::title);
+    QVERIFY(dialog);
+    program.click(dialog, optionMark(LocationForm::rack));
+    program.click(dialog, LocationForm::valueBox.center());
+    program.type("9");
+    program.press("Return");
+    program.click(dialog, LocationForm::close.center());
+    QVERIFY(m_server.waitUntilGone(LocationForm::title));
+    QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "B41", "PX-1", "2"}}));
+
+    // Manual keeps the keyboard in the main window; the operator clicks into the item box.
+    QVERIFY(m_server.focusWindow(mainWindowTitle));
+    program.click(window, MainForm::itemBox.center());
+    program.scan({"PX-2", "QTY:5"});
+    QTRY_COMPARE_WITH_TIMEOUT(folder.rows(),
+                              (std::vector<TableRow>{{1, "B41", "PX-1", "2"}, {2, "B91", "PX-2", "5"}}), 10000);
+
+    // Esc throws away an option chosen and a value typed.
+    program.click(window, MainForm::manual.center());
+    dialog = m_server.focusWindow(LocationForm::title);
+    QVERIFY(dialog);
+    program.click(dialog, optionMark(LocationForm::shelf));
+    program.click(dialog, LocationForm::valueBox.center());
+    program.type("7");
+    program.press("Escape");
+    QVERIFY(m_server.waitUntilGone(LocationForm::title));
+    QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "B41", "PX-1", "2"}, {2, "B91", "PX-2", "5"}}));
+
+    QVERIFY(m_server.focusWindow(mainWindowTitle));
+    program.click(window, MainForm::itemBox.center());
+    program.scan({"PX-3", "QTY:1"});
+    QTRY_COMPARE_WITH_TIMEOUT(folder.rows(),
+                              (std::vector<TableRow>{{1, "B41", "PX-1", "2"},
+                                                     {2, "B91", "PX-2", "5"},
+                                                     {3, "B91", "PX-3", "1"}}),
+                              10000);
+}
+
+void TestCountingSession::aboutShownThenExit_keepsEveryCount()
+{
+    StockFolder folder;
+    folder.createWith({{1, "A11", "PX-1", "4"}});
+    ProgramRun program(m_server, folder.path());
+    QVERIFY(program.waitUntilShown());
+    const qulonglong window = m_server.findWindow(mainWindowTitle);
+    program.scan({"ROW:D", "RACK:1", "SHELF:1", "FINLOC", "PX-2", "QTY:3"});
+    const std::vector<TableRow> counted{{1, "A11", "PX-1", "4"}, {2, "D11", "PX-2", "3"}};
+    QTRY_COMPARE_WITH_TIMEOUT(folder.rows(), counted, 10000);
+
+    // The About box closes with Enter on its OK.
+    program.click(window, MainForm::about.center());
+    QVERIFY(m_server.focusWindow(aboutTitle));
+    program.press("Return");
+    QVERIFY(m_server.waitUntilGone(aboutTitle));
+    QCOMPARE(folder.rows(), counted);
+
+    QVERIFY(m_server.focusWindow(mainWindowTitle));
+    program.click(window, MainForm::itemBox.center());
+    program.scan({"PX-3", "QTY:5", "PX-4"});
+    const std::vector<TableRow> committed{{1, "A11", "PX-1", "4"}, {2, "D11", "PX-2", "3"}, {3, "D11", "PX-3", "5"}};
+    QTRY_COMPARE_WITH_TIMEOUT(folder.rows(), committed, 10000);
+
+    // Exit ends the program cleanly; a code scanned without its quantity was never a count.
+    program.click(window, MainForm::exit.center());
+    QVERIFY(program.waitForExit(0));
+    QCOMPARE(folder.rows(), committed);
 }
 
 QTEST_GUILESS_MAIN(TestCountingSession)
