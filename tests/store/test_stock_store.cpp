@@ -24,6 +24,11 @@ std::vector<TableRow> listAll(const StockStore &store)
     return rows;
 }
 
+TableRow asRow(const StockRecord &record)
+{
+    return {record.id, record.location, record.stockCode, record.quantity};
+}
+
 // Runs an operation that must fail and returns its error.
 template<typename Operation>
 StoreError failureOf(Operation &&operation)
@@ -84,16 +89,13 @@ private slots:
     void listAll_createsFileAndExactSchema();
     void listAll_createsTableInAFileThatHoldsNothing_data();
     void listAll_createsTableInAFileThatHoldsNothing();
-    void listAll_yieldsRecordsInIdOrder();
-    void listAll_readsNullAsEmptyText();
+    void listAll_yieldsRecordsInIdOrderAndNullAsEmptyText();
 
-    void append_returnsTheIdTheStoreGave();
     void append_neverReusesTheIdOfADeletedHighestRecord();
     void texts_areStoredExactly();
 
     void loadUpdateDelete_workOnTheirRecordOnly();
-    void loadAndUpdate_ofMissingRecordFailNamingTheId();
-    void deleteOfMissingRecord_changesNothing();
+    void missingRecord_failsLoadAndUpdateNamingTheIdAndDeleteChangesNothing();
 
     void operationsOtherThanListAll_neverCreateTheFile();
     void notADatabase_isRefusedAndLeftUnchanged_data();
@@ -108,9 +110,7 @@ void TestStockStore::databasePath_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("path");
     QTest::newRow("plain folder") << "/srv/count" << "/srv/count/stock.mdb";
-    QTest::newRow("root") << "/" << "/stock.mdb";
     QTest::newRow("ends with separator") << "/srv/count/" << "/srv/count/stock.mdb";
-    QTest::newRow("network share") << "//server/share" << "//server/share/stock.mdb";
 }
 
 void TestStockStore::databasePath()
@@ -152,37 +152,18 @@ void TestStockStore::listAll_createsTableInAFileThatHoldsNothing()
     QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "B", "C"}}));
 }
 
-void TestStockStore::listAll_yieldsRecordsInIdOrder()
-{
-    StockFolder folder;
-    folder.createWith({{5, "R5", "CODE-5", "50"}, {2, "R2", "CODE-2", "20"}, {9, "R9", "CODE-9", "90"}});
-    QCOMPARE(listAll(StockStore(folder.path())),
-             (std::vector<TableRow>{{2, "R2", "CODE-2", "20"}, {5, "R5", "CODE-5", "50"}, {9, "R9", "CODE-9", "90"}}));
-}
-
-void TestStockStore::listAll_readsNullAsEmptyText()
+void TestStockStore::listAll_yieldsRecordsInIdOrderAndNullAsEmptyText()
 {
     StockFolder folder;
     // Another tool may have made the table without the NOT NULL constraints, and
-    // SQLite's names are the same in any case.
+    // SQLite's names are the same in any case. The rows go in out of id order.
     folder.execute("CREATE TABLE stock (id INTEGER PRIMARY KEY AUTOINCREMENT, Location TEXT, StockCode TEXT,"
                    " Quantity TEXT);"
-                   "INSERT INTO Stock VALUES (1, NULL, NULL, NULL), (2, 'A', NULL, 7)");
+                   "INSERT INTO Stock VALUES (9, 'R9', 'CODE-9', '90'), (1, NULL, NULL, NULL), (2, 'A', NULL, 7)");
     const StockStore store(folder.path());
-    QCOMPARE(listAll(store), (std::vector<TableRow>{{1, "", "", ""}, {2, "A", "", "7"}}));
-    const StockRecord record = store.LoadById(2);
-    QCOMPARE(record.stockCode, std::string());
-    QCOMPARE(record.quantity, std::string("7"));
-}
-
-void TestStockStore::append_returnsTheIdTheStoreGave()
-{
-    StockFolder folder;
-    const StockStore store(folder.path());
-    listAll(store);
-    QCOMPARE(store.Append("A1", "X", "5"), 1);
-    QCOMPARE(store.Append("A1", "X", "5"), 2);
-    QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A1", "X", "5"}, {2, "A1", "X", "5"}}));
+    QCOMPARE(listAll(store),
+             (std::vector<TableRow>{{1, "", "", ""}, {2, "A", "", "7"}, {9, "R9", "CODE-9", "90"}}));
+    QCOMPARE(asRow(store.LoadById(2)), (TableRow{2, "A", "", "7"}));
 }
 
 void TestStockStore::append_neverReusesTheIdOfADeletedHighestRecord()
@@ -219,10 +200,7 @@ void TestStockStore::texts_areStoredExactly()
 
     QCOMPARE(folder.rows(), texts);
     QCOMPARE(listAll(store), texts);
-    const StockRecord unicode = store.LoadById(3);
-    QCOMPARE(unicode.location, texts[2].location);
-    QCOMPARE(unicode.stockCode, texts[2].stockCode);
-    QCOMPARE(unicode.quantity, texts[2].quantity);
+    QCOMPARE(asRow(store.LoadById(3)), texts[2]);
 }
 
 void TestStockStore::loadUpdateDelete_workOnTheirRecordOnly()
@@ -231,38 +209,24 @@ void TestStockStore::loadUpdateDelete_workOnTheirRecordOnly()
     folder.createWith({{1, "A", "X", "1"}, {2, "B", "Y", "2"}, {3, "C", "Z", "3"}});
     const StockStore store(folder.path());
 
-    const StockRecord record = store.LoadById(2);
-    QCOMPARE(record.id, 2);
-    QCOMPARE(record.location, std::string("B"));
-    QCOMPARE(record.stockCode, std::string("Y"));
-    QCOMPARE(record.quantity, std::string("2"));
-
+    QCOMPARE(asRow(store.LoadById(2)), (TableRow{2, "B", "Y", "2"}));
     store.UpdateById(2, " b ", "", "12abc");
     store.DeleteById(1);
     QCOMPARE(folder.rows(), (std::vector<TableRow>{{2, " b ", "", "12abc"}, {3, "C", "Z", "3"}}));
 }
 
-void TestStockStore::loadAndUpdate_ofMissingRecordFailNamingTheId()
+void TestStockStore::missingRecord_failsLoadAndUpdateNamingTheIdAndDeleteChangesNothing()
 {
     StockFolder folder;
     folder.createWith({{1, "A", "X", "1"}});
     const StockStore store(folder.path());
 
-    const StoreError load = failureOf([&] { store.LoadById(17); });
-    QCOMPARE(load.code(), SQLITE_NOTFOUND);
-    QVERIFY2(contains(load, "id 17"), load.what());
-
-    const StoreError update = failureOf([&] { store.UpdateById(17, "L", "C", "Q"); });
-    QCOMPARE(update.code(), SQLITE_NOTFOUND);
-    QVERIFY2(contains(update, "id 17"), update.what());
-    QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "X", "1"}}));
-}
-
-void TestStockStore::deleteOfMissingRecord_changesNothing()
-{
-    StockFolder folder;
-    folder.createWith({{1, "A", "X", "1"}});
-    StockStore(folder.path()).DeleteById(99);
+    for (const StoreError &error : {failureOf([&] { store.LoadById(17); }),
+                                    failureOf([&] { store.UpdateById(17, "L", "C", "Q"); })}) {
+        QCOMPARE(error.code(), SQLITE_NOTFOUND);
+        QVERIFY2(contains(error, "id 17"), error.what());
+    }
+    store.DeleteById(17);
     QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "X", "1"}}));
 }
 
@@ -313,14 +277,9 @@ void TestStockStore::notADatabase_isRefusedAndLeftUnchanged_data()
     // A stock.mdb cut short, as by a copy that did not finish.
     StockFolder source;
     source.createWith({});
-    source.execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000)"
-                   " INSERT INTO Stock (Location, StockCode, Quantity) SELECT 'R' || i, 'CODE-' || i, i FROM n");
-    const QByteArray whole = source.fileBytes();
-    const QString damaged = "%1 is damaged and cannot be read (database disk image is malformed);"
-                            " the file was left as it is.";
-    QTest::newRow("half its pages") << whole.left(whole.size() / 4096 / 2 * 4096) << false << SQLITE_CORRUPT
-                                    << damaged;
-    QTest::newRow("cut in the header") << whole.left(50) << false << SQLITE_CORRUPT << damaged;
+    QTest::newRow("cut in the header") << source.fileBytes().left(50) << false << SQLITE_CORRUPT
+                                       << "%1 is damaged and cannot be read (database disk image is malformed);"
+                                          " the file was left as it is.";
 
     QTest::newRow("folder") << QByteArray() << true << SQLITE_CANTOPEN
                             << "%1 is a folder, not a Quillmarch stock database; it was left as it is.";
