@@ -9,7 +9,6 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -26,13 +25,11 @@ private slots:
 
     void versionText_composesTheThreeNumbers();
 
-    void aboutButton_showsTheBoxModallyAndEnterClosesIt();
-    void escCloses_andReopeningComposesTheTextAgain();
-    void box_controlsFollowTheLayout();
+    void aboutButton_opensAFreshModalBoxEachTime();
+    void box_stackingAndFocusOrder();
     void shapes_drawTheirOutlinesAndFills();
 
-    void linkLabels_openTheirOwnAddressAndTheBoxStaysOpen();
-    void clicksElsewhere_openNothing();
+    void linkLabels_openTheirOwnAddressAndNothingElseDoes();
     void linkLabels_showThePointingHand();
 };
 
@@ -90,45 +87,7 @@ void TestFrmAbout::versionText_composesTheThreeNumbers()
     QCOMPARE(versionText(2, 10, 305), QString("Version: 2.10 Beta - Build 305"));
 }
 
-void TestFrmAbout::aboutButton_showsTheBoxModallyAndEnterClosesIt()
-{
-    StockFolder folder;
-    StockMain window{StockStore(folder.path())};
-    window.show();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-
-    QPointer<frmAbout> shown;
-    bool closedByEnter = false;
-    const bool opened = clickAbout(window, [&](frmAbout &about) {
-        shown = &about;
-        QVERIFY(QTest::qWaitForWindowActive(&about));
-        QCOMPARE(about.parentWidget(), nullptr);
-        QCOMPARE(about.windowModality(), Qt::ApplicationModal);
-        QCOMPARE(about.windowTitle(), QString("About Quillmarch"));
-        QCOMPARE(about.size(), QSize(432, 281));
-        QCOMPARE(about.minimumSize(), about.maximumSize());
-        const Qt::WindowFlags flags = about.windowFlags();
-        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
-        QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
-        QVERIFY(!about.testAttribute(Qt::WA_SetWindowIcon));
-        QCOMPARE(about.palette().color(QPalette::Window), QColor(Qt::white));
-        // Centred before its frame is known, so off by no more than the frame's width.
-        const QPoint offCentre =
-            about.frameGeometry().center() - QGuiApplication::primaryScreen()->availableGeometry().center();
-        const int frameWidth = about.geometry().x() - about.frameGeometry().x();
-        QVERIFY(qAbs(offCentre.x()) <= frameWidth && qAbs(offCentre.y()) <= frameWidth);
-        QCOMPARE(control<QLabel>(about, "lblVersion")->text(), buildVersionText());
-        QCOMPARE(QApplication::focusWidget(), control<QPushButton>(about, "cmdOK"));
-
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-        closedByEnter = !about.isVisible() && about.result() == QDialog::Accepted;
-    });
-    QVERIFY(opened);
-    QVERIFY(closedByEnter);
-    QVERIFY(shown.isNull());
-}
-
-void TestFrmAbout::escCloses_andReopeningComposesTheTextAgain()
+void TestFrmAbout::aboutButton_opensAFreshModalBoxEachTime()
 {
     StockFolder folder;
     StockMain window{StockStore(folder.path())};
@@ -140,6 +99,14 @@ void TestFrmAbout::escCloses_andReopeningComposesTheTextAgain()
     bool closedByEsc = false;
     QVERIFY(clickAbout(window, [&](frmAbout &about) {
         QVERIFY(QTest::qWaitForWindowActive(&about));
+        QCOMPARE(about.parentWidget(), nullptr);
+        QCOMPARE(about.windowModality(), Qt::ApplicationModal);
+        // Centred before its frame is known, so off by no more than the frame's width.
+        const QPoint offCentre =
+            about.frameGeometry().center() - QGuiApplication::primaryScreen()->availableGeometry().center();
+        const int frameWidth = about.geometry().x() - about.frameGeometry().x();
+        QVERIFY(qAbs(offCentre.x()) <= frameWidth && qAbs(offCentre.y()) <= frameWidth);
+
         control<QLabel>(about, "lblVersion")->setText("changed");
         auto *notice = control<QPlainTextEdit>(about, "txtSpecialCopyright");
         notice->setFocus();
@@ -167,7 +134,7 @@ void TestFrmAbout::escCloses_andReopeningComposesTheTextAgain()
     QVERIFY(closedByEnterInNotice);
 }
 
-void TestFrmAbout::box_controlsFollowTheLayout()
+void TestFrmAbout::box_stackingAndFocusOrder()
 {
     frmAbout about;
 
@@ -180,32 +147,9 @@ void TestFrmAbout::box_controlsFollowTheLayout()
     QVERIFY(stacking.indexOf("lblInfo_1") > stacking.indexOf("lblDescription"));
     QVERIFY(stacking.indexOf("lblTitle") > stacking.indexOf("Label1"));
     QVERIFY(stacking.indexOf("shpRect_1") > stacking.indexOf("imgIcon"));
-    QCOMPARE(control<QLabel>(about, "lblInfo_1")->geometry(), QRect(104, 64, 229, 41));
-    QCOMPARE(control<QPushButton>(about, "cmdOK")->geometry(), QRect(336, 248, 84, 23));
 
     // Only OK and the notice take the focus, OK first.
     QCOMPARE(focusChain(control<QPushButton>(about, "cmdOK")), QStringList({"cmdOK", "txtSpecialCopyright"}));
-    auto *ok = control<QPushButton>(about, "cmdOK");
-    QCOMPARE(ok->text(), QString("OK"));
-    QVERIFY(ok->isDefault());
-    QCOMPARE(ok->palette().color(QPalette::Button), QColor(Qt::white));
-    QVERIFY(ok->font().bold());
-    QCOMPARE(control<QLabel>(about, "lblInfo_1")->font().pointSizeF(), 27.75);
-    QVERIFY(control<QLabel>(about, "lblURL")->font().underline());
-
-    // The opaque bands; every other label lets the window show through.
-    const QMap<QString, QColor> bands = {{"Label1", QColor(255, 192, 128)},
-                                         {"lblDescription", QColor(255, 255, 192)},
-                                         {"lblInfo_4", QColor(128, 255, 128)}};
-    for (QLabel *label : about.findChildren<QLabel *>()) {
-        QCOMPARE(label->autoFillBackground(), bands.contains(label->objectName()));
-        if (bands.contains(label->objectName()))
-            QCOMPARE(label->palette().color(QPalette::Window), bands[label->objectName()]);
-    }
-
-    QCOMPARE(control<QLabel>(about, "lblInfo_1")->text(), QString("Quillmarch"));
-    QCOMPARE(control<QLabel>(about, "lblURL")->text(), siteAddress);
-    QCOMPARE(control<QPlainTextEdit>(about, "txtSpecialCopyright")->toPlainText().count('\n'), 6);
 }
 
 void TestFrmAbout::shapes_drawTheirOutlinesAndFills()
@@ -231,7 +175,7 @@ void TestFrmAbout::shapes_drawTheirOutlinesAndFills()
         QCOMPARE(painted(control<QWidget>(about, pixel.shape)).pixel(pixel.at), pixel.colour);
 }
 
-void TestFrmAbout::linkLabels_openTheirOwnAddressAndTheBoxStaysOpen()
+void TestFrmAbout::linkLabels_openTheirOwnAddressAndNothingElseDoes()
 {
     StockFolder folder;
     StockMain window{StockStore(folder.path())};
@@ -256,25 +200,17 @@ void TestFrmAbout::linkLabels_openTheirOwnAddressAndTheBoxStaysOpen()
             QTest::mouseRelease(link, Qt::LeftButton, {}, QPoint(-4, -4));
             QCOMPARE(browser.urls, QList<QUrl>());
         }
+
+        for (const char *name : {"lblVersion", "lblTitle", "lblInfo_1", "Label2", "imgIcon", "Label1",
+                                 "lblDescription", "lblInfo_4", "lblDotLine_0", "lblDotLine_1", "shpRect_0",
+                                 "shpRect_1", "shpRect_2", "Line1_0", "Line1_1"})
+            QTest::mouseClick(control<QWidget>(about, name), Qt::LeftButton);
+        QTest::mouseClick(control<QPlainTextEdit>(about, "txtSpecialCopyright")->viewport(), Qt::LeftButton);
+        QTest::mouseClick(&about, Qt::LeftButton, {}, QPoint(300, 140));
+        QCOMPARE(browser.urls, QList<QUrl>());
+        stayedOpen = stayedOpen && about.isVisible();
     }));
     QVERIFY(stayedOpen);
-}
-
-void TestFrmAbout::clicksElsewhere_openNothing()
-{
-    frmAbout about;
-    about.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&about));
-    OpenedUrls browser;
-
-    for (const char *name : {"lblVersion", "lblTitle", "lblInfo_1", "Label2", "imgIcon", "Label1", "lblDescription",
-                             "lblInfo_4", "lblDotLine_0", "lblDotLine_1", "shpRect_0", "shpRect_1", "shpRect_2",
-                             "Line1_0", "Line1_1"})
-        QTest::mouseClick(control<QWidget>(about, name), Qt::LeftButton);
-    QTest::mouseClick(control<QPlainTextEdit>(about, "txtSpecialCopyright")->viewport(), Qt::LeftButton);
-    QTest::mouseClick(&about, Qt::LeftButton, {}, QPoint(300, 140));
-    QCOMPARE(browser.urls, QList<QUrl>());
-    QVERIFY(about.isVisible());
 }
 
 void TestFrmAbout::linkLabels_showThePointingHand()
