@@ -5,8 +5,6 @@
 #include <QPaintEvent>
 #include <QScrollBar>
 
-#include <limits>
-
 StockListView::StockListView(QWidget *parent)
     : QAbstractItemView(parent), m_header(new QHeaderView(Qt::Horizontal, this))
 {
@@ -194,7 +192,7 @@ void StockListView::updateGeometries()
 
     // Scroll bars only where the rows or the columns do not fit.
     const int contentWidth = m_header->length();
-    const qint64 contentHeight = qMin(qint64(rowCount()) * rowHeight(), qint64(std::numeric_limits<int>::max()));
+    const int contentHeight = rowCount() * rowHeight();
     QSize shown = viewport()->size();
     const QSize most = maximumViewportSize();
     if (most.width() >= contentWidth && most.height() >= contentHeight)
@@ -206,7 +204,7 @@ void StockListView::updateGeometries()
     horizontalScrollBar()->setRange(0, qMax(0, contentWidth - shown.width()));
     verticalScrollBar()->setSingleStep(rowHeight());
     verticalScrollBar()->setPageStep(shown.height());
-    verticalScrollBar()->setRange(0, qMax(0, int(contentHeight) - shown.height()));
+    verticalScrollBar()->setRange(0, qMax(0, contentHeight - shown.height()));
     m_header->setOffset(horizontalOffset());
 
     QAbstractItemView::updateGeometries();
@@ -248,10 +246,10 @@ void StockListView::paintEvent(QPaintEvent *event)
 
     for (const QRect &dirty : event->region()) {
         const auto [first, last] = rowsBetween(dirty.top(), dirty.bottom());
-        int left = m_header->visualIndexAt(dirty.left());
-        int right = m_header->visualIndexAt(dirty.right());
+        const int left = m_header->visualIndexAt(dirty.left());
         if (left < 0)
-            left = 0;
+            continue; // right of the last column there is only background
+        int right = m_header->visualIndexAt(dirty.right());
         if (right < 0)
             right = m_header->count() - 1;
         for (int row = first; row <= last; ++row) {

@@ -9,7 +9,7 @@ class QHeaderView;
 // A report list: the model's columns under a header, rows of one height fixed by
 // the font. A row's place follows from its number alone, so the view keeps
 // nothing per row, and adding, scrolling and painting cost the same however
-// long the list.
+// long the list. Places are whole pixels in an int: some 140 million rows at most.
 class StockListView : public QAbstractItemView {
     Q_OBJECT
 
