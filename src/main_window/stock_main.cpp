@@ -31,15 +31,12 @@ StockMain::StockMain(StockStore store, QWidget *parent)
     setWindowIcon(Look::programIcon());
     ui->Label1->setFont(Look::font(Look::titlePointSize));
 
-    // A report list: rows of one fixed height, which lets the view place any row
-    // without asking the model, and adding a row costs the same however long the list.
     ui->ListView1->setModel(m_listItems);
-    ui->ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    ui->ListView1->verticalHeader()->setDefaultSectionSize(ui->ListView1->fontMetrics().height() + 3);
-    ui->ListView1->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    ui->ListView1->setColumnWidth(StockListModel::LocationColumn, Look::pixels(1000));
-    ui->ListView1->setColumnWidth(StockListModel::CodeColumn, Look::pixels(4000));
-    ui->ListView1->setColumnWidth(StockListModel::QtyColumn, Look::pixels(1000));
+    QHeaderView *columns = ui->ListView1->header();
+    columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    columns->resizeSection(StockListModel::LocationColumn, Look::pixels(1000));
+    columns->resizeSection(StockListModel::CodeColumn, Look::pixels(4000));
+    columns->resizeSection(StockListModel::QtyColumn, Look::pixels(1000));
 
     for (QWidget *control : {static_cast<QWidget *>(ui->Text1), static_cast<QWidget *>(ui->Text2),
                              static_cast<QWidget *>(ui->Text3), static_cast<QWidget *>(ui->ListView1)})

@@ -2,6 +2,7 @@
 #include "stock_fixture.h"
 #include "stock_item.h"
 #include "stock_list_model.h"
+#include "stock_list_view.h"
 #include "stock_main.h"
 #include "window_driver.h"
 
@@ -10,7 +11,6 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTableView>
 #include <QWindow>
 
 #include <sqlite3.h>
@@ -30,7 +30,7 @@ struct Counting {
         window->show();
     }
 
-    QTableView *list() { return control<QTableView>(*window, "ListView1"); }
+    StockListView *list() { return control<StockListView>(*window, "ListView1"); }
 
     // A double-click as the mouse makes it: a click, then the second press.
     void doubleClick(QPoint at, Qt::KeyboardModifiers modifiers = {})
@@ -126,7 +126,7 @@ void TestStockItem::open_withoutARowToShowOpensNothing()
 {
     const auto noDialog = [](StockItem &) { QFAIL("the item editor opened"); };
     Counting counting(threeRows);
-    QTableView *list = counting.list();
+    StockListView *list = counting.list();
     // Below the last row: the press there clears the selection.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, counting.rowCentre(0));
     const QPoint belowRows(counting.rowCentre(2).x(), list->viewport()->height() - 5);
@@ -137,7 +137,7 @@ void TestStockItem::open_withoutARowToShowOpensNothing()
     // reports the double-click.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, counting.rowCentre(1));
     QCOMPARE(counting.window->selectedRow(), 1);
-    QSignalSpy doubleClicks(list, &QTableView::doubleClicked);
+    QSignalSpy doubleClicks(list, &StockListView::doubleClicked);
     QVERIFY(!whileModal<StockItem>([&] { counting.doubleClick(counting.rowCentre(1), Qt::ControlModifier); },
                                    noDialog));
     QCOMPARE(doubleClicks.count(), 1);

@@ -1,6 +1,7 @@
 #include "look.h"
 #include "stock_fixture.h"
 #include "stock_list_model.h"
+#include "stock_list_view.h"
 #include "stock_main.h"
 #include "window_driver.h"
 
@@ -9,7 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTableView>
 
 #include <sqlite3.h>
 
@@ -111,14 +111,18 @@ void TestStockMain::window_controlsFollowTheLayout()
         QCOMPARE(box->maxLength(), std::numeric_limits<int>::max());
     }
 
-    auto *view = control<QTableView>(window, "ListView1");
+    auto *view = control<StockListView>(window, "ListView1");
     QCOMPARE(view->geometry(), QRect(8, 176, 713, 281));
-    QCOMPARE(view->columnWidth(0), 67);
-    QCOMPARE(view->columnWidth(1), 267);
-    QCOMPARE(view->columnWidth(2), 67);
-    QCOMPARE(view->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
-    QVERIFY(!view->verticalHeader()->isVisible());
-    QVERIFY(!view->accessibleName().isEmpty());
+    QCOMPARE(view->header()->sectionSize(0), 67);
+    QCOMPARE(view->header()->sectionSize(1), 267);
+    QCOMPARE(view->header()->sectionSize(2), 67);
+    QCOMPARE(view->header()->defaultAlignment(), Qt::AlignLeft | Qt::AlignVCenter);
+    QCOMPARE(view->rowHeight(), view->fontMetrics().height() + 4);
+    QCOMPARE(view->accessibleName(), QString("Stock list"));
+    QCOMPARE(view->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QCOMPARE(view->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(view->selectionBehavior(), QAbstractItemView::SelectRows);
+    QVERIFY(!view->tabKeyNavigation());
 
     // Focus order: labels never take the focus.
     QCOMPARE(focusChain(control<QLineEdit>(window, "Text1")),

@@ -1,6 +1,7 @@
 #include "look.h"
 #include "stock_fixture.h"
 #include "stock_list_model.h"
+#include "stock_list_view.h"
 #include "stock_main.h"
 #include "window_driver.h"
 
@@ -9,7 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTableView>
 
 #include <sqlite3.h>
 
@@ -219,7 +219,7 @@ void TestStockMainScan::add_storesTheBoxesAsTheyStandWithTheIdTheStoreGave()
 void TestStockMainScan::listEnter_movesToTheItemBox()
 {
     ScanWindow main({{1, "A", "X", "1"}, {2, "B", "Y", "2"}});
-    auto *list = control<QTableView>(*main.window, "ListView1");
+    auto *list = control<StockListView>(*main.window, "ListView1");
     list->setFocus();
     QTest::keyClick(list, Qt::Key_Down);
     QCOMPARE(main.focusName(), QString("ListView1"));
