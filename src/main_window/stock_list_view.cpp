@@ -95,6 +95,13 @@ QModelIndex StockListView::indexAt(const QPoint &point) const
     return model()->index(row, column, rootIndex());
 }
 
+void StockListView::keyboardSearch(const QString &)
+{
+    // Letters typed into the list are a code scanned while it had the keyboard,
+    // not a search: jumping to a row whose location starts with them helps no one,
+    // and looking costs a pass over every row at each letter.
+}
+
 QModelIndex StockListView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers)
 {
     const int rows = rowCount();

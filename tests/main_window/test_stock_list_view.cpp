@@ -73,7 +73,7 @@ private slots:
     void header_sitsAboveTheRowsAndScrollsSideways();
     void scrollToBottom_showsTheLastRowWhole();
     void click_selectsTheWholeRow_keysMoveTheCurrentRow();
-    void paint_asksTheModelOnlyForTheRowsOnScreen();
+    void paintAndTyping_askTheModelOnlyForTheRowsOnScreen();
     void appendedRow_staysInViewAtTheEnd();
     void removedRow_shortensTheScrollRange();
 };
@@ -159,7 +159,7 @@ void TestStockListView::click_selectsTheWholeRow_keysMoveTheCurrentRow()
     QCOMPARE(list.view.selectionModel()->selectedRows(), QModelIndexList({list.at(0)}));
 }
 
-void TestStockListView::paint_asksTheModelOnlyForTheRowsOnScreen()
+void TestStockListView::paintAndTyping_askTheModelOnlyForTheRowsOnScreen()
 {
     CountingModel model(1000000);
     StockListView view;
@@ -174,7 +174,14 @@ void TestStockListView::paint_asksTheModelOnlyForTheRowsOnScreen()
     view.viewport()->repaint();
     QVERIFY(!model.askedRows.empty());
     QCOMPARE(*model.askedRows.begin(), 600000);
-    QCOMPARE(*model.askedRows.rbegin(), 600000 + (view.viewport()->height() - 1) / view.rowHeight());
+    const int lastShown = 600000 + (view.viewport()->height() - 1) / view.rowHeight();
+    QCOMPARE(*model.askedRows.rbegin(), lastShown);
+
+    // A code scanned into the list searches nothing and moves nothing.
+    QTest::keyClicks(&view, QStringLiteral("PX-100"));
+    QCOMPARE(view.currentIndex(), model.index(600000, 0));
+    QCOMPARE(*model.askedRows.begin(), 600000);
+    QCOMPARE(*model.askedRows.rbegin(), lastShown);
 }
 
 void TestStockListView::appendedRow_staysInViewAtTheEnd()
