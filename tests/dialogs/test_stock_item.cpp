@@ -8,7 +8,6 @@
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
@@ -95,16 +94,12 @@ private slots:
     void delete_removesRecordAndRowAndNewRowsGoAtTheEnd();
     void delete_ofTheOnlyRowLeavesAListThatOpensNothing();
     void delete_ofARecordAlreadyGoneStillRemovesTheRow();
-    void closeAndFrameClose_writeNothing_data();
-    void closeAndFrameClose_writeNothing();
     void failedSaveOrDelete_isReportedAndChangesNothing_data();
     void failedSaveOrDelete_isReportedAndChangesNothing();
-    void enterAndEsc_triggerNoButton();
+    void keyboard_tabsInOrderAndEnterEscTriggerNoButton_frameCloseWritesNothing();
 
     void upDown_stepsTheNumberInText3WithinItsRange_data();
     void upDown_stepsTheNumberInText3WithinItsRange();
-
-    void window_followsTheLayout();
 };
 
 void TestStockItem::open_showsTheRecordAsTheTableHoldsItNow()
@@ -239,34 +234,6 @@ void TestStockItem::delete_ofARecordAlreadyGoneStillRemovesTheRow()
     QVERIFY(errors.reports.empty());
 }
 
-void TestStockItem::closeAndFrameClose_writeNothing_data()
-{
-    QTest::addColumn<bool>("throughTheFrame");
-    QTest::newRow("Close") << false;
-    QTest::newRow("the frame's close") << true;
-}
-
-void TestStockItem::closeAndFrameClose_writeNothing()
-{
-    QFETCH(bool, throughTheFrame);
-    Counting counting(threeRows);
-
-    QVERIFY(counting.editRow(2, [&](StockItem &dialog) {
-        retype(dialog, {"X", "Y", "Z"});
-        if (throughTheFrame)
-            dialog.windowHandle()->close();
-        else
-            click(dialog, "Command1");
-        QVERIFY(!dialog.isVisible());
-    }));
-    QCOMPARE(counting.folder.rows(), threeRows);
-    QCOMPARE(listedRows(*counting.window), threeRows);
-
-    QStringList reopened;
-    QVERIFY(counting.editRow(2, [&](StockItem &dialog) { reopened = boxTexts(dialog); }));
-    QCOMPARE(reopened, QStringList({"C3", "CODE-3", "9"}));
-}
-
 void TestStockItem::failedSaveOrDelete_isReportedAndChangesNothing_data()
 {
     QTest::addColumn<QString>("button");
@@ -306,19 +273,24 @@ void TestStockItem::failedSaveOrDelete_isReportedAndChangesNothing()
         QCOMPARE(counting.folder.rows(), threeRows);
 }
 
-void TestStockItem::enterAndEsc_triggerNoButton()
+void TestStockItem::keyboard_tabsInOrderAndEnterEscTriggerNoButton_frameCloseWritesNothing()
 {
     Counting counting(threeRows);
+    const QStringList tabOrder = {"Text1", "Text2", "Text3", "UpDown1", "Command1", "Command2", "Command3"};
 
-    QVERIFY(counting.editRow(0, [](StockItem &dialog) {
+    QVERIFY(counting.editRow(0, [&](StockItem &dialog) {
+        QTRY_COMPARE(QApplication::focusWidget(), box(dialog, "Text1"));
+        QCOMPARE(tabStops(), tabOrder);
         retype(dialog, {"X", "Y", "Z"});
-        for (const char *name : {"Text1", "Text2", "Text3", "UpDown1", "Command1", "Command2", "Command3"}) {
-            auto *widget = control<QWidget>(dialog, name);
+        for (const QString &name : tabOrder) {
+            auto *widget = control<QWidget>(dialog, qPrintable(name));
             widget->setFocus();
             for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
                 QTest::keyClick(widget, key);
-            QVERIFY2(dialog.isVisible(), name);
+            QVERIFY2(dialog.isVisible(), qPrintable(name));
         }
+        dialog.windowHandle()->close();
+        QVERIFY(!dialog.isVisible());
     }));
     QCOMPARE(counting.folder.rows(), threeRows);
     QCOMPARE(listedRows(*counting.window), threeRows);
@@ -364,49 +336,6 @@ void TestStockItem::upDown_stepsTheNumberInText3WithinItsRange()
         click(dialog, "Command2");
     }));
     QCOMPARE(counting.folder.rows()[0].quantity, shown.toStdString());
-}
-
-void TestStockItem::window_followsTheLayout()
-{
-    Counting counting(threeRows);
-
-    QVERIFY(counting.editRow(0, [](StockItem &dialog) {
-        QCOMPARE(dialog.windowTitle(), QString("Quillmarch::StockItem::Edit"));
-        QCOMPARE(dialog.parentWidget(), nullptr);
-        QCOMPARE(dialog.windowModality(), Qt::ApplicationModal);
-        QCOMPARE(dialog.size(), QSize(385, 223));
-        QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
-        const Qt::WindowFlags flags = dialog.windowFlags();
-        QVERIFY(!(flags & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint)));
-        QCOMPARE(dialog.palette().color(QPalette::Window), QColor(Qt::white));
-        QCOMPARE(dialog.font().family(), QString("Tahoma"));
-        QCOMPARE(dialog.font().pointSizeF(), 8.25);
-        // Centred before the frame's size is known: off by the frame's width at most.
-        const QPoint offCentre = dialog.frameGeometry().center() - dialog.screen()->availableGeometry().center();
-        QVERIFY2(offCentre.manhattanLength() <= 8, qPrintable(QString("%1, %2").arg(offCentre.x()).arg(offCentre.y())));
-
-        checkLayout(dialog, {
-            {"Label1", {8, 8, 265, 33}, "Quillmarch::Edit Item", 20.25, false},
-            {"Text1", {8, 72, 193, 33}, "A1", 14.25, false},
-            {"Label2", {8, 48, 97, 25}, "Location", 9.75, false},
-            {"Text2", {8, 136, 369, 33}, "CODE-1", 14.25, false},
-            {"Label3", {8, 112, 97, 25}, "Stock Code", 9.75, false},
-            {"Text3", {208, 72, 152, 33}, "5", 14.25, false},
-            {"Label4", {208, 48, 97, 25}, "Quantity", 9.75, false},
-            {"Command1", {288, 184, 81, 25}, "Close", 8.25, true},
-            {"Command2", {200, 184, 81, 25}, "Save", 8.25, true},
-            {"Command3", {120, 184, 73, 25}, "Delete", 8.25, true},
-        });
-        for (auto *button : dialog.findChildren<QPushButton *>())
-            QVERIFY(!button->isDefault() && !button->autoDefault());
-        for (auto *textBox : dialog.findChildren<QLineEdit *>())
-            QCOMPARE(textBox->maxLength(), std::numeric_limits<int>::max());
-        // The spinner stands flush against the quantity box's right edge.
-        QCOMPARE(control<QWidget>(dialog, "UpDown1")->geometry(), QRect(360, 72, 17, 33));
-
-        QTRY_COMPARE(QApplication::focusWidget(), box(dialog, "Text1"));
-        QCOMPARE(tabStops(), QStringList({"Text1", "Text2", "Text3", "UpDown1", "Command1", "Command2", "Command3"}));
-    }));
 }
 
 QTEST_MAIN(TestStockItem)

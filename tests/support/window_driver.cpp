@@ -6,18 +6,6 @@
 #include <QKeyEvent>
 #include <QTest>
 
-void checkLayout(QWidget &window, const std::vector<ControlLayout> &controls)
-{
-    for (const ControlLayout &expected : controls) {
-        auto *widget = control<QWidget>(window, expected.name);
-        QCOMPARE(widget->geometry(), expected.geometry);
-        QCOMPARE(widget->property("text").toString(), expected.text);
-        QCOMPARE(widget->font().family(), QString("Tahoma"));
-        QCOMPARE(widget->font().pointSizeF(), expected.pointSize);
-        QCOMPARE(widget->font().bold(), expected.bold);
-    }
-}
-
 QStringList focusChain(QWidget *first)
 {
     QStringList order;

@@ -3,7 +3,6 @@
 #include "stock_fixture.h"
 
 #include <QApplication>
-#include <QRect>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -22,18 +21,6 @@ Widget *control(const QWidget &window, const char *name)
         qFatal("no control %s", name);
     return widget;
 }
-
-// A control as a window's layout table gives it: place and size in pixels, the
-// caption or text, and its Tahoma font.
-struct ControlLayout {
-    const char *name;
-    QRect geometry;
-    QString text;
-    qreal pointSize;
-    bool bold;
-};
-
-void checkLayout(QWidget &window, const std::vector<ControlLayout> &controls);
 
 // The names of the controls in the focus chain that can take the focus, starting at first.
 QStringList focusChain(QWidget *first);
