@@ -91,9 +91,7 @@ private slots:
 
     void save_storesTheTextsAsTypedAndRewritesTheRow_data();
     void save_storesTheTextsAsTypedAndRewritesTheRow();
-    void delete_removesRecordAndRowAndNewRowsGoAtTheEnd();
-    void delete_ofTheOnlyRowLeavesAListThatOpensNothing();
-    void delete_ofARecordAlreadyGoneStillRemovesTheRow();
+    void delete_removesRecordAndRow_evenWhenTheRecordIsAlreadyGone();
     void failedSaveOrDelete_isReportedAndChangesNothing_data();
     void failedSaveOrDelete_isReportedAndChangesNothing();
     void keyboard_tabsInOrderAndEnterEscTriggerNoButton_frameCloseWritesNothing();
@@ -105,41 +103,29 @@ private slots:
 void TestStockItem::open_showsTheRecordAsTheTableHoldsItNow()
 {
     Counting counting(threeRows);
-    counting.folder.execute("UPDATE Stock SET Location = 'B2 moved', Quantity = '70' WHERE id = 2");
+    // A code of any length is shown whole: the boxes have no length limit.
+    const QString longCode(100000, 'L');
+    counting.folder.execute("UPDATE Stock SET Location = 'B2 moved', StockCode = '" + longCode.toStdString()
+                            + "', Quantity = '70' WHERE id = 2");
 
     QStringList shown;
-    QVERIFY(counting.editRow(1, [&](StockItem &dialog) {
-        shown = boxTexts(dialog);
-        click(dialog, "Command1");
-    }));
-    QCOMPARE(shown, QStringList({"B2 moved", "CODE-2", "70"}));
+    QVERIFY(counting.editRow(1, [&](StockItem &dialog) { shown = boxTexts(dialog); }));
+    QCOMPARE(shown, QStringList({"B2 moved", longCode, "70"}));
     // The list keeps what it showed: only Save rewrites a row.
     QCOMPARE(listedRows(*counting.window), threeRows);
 }
 
 void TestStockItem::open_withoutARowToShowOpensNothing()
 {
-    const auto noDialog = [](StockItem &) { QFAIL("the item editor opened"); };
     Counting counting(threeRows);
-    StockListView *list = counting.list();
-    // Below the last row: the press there clears the selection.
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, counting.rowCentre(0));
-    const QPoint belowRows(counting.rowCentre(2).x(), list->viewport()->height() - 5);
-    QVERIFY(!whileModal<StockItem>([&] { counting.doubleClick(belowRows); }, noDialog));
-    QCOMPARE(counting.window->selectedRow(), -1);
-
     // Ctrl with the double-click unselects the row it lands on; the list still
     // reports the double-click.
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, counting.rowCentre(1));
-    QCOMPARE(counting.window->selectedRow(), 1);
-    QSignalSpy doubleClicks(list, &StockListView::doubleClicked);
+    QTest::mouseClick(counting.list()->viewport(), Qt::LeftButton, {}, counting.rowCentre(1));
+    QSignalSpy doubleClicks(counting.list(), &StockListView::doubleClicked);
     QVERIFY(!whileModal<StockItem>([&] { counting.doubleClick(counting.rowCentre(1), Qt::ControlModifier); },
-                                   noDialog));
+                                   [](StockItem &) { QFAIL("the item editor opened"); }));
     QCOMPARE(doubleClicks.count(), 1);
     QCOMPARE(counting.window->selectedRow(), -1);
-
-    QCOMPARE(listedRows(*counting.window), threeRows);
-    QCOMPARE(counting.folder.rows(), threeRows);
 }
 
 void TestStockItem::open_recordDeletedElsewhereIsReportedAndOpensNothing()
@@ -158,10 +144,8 @@ void TestStockItem::open_recordDeletedElsewhereIsReportedAndOpensNothing()
 void TestStockItem::save_storesTheTextsAsTypedAndRewritesTheRow_data()
 {
     QTest::addColumn<QStringList>("typed");
-    QTest::newRow("unchanged") << QStringList({"B2", "CODE-2", "7"});
-    QTest::newRow("blanks, case and letters in the quantity") << QStringList({"  b2 Top ", "code-2 ", "12abc"});
+    QTest::newRow("blanks, case, beyond ASCII, letters") << QStringList({" b2 Top ", "数量 ", "½abc"});
     QTest::newRow("all empty") << QStringList({"", "", ""});
-    QTest::newRow("beyond ASCII") << QStringList({"Größe", "数量", "½"});
 }
 
 void TestStockItem::save_storesTheTextsAsTypedAndRewritesTheRow()
@@ -186,9 +170,10 @@ void TestStockItem::save_storesTheTextsAsTypedAndRewritesTheRow()
     QCOMPARE(reopened, typed);
 }
 
-void TestStockItem::delete_removesRecordAndRowAndNewRowsGoAtTheEnd()
+void TestStockItem::delete_removesRecordAndRow_evenWhenTheRecordIsAlreadyGone()
 {
     Counting counting(threeRows);
+    ReportedErrors errors;
 
     QVERIFY(counting.editRow(1, [](StockItem &dialog) {
         click(dialog, "Command3");
@@ -199,38 +184,14 @@ void TestStockItem::delete_removesRecordAndRowAndNewRowsGoAtTheEnd()
     QCOMPARE(listedRows(*counting.window), left);
     QCOMPARE(counting.window->scanState().itemID, 3);
 
-    counting.window->addItem(4, "D4", "CODE-4", "1");
-    const std::vector<TableRow> listed = {threeRows[0], threeRows[2], {4, "D4", "CODE-4", "1"}};
-    QCOMPARE(listedRows(*counting.window), listed);
-    QCOMPARE(counting.window->scanState().itemID, 4);
-}
-
-void TestStockItem::delete_ofTheOnlyRowLeavesAListThatOpensNothing()
-{
-    Counting counting({{5, "A1", "CODE-1", "5"}});
-
-    QVERIFY(counting.editRow(0, [](StockItem &dialog) { click(dialog, "Command3"); }));
-    QVERIFY(counting.folder.rows().empty());
-    QVERIFY(listedRows(*counting.window).empty());
-    QCOMPARE(counting.window->scanState().itemID, 1);
-
-    const QPoint where = counting.list()->viewport()->rect().center();
-    QVERIFY(!whileModal<StockItem>([&] { counting.doubleClick(where); },
-                                   [](StockItem &) { QFAIL("the item editor opened"); }));
-}
-
-void TestStockItem::delete_ofARecordAlreadyGoneStillRemovesTheRow()
-{
-    Counting counting(threeRows);
-    ReportedErrors errors;
-
+    // Deleted elsewhere while the editor is open: Delete still removes its row, silently.
     QVERIFY(counting.editRow(0, [&](StockItem &dialog) {
         counting.folder.execute("DELETE FROM Stock WHERE id = 1");
         click(dialog, "Command3");
     }));
-    const std::vector<TableRow> left = {threeRows[1], threeRows[2]};
-    QCOMPARE(counting.folder.rows(), left);
-    QCOMPARE(listedRows(*counting.window), left);
+    QCOMPARE(counting.folder.rows(), std::vector<TableRow>{threeRows[2]});
+    QCOMPARE(listedRows(*counting.window), std::vector<TableRow>{threeRows[2]});
+    QCOMPARE(counting.window->scanState().itemID, 2);
     QVERIFY(errors.reports.empty());
 }
 
@@ -301,12 +262,9 @@ void TestStockItem::upDown_stepsTheNumberInText3WithinItsRange_data()
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("presses"); // u and d: the arrows; U and D: the Up and Down keys
     QTest::addColumn<QString>("shown");
-    QTest::newRow("up") << "7" << "u" << "8";
-    QTest::newRow("down") << "7" << "d" << "6";
     QTest::newRow("up to the top") << "999" << "uu" << "1000";
     QTest::newRow("down at the bottom") << "0" << "d" << "0";
     QTest::newRow("not a number counts as 0") << "12abc" << "u" << "1";
-    QTest::newRow("empty, up") << "" << "u" << "1";
     QTest::newRow("empty, down") << "" << "d" << "0";
     QTest::newRow("above the range") << "1500" << "d" << "999";
     QTest::newRow("keys") << "5" << "UUD" << "6";
