@@ -70,12 +70,9 @@ private slots:
     void initTestCase() { Look::install(); }
 
     void indexAtAndVisualRect_agreeWhereverTheListIsScrolled();
-    void header_sitsAboveTheRowsAndScrollsSideways();
-    void scrollToBottom_showsTheLastRowWhole();
+    void scrollToBottom_showsTheLastRowWholeAsRowsComeAndGo();
     void click_selectsTheWholeRow_keysMoveTheCurrentRow();
     void paintAndTyping_askTheModelOnlyForTheRowsOnScreen();
-    void appendedRow_staysInViewAtTheEnd();
-    void removedRow_shortensTheScrollRange();
 };
 
 void TestStockListView::indexAtAndVisualRect_agreeWhereverTheListIsScrolled()
@@ -108,31 +105,34 @@ void TestStockListView::indexAtAndVisualRect_agreeWhereverTheListIsScrolled()
     QCOMPARE(list.view.visualRect(list.at(10)).top(), 0);
     list.view.scrollTo(list.at(11));
     QCOMPARE(list.view.visualRect(list.at(10)).top(), 0);
-}
 
-void TestStockListView::header_sitsAboveTheRowsAndScrollsSideways()
-{
-    ShownList list(3);
-    QHeaderView *header = list.view.header();
-    QCOMPARE(header->geometry().bottom() + 1, list.view.viewport()->geometry().top());
-    QCOMPARE(header->height(), header->sizeHint().height());
-    QCOMPARE(header->model()->headerData(1, Qt::Horizontal), QVariant("Code"));
-
+    // Sideways the header and the rows move together.
     list.view.resize(150, 300);
     QTRY_VERIFY(list.view.horizontalScrollBar()->maximum() > 0);
-    QCOMPARE(list.view.horizontalScrollBar()->maximum(), header->length() - list.view.viewport()->width());
+    QCOMPARE(list.view.horizontalScrollBar()->maximum(), list.view.header()->length() - list.view.viewport()->width());
     list.view.horizontalScrollBar()->setValue(50);
-    QCOMPARE(header->offset(), 50);
-    QCOMPARE(list.view.visualRect(list.at(0)).left(), -50);
+    QCOMPARE(list.view.header()->offset(), 50);
+    const QRect cell = list.view.visualRect(list.at(10, 1));
+    QCOMPARE(cell.left(), list.view.header()->sectionPosition(1) - 50);
+    QCOMPARE(list.view.indexAt(cell.topLeft()), list.at(10, 1));
 }
 
-void TestStockListView::scrollToBottom_showsTheLastRowWhole()
+void TestStockListView::scrollToBottom_showsTheLastRowWholeAsRowsComeAndGo()
 {
-    ShownList list(1000);
+    ShownList list(100000);
     QVERIFY(!list.fullyShown(list.lastRow()));
     list.view.scrollToBottom();
-    QVERIFY(list.fullyShown(list.lastRow()));
     QCOMPARE(list.view.visualRect(list.at(list.lastRow())).bottom(), list.view.viewport()->height() - 1);
+    for (int added = 1; added <= 3; ++added) {
+        list.model.insertItem(list.model.rowCount(), 100000 + added, "L", "NEW", "1");
+        list.view.scrollToBottom();
+        QVERIFY(list.fullyShown(list.lastRow()));
+        QCOMPARE(list.view.indexAt(QPoint(1, list.view.viewport()->height() - 1)), list.at(list.lastRow()));
+    }
+    const int before = list.view.verticalScrollBar()->maximum();
+    QCOMPARE(before, list.model.rowCount() * list.view.rowHeight() - list.view.viewport()->height());
+    list.model.removeItem(500);
+    QTRY_COMPARE(list.view.verticalScrollBar()->maximum(), before - list.view.rowHeight());
 }
 
 void TestStockListView::click_selectsTheWholeRow_keysMoveTheCurrentRow()
@@ -140,7 +140,6 @@ void TestStockListView::click_selectsTheWholeRow_keysMoveTheCurrentRow()
     ShownList list(1000);
     QTest::mouseClick(list.view.viewport(), Qt::LeftButton, {}, list.view.visualRect(list.at(2, 1)).center());
     QCOMPARE(list.view.selectionModel()->selectedRows(), QModelIndexList({list.at(2)}));
-    QCOMPARE(list.view.selectionModel()->selectedIndexes().size(), 3);
 
     const auto currentRowAfter = [&](Qt::Key key) {
         QTest::keyClick(&list.view, key);
@@ -182,28 +181,6 @@ void TestStockListView::paintAndTyping_askTheModelOnlyForTheRowsOnScreen()
     QCOMPARE(view.currentIndex(), model.index(600000, 0));
     QCOMPARE(*model.askedRows.begin(), 600000);
     QCOMPARE(*model.askedRows.rbegin(), lastShown);
-}
-
-void TestStockListView::appendedRow_staysInViewAtTheEnd()
-{
-    ShownList list(100000);
-    list.view.scrollToBottom();
-    for (int added = 1; added <= 3; ++added) {
-        list.model.insertItem(list.model.rowCount(), 100000 + added, "L", "NEW", "1");
-        list.view.scrollToBottom();
-        QVERIFY(list.fullyShown(list.lastRow()));
-        QCOMPARE(list.view.indexAt(QPoint(1, list.view.viewport()->height() - 1)), list.at(list.lastRow()));
-    }
-    QCOMPARE(list.view.verticalScrollBar()->maximum(),
-             list.model.rowCount() * list.view.rowHeight() - list.view.viewport()->height());
-}
-
-void TestStockListView::removedRow_shortensTheScrollRange()
-{
-    ShownList list(1000);
-    const int before = list.view.verticalScrollBar()->maximum();
-    list.model.removeItem(500);
-    QTRY_COMPARE(list.view.verticalScrollBar()->maximum(), before - list.view.rowHeight());
 }
 
 QTEST_MAIN(TestStockListView)
