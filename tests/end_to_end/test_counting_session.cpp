@@ -144,7 +144,6 @@ void TestCountingSession::countsAddedAndClearedWithTheMouse()
                                                      {2, "C25", "PX-2", "QTY:6"},
                                                      {3, "C25", "PX-4", "1"}}),
                               10000);
-
 }
 
 void TestCountingSession::listedRecordsEditedDeletedAndLeftAlone()
