@@ -47,6 +47,16 @@ std::string describe(int code, const char *sqliteText, const std::string &path)
         return path + " is damaged and cannot be read (" + sqliteText + "); the file was left as it is.";
     if (code == SQLITE_BUSY)
         return path + " is in use by another program (" + sqliteText + "); nothing was written to it.";
+    if (code == SQLITE_READONLY)
+        return path + " may not be written (" + sqliteText
+            + "): the file or its folder was made read-only. The change was not stored.";
+    if (code == SQLITE_CONSTRAINT)
+        return path + " refused the change (" + sqliteText + "). The change was not stored.";
+    // The table was there at start: another program's database has taken the file's place.
+    if (code == SQLITE_ERROR
+        && (std::strncmp(sqliteText, "no such table", 13) == 0 || std::strncmp(sqliteText, "no such column", 14) == 0))
+        return path + " is no longer a Quillmarch stock database: another program's database has taken its place ("
+            + sqliteText + "); nothing was written to it.";
     if (code == SQLITE_CANTOPEN) {
         std::error_code ignored;
         if (std::filesystem::is_directory(path, ignored))

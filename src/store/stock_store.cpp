@@ -4,7 +4,13 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
+#include <limits>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,6 +24,39 @@ constexpr const char *createTable =
 {
     throw StoreError(SQLITE_NOTFOUND,
                      "The stock record with id " + std::to_string(id) + " no longer exists (" + path + ")");
+}
+
+// A write that the table did not carry out as asked, a trigger's doing.
+[[noreturn]] void failNotKept(const std::string &what, const std::string &path)
+{
+    throw StoreError(SQLITE_CONSTRAINT, path + " did not keep the " + what + " as given: something in the file (a"
+                                               " trigger) changed or dropped it. The " + what + " was not stored.");
+}
+
+bool exists(sqlite::Connection &db, std::int64_t id)
+{
+    sqlite::Statement select(db, "SELECT count(*) FROM Stock WHERE id = ?1");
+    select.bind(1, id);
+    select.step();
+    return select.columnInt64(0) > 0;
+}
+
+// SQLite gives no id above the highest one it ever gave, even once that record is gone.
+bool recordNumbersUsedUp(sqlite::Connection &db)
+{
+    constexpr std::int64_t highest = std::numeric_limits<std::int64_t>::max();
+    sqlite::Statement select(db, "SELECT max(id) FROM Stock");
+    select.step();
+    if (select.columnInt64(0) == highest)
+        return true;
+    sqlite::Statement sequence(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'sqlite_sequence'");
+    sequence.step();
+    if (sequence.columnInt64(0) == 0)
+        return false;
+    sqlite::Statement seq(db, "SELECT count(*) FROM sqlite_sequence WHERE name = 'Stock' AND seq = ?1");
+    seq.bind(1, highest);
+    seq.step();
+    return seq.columnInt64(0) > 0;
 }
 
 enum class Schema { Empty, Ours, Foreign };
@@ -34,11 +73,83 @@ Schema schemaOf(sqlite::Connection &db)
     return select.columnInt64(0) == 0 ? Schema::Empty : Schema::Foreign;
 }
 
+// Refuses, before anything is written, a table Stock whose shape would let an
+// edit reach the wrong record or a count fail at the insert. Extra columns,
+// indexes and triggers of the user's may stay.
+void requireOurColumns(sqlite::Connection &db)
+{
+    const auto refuse = [&](const std::string &problem) {
+        throw StoreError(SQLITE_NOTADB, db.path() + " is not a Quillmarch stock database: its table Stock " + problem
+                                            + ". The file was left as it is.");
+    };
+    const auto named = [](std::string_view name, std::string_view wanted) {
+        return name.size() == wanted.size() && sqlite3_strnicmp(name.data(), wanted.data(), int(wanted.size())) == 0;
+    };
+
+    bool idNumbersRecords = false;
+    bool hasId = false;
+    int keyColumns = 0;
+    std::array<bool, 3> found{};
+    static constexpr std::array<std::string_view, 3> texts{"Location", "StockCode", "Quantity"};
+    sqlite::Statement columns(db, "SELECT name, type, \"notnull\", dflt_value IS NOT NULL, pk, hidden"
+                                  " FROM pragma_table_xinfo('Stock')");
+    while (columns.step()) {
+        const std::string_view name = columns.columnText(0);
+        const bool isKey = columns.columnInt64(4) > 0;
+        keyColumns += isKey;
+        // A generated column is never inserted into.
+        if (columns.columnInt64(5) != 0)
+            continue;
+        if (named(name, "id")) {
+            hasId = true;
+            idNumbersRecords = isKey && named(columns.columnText(1), "INTEGER");
+            continue;
+        }
+        const auto text = std::find_if(texts.begin(), texts.end(), [&](std::string_view t) { return named(name, t); });
+        if (text != texts.end()) {
+            found[std::size_t(text - texts.begin())] = true;
+        } else if (columns.columnInt64(2) != 0 && columns.columnInt64(3) == 0) {
+            refuse("has a column " + std::string(name) + " that must be given a value (NOT NULL without a default),"
+                   " which Quillmarch does not know");
+        }
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        if (!found[i])
+            refuse("has no column " + std::string(texts[i]));
+    if (!hasId)
+        refuse("has no column id");
+
+    // Only a lone INTEGER PRIMARY KEY of a rowid table is the record's own number;
+    // any other key is kept in an index of its own.
+    sqlite::Statement keyIndex(db, "SELECT count(*) FROM pragma_index_list('Stock') WHERE origin = 'pk'");
+    keyIndex.step();
+    if (!idNumbersRecords || keyColumns != 1 || keyIndex.columnInt64(0) != 0)
+        refuse("has an id column that does not number the records (it must be the INTEGER PRIMARY KEY)");
+}
+
+// Finds a file or folder that may not be written before the first count does.
+void requireWritable(sqlite::Connection &db, const std::string &folder)
+{
+    if (sqlite3_db_readonly(db.handle(), "main") == 1)
+        throw StoreError(SQLITE_READONLY, db.path() + " may not be written: it is read-only, or on a disk that is."
+                                                      " Make the file writable and start again; it was left as it is.");
+    // Each count writes its journal beside the file.
+    if (faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) != 0)
+        throw StoreError(SQLITE_READONLY, "The folder " + folder + " of " + db.path()
+                                              + " may not be written, and Quillmarch writes beside the file while it"
+                                                " stores a count. Make the folder writable and start again; the file"
+                                                " was left as it is.");
+}
+
 // Makes the table in a file that holds nothing yet. The database of another
-// program is refused and never written to.
-void requireStockTable(sqlite::Connection &db)
+// program is refused and never written to, as is a file that may not be written.
+void requireStockTable(sqlite::Connection &db, const std::string &folder)
 {
     Schema schema = schemaOf(db);
+    if (schema == Schema::Ours)
+        requireOurColumns(db);
+    if (schema != Schema::Foreign)
+        requireWritable(db, folder);
     if (schema == Schema::Empty) {
         // Look again under the write lock: another start may have made the table meanwhile.
         db.execute("BEGIN IMMEDIATE");
@@ -69,7 +180,7 @@ StockStore::StockStore(std::string folder, int busyTimeoutMs)
 void StockStore::ListAll(const std::function<void(const StockRecordView &)> &visit) const
 {
     sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWriteCreate, m_busyTimeoutMs);
-    requireStockTable(db);
+    requireStockTable(db, m_folder);
     sqlite::Statement select(db, "SELECT id, Location, StockCode, Quantity FROM Stock ORDER BY id");
     while (select.step())
         visit({select.columnInt64(0), select.columnText(1), select.columnText(2), select.columnText(3)});
@@ -79,12 +190,29 @@ std::int64_t StockStore::Append(std::string_view location, std::string_view stoc
                                 std::string_view quantity) const
 {
     sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWrite, m_busyTimeoutMs);
+    // One transaction, so that a count the table does not keep as given is not kept at all:
+    // the connection's close takes back what was not committed.
+    db.execute("BEGIN IMMEDIATE");
     sqlite::Statement insert(db, "INSERT INTO Stock (Location, Quantity, StockCode) VALUES (?1, ?2, ?3)");
     insert.bind(1, location);
     insert.bind(2, quantity);
     insert.bind(3, stockCode);
-    insert.step();
-    return db.lastInsertId();
+    try {
+        insert.step();
+    } catch (const StoreError &error) {
+        if (error.code() == SQLITE_FULL && recordNumbersUsedUp(db))
+            throw StoreError(SQLITE_FULL, db.path() + " has no more record numbers: its table Stock has given out"
+                                                      " the highest id there is, and deleting records does not free"
+                                                      " one. Copy the records into a new stock.mdb to count on (see"
+                                                      " the README). The count was not stored.");
+        throw;
+    }
+    const std::int64_t id = db.lastInsertId();
+    // A trigger of the user's may swallow the insert or drop the row.
+    if (db.changes() != 1 || !exists(db, id))
+        failNotKept("count", db.path());
+    db.execute("COMMIT");
+    return id;
 }
 
 StockRecord StockStore::LoadById(std::int64_t id) const
@@ -102,14 +230,20 @@ void StockStore::UpdateById(std::int64_t id, std::string_view location, std::str
                             std::string_view quantity) const
 {
     sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWrite, m_busyTimeoutMs);
+    db.execute("BEGIN IMMEDIATE");
     sqlite::Statement update(db, "UPDATE Stock SET Location = ?1, StockCode = ?2, Quantity = ?3 WHERE id = ?4");
     update.bind(1, location);
     update.bind(2, stockCode);
     update.bind(3, quantity);
     update.bind(4, id);
     update.step();
-    if (db.changes() == 0)
+    if (db.changes() == 1) {
+        db.execute("COMMIT");
+        return;
+    }
+    if (db.changes() == 0 && !exists(db, id))
         failNoRecord(id, db.path());
+    failNotKept("change", db.path());
 }
 
 void StockStore::DeleteById(std::int64_t id) const

@@ -69,6 +69,10 @@ private slots:
     void notADatabase_isRefusedAndLeftUnchanged();
     void lockedDatabase_failsAfterWaitingAndWritesNothing();
     void otherProgramsDatabase_isRefusedAndLeftUnchanged();
+    void tableOfAnotherShape_isRefusedAtStartAndLeftUnchanged_data();
+    void tableOfAnotherShape_isRefusedAtStartAndLeftUnchanged();
+    void writeTheTableDoesNotKeep_isReportedAndUndone_data();
+    void writeTheTableDoesNotKeep_isReportedAndUndone();
 };
 
 void TestStockStore::databasePath_addsTheFileNameAfterOneSeparator()
@@ -112,15 +116,24 @@ void TestStockStore::listAll_createsTableInAFileThatHoldsNothing()
 void TestStockStore::listAll_yieldsRecordsInIdOrderAndNullAsEmptyText()
 {
     StockFolder folder;
-    // Another tool may have made the table without the NOT NULL constraints, and
-    // SQLite's names are the same in any case. The rows go in out of id order.
-    folder.execute("CREATE TABLE stock (id INTEGER PRIMARY KEY AUTOINCREMENT, Location TEXT, StockCode TEXT,"
-                   " Quantity TEXT);"
-                   "INSERT INTO Stock VALUES (9, 'R9', 'CODE-9', '90'), (1, NULL, NULL, NULL), (2, 'A', NULL, 7)");
+    // Another tool may have made the table without the NOT NULL constraints, with
+    // columns, an index and a trigger of its own, and SQLite's names are the same
+    // in any case. The rows go in out of id order.
+    folder.execute("CREATE TABLE stock (id integer, location TEXT, StockCode TEXT, Quantity TEXT, Note TEXT,"
+                   " Counted TEXT NOT NULL DEFAULT 'yes',"
+                   " Code2 TEXT GENERATED ALWAYS AS (coalesce(StockCode, '') || '2') NOT NULL,"
+                   " PRIMARY KEY (id DESC));"
+                   "CREATE INDEX ByCode ON Stock (StockCode);"
+                   "CREATE TRIGGER Noted AFTER INSERT ON Stock"
+                   " BEGIN UPDATE Stock SET Note = 'new' WHERE id = NEW.id; END;"
+                   "INSERT INTO Stock (id, Location, StockCode, Quantity)"
+                   " VALUES (9, 'R9', 'CODE-9', '90'), (1, NULL, NULL, NULL), (2, 'A', NULL, 7)");
     const StockStore store(folder.path());
     QCOMPARE(listAll(store),
              (std::vector<TableRow>{{1, "", "", ""}, {2, "A", "", "7"}, {9, "R9", "CODE-9", "90"}}));
     QCOMPARE(asRow(store.LoadById(2)), (TableRow{2, "A", "", "7"}));
+    QCOMPARE(store.Append("B", "Y", "8"), 10);
+    QCOMPARE(folder.queryText("SELECT Note || Counted || Code2 FROM Stock WHERE id = 10"), std::string("newyesY2"));
 }
 
 void TestStockStore::append_neverReusesTheIdOfADeletedHighestRecord()
@@ -311,10 +324,104 @@ void TestStockStore::otherProgramsDatabase_isRefusedAndLeftUnchanged()
                                     failureOf([&] { store.UpdateById(1, "A", "B", "C"); }),
                                     failureOf([&] { store.DeleteById(1); })}) {
         QCOMPARE(error.code(), SQLITE_ERROR);
-        QCOMPARE(toQString(error.what()), toQString("no such table: Stock (" + folder.databasePath() + ")"));
+        QCOMPARE(toQString(error.what()),
+                 toQString(folder.databasePath()
+                           + " is no longer a Quillmarch stock database: another program's database has taken its"
+                             " place (no such table: Stock); nothing was written to it."));
     }
     QCOMPARE(folder.fileBytes(), content);
     QVERIFY(!std::filesystem::exists(folder.databasePath() + "-journal"));
+}
+
+void TestStockStore::tableOfAnotherShape_isRefusedAtStartAndLeftUnchanged_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("problem");
+
+    const QString numbers = "has an id column that does not number the records (it must be the INTEGER PRIMARY KEY)";
+    // As sqlite3's .import --csv makes it from the exported counts.
+    QTest::newRow("imported from CSV") << "CREATE TABLE Stock (id TEXT, Location TEXT, StockCode TEXT, Quantity TEXT);"
+                                          "INSERT INTO Stock VALUES ('1', 'A', 'X', '1'), ('1', 'B', 'Y', '2')"
+                                       << numbers;
+    QTest::newRow("INT key") << "CREATE TABLE Stock (id INT PRIMARY KEY, Location, StockCode, Quantity)" << numbers;
+    QTest::newRow("descending key")
+        << "CREATE TABLE Stock (id INTEGER PRIMARY KEY DESC, Location, StockCode, Quantity)" << numbers;
+    QTest::newRow("without rowid")
+        << "CREATE TABLE Stock (id INTEGER PRIMARY KEY, Location, StockCode, Quantity) WITHOUT ROWID" << numbers;
+    QTest::newRow("key of two columns")
+        << "CREATE TABLE Stock (id INTEGER, Location, StockCode, Quantity, PRIMARY KEY (id, Location))" << numbers;
+    QTest::newRow("no id") << "CREATE TABLE Stock (Location, StockCode, Quantity)" << "has no column id";
+    QTest::newRow("no quantity") << "CREATE TABLE Stock (id INTEGER PRIMARY KEY, Location, StockCode)"
+                                 << "has no column Quantity";
+    QTest::newRow("a column that must be given")
+        << "CREATE TABLE Stock (id INTEGER PRIMARY KEY, Location, StockCode, Quantity, Counter TEXT NOT NULL)"
+        << "has a column Counter that must be given a value (NOT NULL without a default), which Quillmarch does not"
+           " know";
+}
+
+void TestStockStore::tableOfAnotherShape_isRefusedAtStartAndLeftUnchanged()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, problem);
+    StockFolder folder;
+    folder.execute(sql.toStdString());
+    const QByteArray content = folder.fileBytes();
+
+    const StoreError error = failureOf([&] { listAll(StockStore(folder.path())); });
+    QCOMPARE(error.code(), SQLITE_NOTADB);
+    QCOMPARE(toQString(error.what()), toQString(folder.databasePath()) + " is not a Quillmarch stock database: its"
+                                          " table Stock " + problem + ". The file was left as it is.");
+    QCOMPARE(folder.fileBytes(), content);
+    QVERIFY(!std::filesystem::exists(folder.databasePath() + "-journal"));
+}
+
+void TestStockStore::writeTheTableDoesNotKeep_isReportedAndUndone_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("update");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+
+    const QString count = "%1 did not keep the count as given: something in the file (a trigger) changed or dropped"
+                          " it. The count was not stored.";
+    QTest::newRow("insert swallowed") << "CREATE TRIGGER T BEFORE INSERT ON Stock BEGIN SELECT RAISE(IGNORE); END"
+                                      << false << SQLITE_CONSTRAINT << count;
+    QTest::newRow("new row dropped")
+        << "CREATE TRIGGER T AFTER INSERT ON Stock BEGIN DELETE FROM Stock WHERE id = NEW.id; END" << false
+        << SQLITE_CONSTRAINT << count;
+    QTest::newRow("update swallowed") << "CREATE TRIGGER T BEFORE UPDATE ON Stock BEGIN SELECT RAISE(IGNORE); END"
+                                      << true << SQLITE_CONSTRAINT
+                                      << "%1 did not keep the change as given: something in the file (a trigger)"
+                                         " changed or dropped it. The change was not stored.";
+
+    const QString usedUp = "%1 has no more record numbers: its table Stock has given out the highest id there is,"
+                           " and deleting records does not free one. Copy the records into a new stock.mdb to count"
+                           " on (see the README). The count was not stored.";
+    QTest::newRow("record numbers used up") << "INSERT INTO Stock VALUES (9223372036854775807, 'H', 'I', '9')"
+                                            << false << SQLITE_FULL << usedUp;
+    QTest::newRow("highest record number deleted")
+        << "INSERT INTO Stock VALUES (9223372036854775807, 'H', 'I', '9'); DELETE FROM Stock WHERE id > 1" << false
+        << SQLITE_FULL << usedUp;
+}
+
+void TestStockStore::writeTheTableDoesNotKeep_isReportedAndUndone()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, update);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    StockFolder folder;
+    folder.createWith({{1, "A", "X", "1"}});
+    folder.execute(sql.toStdString());
+    const std::vector<TableRow> before = folder.rows();
+    const StockStore store(folder.path());
+    listAll(store);
+
+    const StoreError error = update ? failureOf([&] { store.UpdateById(1, "B", "Y", "2"); })
+                                    : failureOf([&] { store.Append("B", "Y", "2"); });
+    QCOMPARE(error.code(), code);
+    QCOMPARE(toQString(error.what()), message.arg(toQString(folder.databasePath())));
+    QCOMPARE(folder.rows(), before);
 }
 
 QTEST_GUILESS_MAIN(TestStockStore)
