@@ -7,6 +7,27 @@ std::string_view utf8(const QByteArray &bytes)
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
+QString fromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The list shows no more of a cell than this many characters, then an ellipsis:
+// laying out a text of megabytes would hold up every paint of its row. The
+// store and the item editor keep the whole text.
+constexpr std::size_t shownCharacters = 300;
+
+QString shown(std::string_view cell)
+{
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < cell.size(); ++i) {
+        // A character starts at every byte that does not continue one.
+        if ((static_cast<unsigned char>(cell[i]) & 0xC0) != 0x80 && characters++ == shownCharacters)
+            return fromUtf8(cell.substr(0, i)) + QChar(0x2026);
+    }
+    return fromUtf8(cell);
+}
+
 } // namespace
 
 int StockListModel::rowCount(const QModelIndex &parent) const
@@ -23,7 +44,7 @@ QVariant StockListModel::data(const QModelIndex &index, int role) const
 {
     if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
         return {};
-    return text(index.row(), static_cast<Column>(index.column()));
+    return shown(m_rows.cell(index.row(), static_cast<StockRows::Cell>(index.column())));
 }
 
 QVariant StockListModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -84,6 +105,5 @@ qint64 StockListModel::tag(int row) const
 
 QString StockListModel::text(int row, Column column) const
 {
-    const std::string_view cell = m_rows.cell(row, static_cast<StockRows::Cell>(column));
-    return QString::fromUtf8(cell.data(), static_cast<qsizetype>(cell.size()));
+    return fromUtf8(m_rows.cell(row, static_cast<StockRows::Cell>(column)));
 }

@@ -80,6 +80,15 @@ void TestStockListModel::model_showsCellsUnderItsHeadersAndPassesTheModelTester(
     QCOMPARE(model.text(1, StockListModel::CodeColumn), QString("C"));
     QCOMPARE(model.text(1, StockListModel::QtyColumn), QString("8"));
     QVERIFY(model.flags(model.index(0, 0)) & Qt::ItemNeverHasChildren);
+
+    // A huge cell shows its first 300 characters, then an ellipsis; the row keeps it whole.
+    const QString huge = QString("数").repeated(301);
+    const QString full = QString("🙂").repeated(300);
+    model.insertItem(2, 5, huge, full, "9");
+    QCOMPARE(model.data(model.index(2, StockListModel::LocationColumn)).toString(),
+             QString("数").repeated(300) + QChar(0x2026));
+    QCOMPARE(model.data(model.index(2, StockListModel::CodeColumn)).toString(), full);
+    QCOMPARE(model.text(2, StockListModel::LocationColumn), huge);
 }
 
 QTEST_GUILESS_MAIN(TestStockListModel)
