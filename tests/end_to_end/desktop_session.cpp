@@ -1,12 +1,13 @@
 #include "desktop_session.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QRegularExpression>
 #include <QThread>
 
 #include <csignal>
+#include <filesystem>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -174,16 +175,25 @@ QStringList scanArguments(const QStringList &labels)
 ProgramRun::ProgramRun(const XServer &server, const std::string &folder, std::function<void()> childSetup)
     : m_server(server)
 {
-    // The program keeps its stock.mdb beside itself, so it runs from the folder's own copy.
-    const QString program = QFile::decodeName(folder.c_str()) + QStringLiteral("/quillmarch");
-    if (!QFile::exists(program) && !QFile::copy(QStringLiteral(QUILLMARCH_PROGRAM), program))
-        qFatal("cannot copy the program to %s", qPrintable(program));
+    // The program keeps its stock.mdb beside itself, so it runs from the folder's own
+    // copy, started there as from a shell: the folder's name is taken byte for byte,
+    // whatever its encoding.
+    const std::filesystem::path program = std::filesystem::path(folder) / "quillmarch";
+    std::error_code error;
+    if (!std::filesystem::exists(program, error)
+        && !std::filesystem::copy_file(QUILLMARCH_PROGRAM, program, error))
+        qFatal("cannot copy the program to %s: %s", program.c_str(), error.message().c_str());
     m_process.setProcessEnvironment(server.environment());
     m_process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    dieWithTheTest(m_process, std::move(childSetup));
-    m_process.start(program, {});
+    dieWithTheTest(m_process, [folder, childSetup = std::move(childSetup)] {
+        if (chdir(folder.c_str()) != 0)
+            _exit(127);
+        if (childSetup)
+            childSetup();
+    });
+    m_process.start(QStringLiteral("./quillmarch"), {});
     if (!m_process.waitForStarted(10000))
-        qFatal("cannot start %s: %s", qPrintable(program), qPrintable(m_process.errorString()));
+        qFatal("cannot start %s: %s", program.c_str(), qPrintable(m_process.errorString()));
 }
 
 ProgramRun::~ProgramRun()
@@ -201,7 +211,7 @@ bool ProgramRun::closeErrorBox() const
 {
     if (!m_server.focusWindow(errorBoxTitle))
         return false;
-    press(QStringLiteral("Return"));
+    press(QStringLiteral("Escape"));
     return true;
 }
 

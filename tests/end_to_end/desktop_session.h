@@ -56,8 +56,8 @@ QStringList scanArguments(const QStringList &labels);
 // running on an X server. Killed when it goes, if it has not ended.
 class ProgramRun {
 public:
-    // childSetup runs in the program's process just before it starts, to lower
-    // a limit for instance.
+    // folder is the file system's name, byte for byte. childSetup runs in the
+    // program's process just before it starts, to lower a limit for instance.
     ProgramRun(const XServer &server, const std::string &folder, std::function<void()> childSetup = {});
     ~ProgramRun();
     ProgramRun(const ProgramRun &) = delete;
@@ -75,7 +75,7 @@ public:
     // Clicks at a point of a window given in the window's own pixels.
     void click(qulonglong window, QPoint point, int clicks = 1) const;
 
-    // Waits for the box that reports a failure, reads it and closes it with Enter
+    // Waits for the box that reports a failure, reads it and closes it with Esc
     // as the operator would; true when it showed.
     bool closeErrorBox() const;
 

@@ -1,6 +1,7 @@
 // The built program in a real X server when its file fails it: killed in the
-// middle of a count, locked, full, removed or not ours. Whatever happens, no
-// committed count is lost and a file that is not ours is never touched.
+// middle of a count, locked, full, removed, read-only or not ours. Whatever
+// happens, no committed count is lost, a file that is not ours is never touched
+// and the operator sees every error.
 #include "desktop_session.h"
 #include "stock_fixture.h"
 #include "stock_main.h"
@@ -15,8 +16,13 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <csignal>
+#include <filesystem>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,6 +47,37 @@ QStringList entriesBesideTheProgram(const StockFolder &folder)
     return entries;
 }
 
+// Makes a file or folder read-only as chmod a-w does and, for root, whom that does
+// not stop, as chattr +i does; or lifts both again.
+void markReadOnly(const std::string &path, bool readOnly)
+{
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0)
+        return;
+    if (readOnly)
+        chmod(path.c_str(), status.st_mode & ~mode_t(0222));
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    int flags = 0;
+    if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+        flags = readOnly ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0)
+        close(fd);
+    if (!readOnly)
+        chmod(path.c_str(), status.st_mode | 0200);
+}
+
+// Lifts a read-only mark when it goes, so that the test's folder can be removed.
+struct ReadOnlyMark {
+    std::string path;
+    ~ReadOnlyMark()
+    {
+        if (!path.empty())
+            markReadOnly(path, false);
+    }
+};
+
 int storedCount(const StockFolder &folder)
 {
     return std::stoi(folder.queryText("SELECT count(*) FROM Stock"));
@@ -64,8 +101,8 @@ private slots:
     void fileMayNotGrow_isReportedAndEarlierCountsKept();
     void fileGoneWhileRunning_isReportedAndNothingWritten_data();
     void fileGoneWhileRunning_isReportedAndNothingWritten();
-    void foreignFile_isReportedAndLeftAsItWas_data();
-    void foreignFile_isReportedAndLeftAsItWas();
+    void unusableFile_isReportedAtStartAndLeftAsItWas_data();
+    void unusableFile_isReportedAtStartAndLeftAsItWas();
     void folderNamedLikeTheFile_isReportedAndLeftEmpty();
 
 private:
@@ -145,6 +182,11 @@ void TestProgramFaults::lockedFile_isReportedAndNothingHalfStored()
         // Held for longer than the program waits for a lock.
         DatabaseLock lock(folder.databasePath());
         program.scan({"ROW:A", "RACK:7", "SHELF:2", "FINLOC", "PX-100", "QTY:12"});
+        // The scanner goes on with the next count, Enters and all, at the box.
+        QVERIFY(m_server.focusWindow(errorBoxTitle));
+        program.scan({"PX-101", "QTY:3"});
+        QVERIFY(!program.waitForExit(1, 1500));
+        QVERIFY(m_server.findWindow(errorBoxTitle));
         QVERIFY(program.closeErrorBox());
         QVERIFY(program.waitForExit(1));
     }
@@ -179,9 +221,8 @@ void TestProgramFaults::fileMayNotGrow_isReportedAndEarlierCountsKept()
     folder.createWith(stored);
     const rlim_t limit = QFileInfo(toQString(folder.databasePath())).size() + room;
 
+    // Started under the limit as from a shell with ulimit -f.
     ProgramRun program(m_server, folder.path(), [limit] {
-        // A write past the limit then fails as on a full disk instead of killing the program.
-        signal(SIGXFSZ, SIG_IGN);
         const rlimit fileSize{limit, limit};
         setrlimit(RLIMIT_FSIZE, &fileSize);
     });
@@ -245,15 +286,17 @@ void TestProgramFaults::fileGoneWhileRunning_isReportedAndNothingWritten()
     QCOMPARE(folder.fileBytes(), replacement);
 }
 
-void TestProgramFaults::foreignFile_isReportedAndLeftAsItWas_data()
+void TestProgramFaults::unusableFile_isReportedAtStartAndLeftAsItWas_data()
 {
     QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("readOnly");
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("words");
 
-    QTest::newRow("random bytes") << randomBytes(8192) << SQLITE_NOTADB << "is not a Quillmarch stock database";
+    QTest::newRow("random bytes") << randomBytes(8192) << QString() << SQLITE_NOTADB
+                                  << "is not a Quillmarch stock database";
     QTest::newRow("Access database") << QByteArray("\x00\x01\x00\x00Standard Jet DB", 19) + randomBytes(8192)
-                                     << SQLITE_NOTADB << "is a Microsoft Access database";
+                                     << QString() << SQLITE_NOTADB << "is a Microsoft Access database";
 
     // A stock.mdb of several pages, cut off in the middle of its records.
     StockFolder whole;
@@ -262,19 +305,28 @@ void TestProgramFaults::foreignFile_isReportedAndLeftAsItWas_data()
         rows.push_back({id, "C11", "CUT-" + std::to_string(id), std::to_string(id)});
     whole.createWith(rows);
     const QByteArray bytes = whole.fileBytes();
-    QTest::newRow("stock.mdb cut short") << bytes.left(bytes.size() / 2 + 100) << SQLITE_CORRUPT
+    QTest::newRow("stock.mdb cut short") << bytes.left(bytes.size() / 2 + 100) << QString() << SQLITE_CORRUPT
                                          << "is damaged and cannot be read";
+
+    // A sound stock.mdb that the first count could not write.
+    QTest::newRow("read-only file") << bytes << "file" << SQLITE_READONLY << "may not be written: it is read-only";
+    QTest::newRow("read-only folder") << bytes << "folder" << SQLITE_READONLY
+                                      << "may not be written, and Quillmarch writes beside the file";
 }
 
-void TestProgramFaults::foreignFile_isReportedAndLeftAsItWas()
+void TestProgramFaults::unusableFile_isReportedAtStartAndLeftAsItWas()
 {
     QFETCH(QByteArray, content);
+    QFETCH(QString, readOnly);
     QFETCH(int, error);
     QFETCH(QString, words);
     StockFolder folder;
     folder.writeFile(content);
+    ReadOnlyMark mark;
+    if (!readOnly.isEmpty())
+        mark.path = readOnly == "file" ? folder.databasePath() : folder.path();
 
-    ProgramRun program(m_server, folder.path());
+    ProgramRun program(m_server, folder.path(), [path = mark.path] { markReadOnly(path, true); });
     QVERIFY(program.closeErrorBox());
     QVERIFY(program.waitForExit(1));
     const QString report = program.reportedError(error);
