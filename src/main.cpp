@@ -1,10 +1,12 @@
+#include "error_reporter.h"
 #include "look.h"
+#include "program_folder.h"
 #include "stock_main.h"
 
 #include <QApplication>
-#include <QFile>
 
 #include <csignal>
+#include <cstdlib>
 
 int main(int argc, char *argv[])
 {
@@ -18,7 +20,10 @@ int main(int argc, char *argv[])
     Look::install();
 
     // The stock database lies beside the executable.
-    StockMain window(StockStore(QFile::encodeName(QApplication::applicationDirPath()).toStdString()));
+    const std::optional<std::string> folder = ErrorReporter::attempt(ProgramFolder);
+    if (!folder)
+        return EXIT_FAILURE;
+    StockMain window{StockStore(*folder)};
     window.show();
     return app.exec();
 }

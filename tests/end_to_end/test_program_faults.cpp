@@ -1,7 +1,7 @@
 // The built program in a real X server when its file fails it: killed in the
-// middle of a count, locked, full, removed, read-only or not ours. Whatever
-// happens, no committed count is lost, a file that is not ours is never touched
-// and the operator sees every error.
+// middle of a count, locked, full, removed, read-only or not ours, and in a
+// folder whose name is not UTF-8. Whatever happens, no committed count is lost,
+// a file that is not ours is never touched and the operator sees every error.
 #include "desktop_session.h"
 #include "stock_fixture.h"
 #include "stock_main.h"
@@ -103,6 +103,7 @@ private slots:
     void fileGoneWhileRunning_isReportedAndNothingWritten();
     void unusableFile_isReportedAtStartAndLeftAsItWas_data();
     void unusableFile_isReportedAtStartAndLeftAsItWas();
+    void folderNotNamedInUtf8_keepsTheCountsInIt();
     void folderNamedLikeTheFile_isReportedAndLeftEmpty();
 
 private:
@@ -334,6 +335,27 @@ void TestProgramFaults::unusableFile_isReportedAtStartAndLeftAsItWas()
              qPrintable(program.errorOutput()));
     QCOMPARE(entriesBesideTheProgram(folder), QStringList{QStringLiteral("stock.mdb")});
     QCOMPARE(folder.fileBytes(), content);
+}
+
+void TestProgramFaults::folderNotNamedInUtf8_keepsTheCountsInIt()
+{
+    // A Latin-1 name, as on old media: "Zählung".
+    StockFolder parent;
+    const std::string folder = parent.path() + "/Z\xe4hlung";
+    QVERIFY(std::filesystem::create_directory(folder));
+
+    ProgramRun program(m_server, folder);
+    QVERIFY(program.waitUntilShown());
+    program.scan({"ROW:A", "RACK:7", "SHELF:2", "FINLOC", "PX-100", "QTY:12"});
+    const auto stored = [&] {
+        std::vector<TableRow> rows;
+        if (std::filesystem::exists(DatabasePath(folder)))
+            StockStore(folder).ListAll([&](const StockRecordView &r) {
+                rows.push_back({r.id, std::string(r.location), std::string(r.stockCode), std::string(r.quantity)});
+            });
+        return rows;
+    };
+    QTRY_COMPARE(stored(), (std::vector<TableRow>{{1, "A72", "PX-100", "12"}}));
 }
 
 void TestProgramFaults::folderNamedLikeTheFile_isReportedAndLeftEmpty()

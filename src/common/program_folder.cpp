@@ -1,0 +1,27 @@
+#include "program_folder.h"
+
+#include "store_error.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <sqlite3.h>
+
+#include <filesystem>
+
+std::string ProgramFolder()
+{
+#ifdef Q_OS_LINUX
+    // Qt's own answer decodes the name and comes back empty for one that is not
+    // UTF-8, such as a Latin-1 folder on old media; the link holds the bytes.
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    const std::string folder = error ? std::string() : program.parent_path().string();
+#else
+    const std::string folder = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
+#endif
+    if (folder.empty())
+        throw StoreError(SQLITE_CANTOPEN, "Quillmarch cannot find the folder it was started from, where it keeps"
+                                          " stock.mdb. Nothing was written.");
+    return folder;
+}
