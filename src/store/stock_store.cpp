@@ -30,7 +30,7 @@ constexpr const char *createTable =
 [[noreturn]] void failNotKept(const std::string &what, const std::string &path)
 {
     throw StoreError(SQLITE_CONSTRAINT, path + " did not keep the " + what + " as given: something in the file (a"
-                                               " trigger) changed or dropped it. The " + what + " was not stored.");
+                                               " trigger) swallowed or dropped it. The " + what + " was not stored.");
 }
 
 bool exists(sqlite::Connection &db, std::int64_t id)

@@ -382,7 +382,7 @@ void TestStockStore::writeTheTableDoesNotKeep_isReportedAndUndone_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message");
 
-    const QString count = "%1 did not keep the count as given: something in the file (a trigger) changed or dropped"
+    const QString count = "%1 did not keep the count as given: something in the file (a trigger) swallowed or dropped"
                           " it. The count was not stored.";
     QTest::newRow("insert swallowed") << "CREATE TRIGGER T BEFORE INSERT ON Stock BEGIN SELECT RAISE(IGNORE); END"
                                       << false << SQLITE_CONSTRAINT << count;
@@ -392,7 +392,7 @@ void TestStockStore::writeTheTableDoesNotKeep_isReportedAndUndone_data()
     QTest::newRow("update swallowed") << "CREATE TRIGGER T BEFORE UPDATE ON Stock BEGIN SELECT RAISE(IGNORE); END"
                                       << true << SQLITE_CONSTRAINT
                                       << "%1 did not keep the change as given: something in the file (a trigger)"
-                                         " changed or dropped it. The change was not stored.";
+                                         " swallowed or dropped it. The change was not stored.";
 
     const QString usedUp = "%1 has no more record numbers: its table Stock has given out the highest id there is,"
                            " and deleting records does not free one. Copy the records into a new stock.mdb to count"
