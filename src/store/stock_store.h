@@ -23,16 +23,20 @@ public:
 
     // Hands every record to visit, in ascending id. Creates the file and the
     // table when the file is missing or holds nothing: this is the program's first
-    // operation. An SQLite database without the table is refused (SQLITE_NOTADB).
+    // operation. An SQLite database without the table, or with a table Stock whose
+    // id does not number the records or that would refuse a count, is refused
+    // (SQLITE_NOTADB), as is a file or folder that may not be written (SQLITE_READONLY).
     void ListAll(const std::function<void(const StockRecordView &)> &visit) const;
 
-    // Stores a new record and returns the id the store gave it.
+    // Stores a new record and returns the id the store gave it. A record the table
+    // does not keep (a trigger's doing) is not stored and throws SQLITE_CONSTRAINT.
     std::int64_t Append(std::string_view location, std::string_view stockCode, std::string_view quantity) const;
 
     // Throws StoreError (SQLITE_NOTFOUND) when no record has this id.
     StockRecord LoadById(std::int64_t id) const;
 
-    // Throws StoreError (SQLITE_NOTFOUND) when no record has this id.
+    // Throws StoreError (SQLITE_NOTFOUND) when no record has this id, and
+    // SQLITE_CONSTRAINT, changing nothing, when the table does not keep the change.
     void UpdateById(std::int64_t id, std::string_view location, std::string_view stockCode,
                     std::string_view quantity) const;
 
