@@ -340,6 +340,10 @@ void TestCountingSession::scansHeardOnTheSoundServer_exceptWhenMuted()
     const QByteArray refused = recordedAfter(sound, refusedFrom, 700);
     QVERIFY(holdsTone(refused, refusedHertz));
     QVERIFY(!holdsTone(refused, storedHertz));
+
+    // The player lets go of the sound server cleanly at the end.
+    program.click(m_server.findWindow(mainWindowTitle), MainForm::exit.center());
+    QVERIFY(program.waitForExit(0));
     QCOMPARE(program.errorOutput(), QString());
 }
 
