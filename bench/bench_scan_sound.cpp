@@ -5,7 +5,8 @@
 //
 // The scans take turns between an item code ("accepted") and its quantity label
 // ("stored", after the count's commit), one at a time as an operator scans.
-// Target: the 99th percentile within 30 ms.
+// Also shown: the part after the handler asked for the sound, which leaves out
+// the commit's wait for the disk. Target: the 99th percentile within 30 ms.
 
 #include "look.h"
 #include "scan_sounds.h"
@@ -85,7 +86,11 @@ int main(int argc, char *argv[])
     Look::install();
 
     TonePlayer player;
-    ScanSounds::setOutput([&player](ScanSound sound) { player.play(sound); });
+    Clock::time_point asked;
+    ScanSounds::setOutput([&](ScanSound sound) {
+        asked = Clock::now();
+        player.play(sound);
+    });
     HandedTones handed(player);
     TemporaryFolder folder;
     StockMain window{StockStore(folder.path())};
@@ -101,7 +106,8 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    std::vector<double> acceptedMs, storedMs;
+    const auto ms = [](Clock::duration duration) { return std::chrono::duration<double, std::milli>(duration).count(); };
+    std::vector<double> acceptedMs, storedMs, soundOnlyMs;
     for (int scan = 0; scan < scans; ++scan) {
         const bool isQuantity = scan % 2 == 1;
         QLineEdit *box = isQuantity ? quantity : item;
@@ -114,7 +120,8 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "bench_scan_sound: scan %d was not heard\n", scan + 1);
             return 1;
         }
-        (isQuantity ? storedMs : acceptedMs).push_back(std::chrono::duration<double, std::milli>(*heard - start).count());
+        (isQuantity ? storedMs : acceptedMs).push_back(ms(*heard - start));
+        soundOnlyMs.push_back(ms(*heard - asked));
     }
     if (window.listItems().rowCount() != scans / 2) {
         std::fprintf(stderr, "bench_scan_sound: not every count was stored\n");
@@ -131,6 +138,8 @@ int main(int argc, char *argv[])
     std::printf("%-34s %7.2f ms %7.2f ms\n", "quantity, committed (stored)", percentile(storedMs, 0.5),
                 percentile(storedMs, 0.99));
     std::printf("%-34s %7.2f ms %7.2f ms\n", "every scan", percentile(allMs, 0.5), percentile(allMs, 0.99));
+    std::printf("%-34s %7.2f ms %7.2f ms\n", "every scan, sound asked to handed", percentile(soundOnlyMs, 0.5),
+                percentile(soundOnlyMs, 0.99));
     std::printf("\n99th percentile within 30 ms: %s\n", percentile(allMs, 0.99) <= 30 ? "met" : "MISSED");
     return 0;
 }
