@@ -7,7 +7,7 @@
 set -eu
 cd "$(dirname "$0")"
 
-packages="cmake g++ make qt6-base-dev libsqlite3-dev fonts-wine xvfb xdotool"
+packages="cmake g++ make qt6-base-dev qt6-multimedia-dev libsqlite3-dev fonts-wine xvfb xdotool pulseaudio pulseaudio-utils"
 
 install_missing() {
     missing=""

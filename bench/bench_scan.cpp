@@ -5,10 +5,12 @@
 //
 // Each scan types a code into the item box, then a quantity label into the
 // quantity box, and times only the Enter of the quantity box and the event-loop
-// turn that paints the new row; the two tables take turns. Targets: the figures over the large table within
+// turn that paints the new row; the two tables take turns. Each scan plays its
+// sound as in the program. Targets: the figures over the large table within
 // 1.2 times those over the empty one, and the 99th percentile under 20 ms.
 
 #include "look.h"
+#include "scan_sounds.h"
 #include "stock_file.h"
 #include "stock_list_model.h"
 #include "stock_main.h"
@@ -100,6 +102,9 @@ int main(int argc, char *argv[])
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     Look::install();
+    // Each scan is heard, as in the program, on the desktop's sound server if there is one.
+    TonePlayer player;
+    ScanSounds::setOutput([&player](ScanSound sound) { player.play(sound); });
 
     // The two tables take turns, scan by scan, so that the disk's slow moments
     // fall on both alike.

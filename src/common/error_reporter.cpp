@@ -1,5 +1,7 @@
 #include "error_reporter.h"
 
+#include "scan_sounds.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -54,6 +56,8 @@ Reporter &current()
 
 void report(const StoreError &error)
 {
+    // The operator, eyes on the shelf, hears that the scan was not taken before the box shows.
+    ScanSounds::play(ScanSound::Refused);
     current()(error);
 }
 

@@ -79,6 +79,7 @@ void StockItem::Command2_Click()
     if (!stored)
         return;
     m_main.listItems().setItem(m_main.selectedRow(), location, code, qty);
+    m_main.hear(StockMain::Outcome::CountStored);
     accept();
 }
 
@@ -89,5 +90,6 @@ void StockItem::Command3_Click()
     if (!ErrorReporter::attempt([&] { m_main.store().DeleteById(id); }))
         return;
     m_main.removeItem(row);
+    m_main.hear(StockMain::Outcome::CountStored);
     accept();
 }

@@ -4,6 +4,7 @@
 #include "frm_about.h"
 #include "location_select.h"
 #include "look.h"
+#include "scan_sounds.h"
 #include "stock_item.h"
 #include "stock_list_model.h"
 #include "ui_stock_main.h"
@@ -19,6 +20,21 @@ bool isEnter(int key)
 {
     return key == Qt::Key_Return || key == Qt::Key_Enter;
 }
+
+using Outcome = StockMain::Outcome;
+
+// The sound of each outcome: the operator tells by ear whether a scan was
+// stored, taken or refused.
+constexpr std::pair<Outcome, ScanSound> outcomeSounds[] = {
+    {Outcome::CountStored, ScanSound::Stored},
+    {Outcome::LocationPiece, ScanSound::Accepted},
+    {Outcome::LocationDone, ScanSound::Accepted},
+    {Outcome::NewLocation, ScanSound::Accepted},
+    {Outcome::ItemDropped, ScanSound::Accepted},
+    {Outcome::ItemCode, ScanSound::Accepted},
+    {Outcome::NotALocation, ScanSound::Refused},
+    {Outcome::NotAQuantity, ScanSound::Refused},
+};
 
 } // namespace
 
@@ -84,19 +100,27 @@ bool StockMain::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+// An Enter in an empty box is no scan, and is not heard.
 void StockMain::Text1_KeyPress(int key)
 {
     if (!isEnter(key))
         return;
     const QString scan = ui->Text1->text();
-    if (scan.startsWith(QLatin1String("ROW:")))
+    if (scan.startsWith(QLatin1String("ROW:"))) {
         setLocationPiece(LocationPiece::Row, QStringLiteral("Row:"), scan.mid(4));
-    else if (scan.startsWith(QLatin1String("SHELF:")))
+        hear(Outcome::LocationPiece);
+    } else if (scan.startsWith(QLatin1String("SHELF:"))) {
         setLocationPiece(LocationPiece::Shelf, QStringLiteral("Shelf: "), scan.mid(6));
-    else if (scan.startsWith(QLatin1String("RACK:")))
+        hear(Outcome::LocationPiece);
+    } else if (scan.startsWith(QLatin1String("RACK:"))) {
         setLocationPiece(LocationPiece::Rack, QStringLiteral("Rack: "), scan.mid(5));
-    else if (scan.startsWith(QLatin1String("FINLOC")))
+        hear(Outcome::LocationPiece);
+    } else if (scan.startsWith(QLatin1String("FINLOC"))) {
         ui->Text2->setFocus();
+        hear(Outcome::LocationDone);
+    } else if (!scan.isEmpty()) {
+        hear(Outcome::NotALocation);
+    }
     ui->Text1->clear();
 }
 
@@ -108,11 +132,15 @@ void StockMain::Text2_KeyPress(int key)
     if (scan.startsWith(QLatin1String("NEWLOC"))) {
         ui->Text1->setFocus();
         ui->Text2->clear();
+        hear(Outcome::NewLocation);
     } else if (scan.startsWith(QLatin1String("ERROR"))) {
         Command2_Click(); // the item is dropped, as Clear drops it
+        hear(Outcome::ItemDropped);
     } else {
         // The text stays: it is the code the next quantity scan stores.
         ui->Text3->setFocus();
+        if (!scan.isEmpty())
+            hear(Outcome::ItemCode);
     }
 }
 
@@ -121,11 +149,15 @@ void StockMain::Text3_KeyPress(int key)
     if (!isEnter(key))
         return;
     const QString scan = ui->Text3->text();
-    if (scan.startsWith(QLatin1String("QTY:")))
+    if (scan.startsWith(QLatin1String("QTY:"))) {
         storeCount(scan.mid(4));
-    else if (scan.startsWith(QLatin1String("ERROR")))
+    } else if (scan.startsWith(QLatin1String("ERROR"))) {
         Command2_Click(); // the item is dropped, as Clear drops it
-    // Anything else stays in the box for the operator to correct.
+        hear(Outcome::ItemDropped);
+    } else if (!scan.isEmpty()) {
+        // The text stays in the box for the operator to correct.
+        hear(Outcome::NotAQuantity);
+    }
 }
 
 void StockMain::ListView1_KeyPress(int key)
@@ -192,6 +224,14 @@ void StockMain::storeCount(const QString &quantity)
         return;
     addItem(*id, location, code, quantity);
     Command2_Click();
+    hear(Outcome::CountStored);
+}
+
+void StockMain::hear(Outcome outcome) const
+{
+    for (const auto &[heard, sound] : outcomeSounds)
+        if (heard == outcome)
+            ScanSounds::play(sound);
 }
 
 int StockMain::selectedRow() const

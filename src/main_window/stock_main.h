@@ -31,6 +31,20 @@ public:
 
     enum class LocationPiece { Row, Rack, Shelf };
 
+    // How a scan, a button or the item editor ended, for the sound the operator hears.
+    enum class Outcome {
+        CountStored,   // a count committed: a quantity scan, Add, the item editor's Save and Delete
+        LocationPiece, // a row, rack or shelf label
+        LocationDone,  // FINLOC
+        NewLocation,   // NEWLOC
+        ItemDropped,   // ERROR in the item or quantity box
+        ItemCode,      // an item code, on to the quantity box
+        NotALocation,  // text in the location box that is no location label
+        NotAQuantity,  // text in the quantity box that is no quantity label and not ERROR
+    };
+    // Plays the outcome's sound.
+    void hear(Outcome outcome) const;
+
     const ScanState &scanState() const { return m_scan; }
     const StockStore &store() const { return m_store; }
     StockListModel &listItems() { return *m_listItems; }

@@ -152,12 +152,14 @@ void TestStockItem::save_storesTheTextsAsTypedAndRewritesTheRow()
 {
     QFETCH(QStringList, typed);
     Counting counting(threeRows);
+    HeardSounds sounds;
 
     QVERIFY(counting.editRow(1, [&](StockItem &dialog) {
         retype(dialog, typed);
         click(dialog, "Command2");
         QVERIFY(!dialog.isVisible());
     }));
+    QCOMPARE(sounds.sounds, QStringList({"stored"}));
     const TableRow saved{2, typed[0].toStdString(), typed[1].toStdString(), typed[2].toStdString()};
     const std::vector<TableRow> expected = {threeRows[0], saved, threeRows[2]};
     QCOMPARE(counting.folder.rows(), expected);
@@ -174,6 +176,7 @@ void TestStockItem::delete_removesRecordAndRow_evenWhenTheRecordIsAlreadyGone()
 {
     Counting counting(threeRows);
     ReportedErrors errors;
+    HeardSounds sounds;
 
     QVERIFY(counting.editRow(1, [](StockItem &dialog) {
         click(dialog, "Command3");
@@ -193,6 +196,7 @@ void TestStockItem::delete_removesRecordAndRow_evenWhenTheRecordIsAlreadyGone()
     QCOMPARE(listedRows(*counting.window), std::vector<TableRow>{threeRows[2]});
     QCOMPARE(counting.window->scanState().itemID, 2);
     QVERIFY(errors.reports.empty());
+    QCOMPARE(sounds.sounds, QStringList({"stored", "stored"}));
 }
 
 void TestStockItem::failedSaveOrDelete_isReportedAndChangesNothing_data()
@@ -212,6 +216,7 @@ void TestStockItem::failedSaveOrDelete_isReportedAndChangesNothing()
     QFETCH(int, code);
     Counting counting(threeRows, 0);
     ReportedErrors errors;
+    HeardSounds sounds;
 
     QVERIFY(counting.editRow(1, [&](StockItem &dialog) {
         retype(dialog, {"X", "Y", "Z"});
@@ -228,6 +233,7 @@ void TestStockItem::failedSaveOrDelete_isReportedAndChangesNothing()
     }));
     QCOMPARE(errors.reports.size(), std::size_t(1));
     QCOMPARE(errors.reports[0].code, code);
+    QCOMPARE(sounds.sounds, QStringList({"refused"}));
     QCOMPARE(listedRows(*counting.window), threeRows);
     QCOMPARE(counting.window->scanState().itemID, 4);
     if (!deletedElsewhere)

@@ -101,7 +101,15 @@ QProcessEnvironment XServer::environment() const
     // at the program's exit.
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                        QStringLiteral("unix:path=") + m_runtimeDir.filePath(QStringLiteral("no-bus")));
+    // A named sound server: without one libpulse would look for the user's own,
+    // or start one that outlives the test.
+    environment.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + soundSocket());
     return environment;
+}
+
+QString XServer::soundSocket() const
+{
+    return m_runtimeDir.filePath(QStringLiteral("pulse-native"));
 }
 
 QString XServer::xdotool(const QStringList &arguments) const
@@ -172,7 +180,8 @@ QStringList scanArguments(const QStringList &labels)
     return arguments;
 }
 
-ProgramRun::ProgramRun(const XServer &server, const std::string &folder, std::function<void()> childSetup)
+ProgramRun::ProgramRun(const XServer &server, const std::string &folder, std::function<void()> childSetup,
+                       const QStringList &arguments)
     : m_server(server)
 {
     // The program keeps its stock.mdb beside itself, so it runs from the folder's own
@@ -191,7 +200,7 @@ ProgramRun::ProgramRun(const XServer &server, const std::string &folder, std::fu
         if (childSetup)
             childSetup();
     });
-    m_process.start(QStringLiteral("./quillmarch"), {});
+    m_process.start(QStringLiteral("./quillmarch"), arguments);
     if (!m_process.waitForStarted(10000))
         qFatal("cannot start %s: %s", program.c_str(), qPrintable(m_process.errorString()));
 }
@@ -266,4 +275,75 @@ bool ProgramRun::waitForExit(int exitCode, int timeoutMs)
     if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(timeoutMs))
         return false;
     return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == exitCode;
+}
+
+SoundServer::SoundServer(const XServer &server)
+{
+    // Its cookie, its configuration and runtime files in a folder of its own, and
+    // no session bus: nothing of it outlives the test.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "XDG_STATE_HOME"})
+        environment.insert(QString::fromLatin1(name), m_home.path());
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                       QStringLiteral("unix:path=") + m_home.filePath(QStringLiteral("no-bus")));
+    m_server.setProcessEnvironment(environment);
+    m_server.setProcessChannelMode(QProcess::ForwardedChannels);
+    dieWithTheTest(m_server);
+    // Anonymous clients: the program finds no cookie of this server's.
+    m_server.start(QStringLiteral("pulseaudio"),
+                   {QStringLiteral("--daemonize=no"), QStringLiteral("--system=no"), QStringLiteral("-n"),
+                    QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
+                    QStringLiteral("--log-level=error"), QStringLiteral("--log-target=stderr"),
+                    QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") +
+                        server.soundSocket(),
+                    QStringLiteral("--load=module-null-sink sink_name=counting")});
+    if (!m_server.waitForStarted(10000))
+        qFatal("pulseaudio did not start: %s", qPrintable(m_server.errorString()));
+    if (!askUntil(10000, [&] { return QFile::exists(server.soundSocket()); }))
+        qFatal("pulseaudio made no socket");
+
+    environment.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + server.soundSocket());
+    m_recorder.setProcessEnvironment(environment);
+    m_recorder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    dieWithTheTest(m_recorder);
+    m_recorder.start(QStringLiteral("parec"),
+                     {QStringLiteral("--device=counting.monitor"), QStringLiteral("--raw"),
+                      QStringLiteral("--format=s16le"), QStringLiteral("--channels=1"),
+                      QStringLiteral("--rate=%1").arg(recordingRate), QStringLiteral("--latency-msec=20")});
+    if (!m_recorder.waitForStarted(10000))
+        qFatal("parec did not start: %s", qPrintable(m_recorder.errorString()));
+}
+
+SoundServer::~SoundServer()
+{
+    stop(m_recorder);
+    stop(m_server);
+}
+
+QByteArray SoundServer::recording()
+{
+    m_recorder.waitForReadyRead(0);
+    m_recording += m_recorder.readAllStandardOutput();
+    if (m_recorder.state() == QProcess::NotRunning)
+        qFatal("parec ended: status %d", m_recorder.exitCode());
+    return m_recording;
+}
+
+ProgramAnswer runWithoutDisplay(const QStringList &arguments)
+{
+    // With no display at all, a program that opened a window would fail.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    dieWithTheTest(program);
+    program.start(QStringLiteral(QUILLMARCH_PROGRAM), arguments);
+    if (!program.waitForFinished(30000)) {
+        stop(program);
+        qFatal("quillmarch %s did not end", qPrintable(arguments.join(QLatin1Char(' '))));
+    }
+    return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1, QString::fromUtf8(program.readAllStandardOutput()),
+            QString::fromUtf8(program.readAllStandardError())};
 }

@@ -42,6 +42,10 @@ public:
     bool waitUntilGone(const QString &title, int timeoutMs = 10000) const;
     QPoint windowOrigin(qulonglong window) const;
 
+    // Where programs on this server look for their sound server: nowhere, until a
+    // SoundServer is started there.
+    QString soundSocket() const;
+
 private:
     QProcess m_xvfb;
     QString m_display;
@@ -58,7 +62,8 @@ class ProgramRun {
 public:
     // folder is the file system's name, byte for byte. childSetup runs in the
     // program's process just before it starts, to lower a limit for instance.
-    ProgramRun(const XServer &server, const std::string &folder, std::function<void()> childSetup = {});
+    ProgramRun(const XServer &server, const std::string &folder, std::function<void()> childSetup = {},
+               const QStringList &arguments = {});
     ~ProgramRun();
     ProgramRun(const ProgramRun &) = delete;
     ProgramRun &operator=(const ProgramRun &) = delete;
@@ -94,6 +99,36 @@ private:
     QProcess m_process;
     QString m_errorOutput;
 };
+
+// A PulseAudio server of the test's own for the programs on an X server, with
+// nothing but a null sink, whose monitor it records from the start. Its files
+// stay in a folder of its own. Stopped by its id when it goes.
+class SoundServer {
+public:
+    explicit SoundServer(const XServer &server);
+    ~SoundServer();
+    SoundServer(const SoundServer &) = delete;
+    SoundServer &operator=(const SoundServer &) = delete;
+
+    static constexpr int recordingRate = 48000;
+    // Everything played since the start: 16-bit mono samples at recordingRate.
+    QByteArray recording();
+
+private:
+    QTemporaryDir m_home;
+    QProcess m_server;
+    QProcess m_recorder;
+    QByteArray m_recording;
+};
+
+// What the built program answered when started with arguments and without any
+// display: it has to end by itself.
+struct ProgramAnswer {
+    int exitCode;
+    QString output;
+    QString errors;
+};
+ProgramAnswer runWithoutDisplay(const QStringList &arguments);
 
 // The title of the main window and of the box that reports a failure.
 inline const QString mainWindowTitle = QStringLiteral("Quillmarch::Main");

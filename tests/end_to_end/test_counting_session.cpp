@@ -6,6 +6,9 @@
 #include <QRect>
 #include <QTest>
 
+#include <cmath>
+#include <numbers>
+
 namespace {
 
 // Where the operator clicks: controls as the forms lay them out, in each window's
@@ -63,6 +66,44 @@ void retype(const ProgramRun &program, qulonglong window, const QRect &box, cons
     program.type(text);
 }
 
+// The pitches of the program's "stored" and "refused" tones.
+constexpr double storedHertz = 1320;
+constexpr double refusedHertz = 330;
+
+// Whether 16-bit mono samples hold a tone of this pitch for at least 20 ms: in
+// some 20 ms window, most of the sound's power is at the pitch (a Goertzel filter).
+bool holdsTone(const QByteArray &recording, double hertz)
+{
+    constexpr int window = SoundServer::recordingRate / 50;
+    const auto *samples = reinterpret_cast<const qint16 *>(recording.constData());
+    const qsizetype count = recording.size() / qsizetype(sizeof(qint16));
+    const double coefficient = 2 * std::cos(2 * std::numbers::pi * hertz / SoundServer::recordingRate);
+    for (qsizetype start = 0; start + window <= count; start += window / 2) {
+        double previous = 0, beforePrevious = 0, energy = 0;
+        for (qsizetype i = start; i < start + window; ++i) {
+            const double current = samples[i] + coefficient * previous - beforePrevious;
+            beforePrevious = previous;
+            previous = current;
+            energy += double(samples[i]) * samples[i];
+        }
+        const double power = previous * previous + beforePrevious * beforePrevious -
+                             coefficient * previous * beforePrevious;
+        // A pure tone gives power = energy * window / 2; silence and the other tones far less.
+        if (energy > window * 300.0 * 300.0 && power > 0.5 * energy * window / 2)
+            return true;
+    }
+    return false;
+}
+
+// Waits until the recording holds this much more sound than it did at from.
+QByteArray recordedAfter(SoundServer &sound, qsizetype from, int milliseconds)
+{
+    const qsizetype bytes = qsizetype(SoundServer::recordingRate) * milliseconds / 1000 * qsizetype(sizeof(qint16));
+    if (!QTest::qWaitFor([&] { return sound.recording().size() >= from + bytes; }, 10000))
+        qFatal("the sound server recorded nothing");
+    return sound.recording().mid(from);
+}
+
 } // namespace
 
 class TestCountingSession : public QObject {
@@ -74,6 +115,7 @@ private slots:
     void listedRecordsEditedDeletedAndLeftAlone();
     void manualLocationCarriedByTheNextCounts();
     void aboutShownThenExit_keepsEveryCount();
+    void scansHeardOnTheSoundServer_exceptWhenMuted();
 
 private:
     // Double-clicks a row of the list and waits for the item editor, with the keyboard.
@@ -113,6 +155,8 @@ void TestCountingSession::shelfCountedByScansAlone()
                                                                     {5, "A73", "PX-500", "8"},
                                                                     {6, "A73", "PX-600", "1"}}),
                               10000);
+    // Without a sound server the program is silent, on standard error too.
+    QCOMPARE(program.errorOutput(), QString());
 }
 
 void TestCountingSession::countsAddedAndClearedWithTheMouse()
@@ -265,6 +309,42 @@ void TestCountingSession::aboutShownThenExit_keepsEveryCount()
     program.click(window, MainForm::exit.center());
     QVERIFY(program.waitForExit(0));
     QCOMPARE(folder.rows(), committed);
+}
+
+void TestCountingSession::scansHeardOnTheSoundServer_exceptWhenMuted()
+{
+    StockFolder folder;
+    SoundServer sound(m_server);
+    {
+        ProgramRun muted(m_server, folder.path(), {}, {QStringLiteral("--mute")});
+        QVERIFY(muted.waitUntilShown());
+        const qsizetype from = sound.recording().size();
+        muted.scan({"FINLOC", "CODE-1", "QTY:1", "NEWLOC", "NOT-A-LABEL"});
+        QTRY_COMPARE(folder.rows(), (std::vector<TableRow>{{1, "", "CODE-1", "1"}}));
+        const QByteArray heard = recordedAfter(sound, from, 1000);
+        QVERIFY(!holdsTone(heard, storedHertz));
+        QVERIFY(!holdsTone(heard, refusedHertz));
+    }
+
+    ProgramRun program(m_server, folder.path());
+    QVERIFY(program.waitUntilShown());
+    const qsizetype storedFrom = sound.recording().size();
+    program.scan({"FINLOC", "CODE-2", "QTY:2"});
+    QTRY_COMPARE(folder.rows(), (std::vector<TableRow>{{1, "", "CODE-1", "1"}, {2, "", "CODE-2", "2"}}));
+    const QByteArray stored = recordedAfter(sound, storedFrom, 500);
+    QVERIFY(holdsTone(stored, storedHertz));
+    QVERIFY(!holdsTone(stored, refusedHertz));
+
+    const qsizetype refusedFrom = sound.recording().size();
+    program.scan({"NEWLOC", "NOT-A-LABEL"});
+    const QByteArray refused = recordedAfter(sound, refusedFrom, 700);
+    QVERIFY(holdsTone(refused, refusedHertz));
+    QVERIFY(!holdsTone(refused, storedHertz));
+
+    // The player lets go of the sound server cleanly at the end.
+    program.click(m_server.findWindow(mainWindowTitle), MainForm::exit.center());
+    QVERIFY(program.waitForExit(0));
+    QCOMPARE(program.errorOutput(), QString());
 }
 
 QTEST_GUILESS_MAIN(TestCountingSession)

@@ -105,6 +105,8 @@ private slots:
     void unusableFile_isReportedAtStartAndLeftAsItWas();
     void folderNotNamedInUtf8_keepsTheCountsInIt();
     void folderNamedLikeTheFile_isReportedAndLeftEmpty();
+    void commandLine_answeredOrRefusedWithoutAWindow_data();
+    void commandLine_answeredOrRefusedWithoutAWindow();
 
 private:
     XServer m_server;
@@ -372,6 +374,42 @@ void TestProgramFaults::folderNamedLikeTheFile_isReportedAndLeftEmpty()
     QCOMPARE(entriesBesideTheProgram(folder), QStringList{QStringLiteral("stock.mdb")});
     QVERIFY(QFileInfo(path).isDir());
     QCOMPARE(QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+}
+
+void TestProgramFaults::commandLine_answeredOrRefusedWithoutAWindow_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("errors");
+    const QString help = "Usage: quillmarch [--mute]\n"
+                         "Counts stock with a barcode scanner; every count is kept in stock.mdb beside the program.\n"
+                         "\n"
+                         "  --mute     count without the sounds that tell each scan stored, taken or refused\n"
+                         "  --help     show this help and end\n"
+                         "  --version  show the version and end\n";
+    QTest::newRow("help") << QStringList{"--help"} << 0 << help << "";
+    QTest::newRow("help after mute") << QStringList{"--mute", "--help"} << 0 << help << "";
+    QTest::newRow("version, as the About box gives it")
+        << QStringList{"--version"} << 0 << "Quillmarch Version: 1.0 Beta - Build 1\n" << "";
+    QTest::newRow("unknown option") << QStringList{"--mute", "--loud", "--help"} << 2 << ""
+                                    << "quillmarch: unknown option '--loud' (see quillmarch --help)\n";
+    QTest::newRow("Qt's own option") << QStringList{"-platform", "offscreen"} << 2 << ""
+                                     << "quillmarch: unknown option '-platform' (see quillmarch --help)\n";
+    QTest::newRow("argument") << QStringList{"stock.mdb"} << 2 << ""
+                              << "quillmarch: unknown argument 'stock.mdb' (see quillmarch --help)\n";
+}
+
+void TestProgramFaults::commandLine_answeredOrRefusedWithoutAWindow()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QString, errors);
+    const ProgramAnswer answer = runWithoutDisplay(arguments);
+    QCOMPARE(answer.errors, errors);
+    QCOMPARE(answer.output, output);
+    QCOMPARE(answer.exitCode, exitCode);
 }
 
 QTEST_MAIN(TestProgramFaults)

@@ -73,6 +73,8 @@ private slots:
     void add_storesTheBoxesAsTheyStandWithTheIdTheStoreGave();
     void listEnter_movesToTheItemBox();
 
+    void scan_isHeardAsStoredAcceptedOrRefused_data();
+    void scan_isHeardAsStoredAcceptedOrRefused();
     void scannerSpeed_queuedKeysReachTheBoxThatGetsTheFocus();
     void anyText_isStoredAndListedExactly();
     void failedCommit_isReportedAndListsNothing();
@@ -197,6 +199,7 @@ void TestStockMainScan::add_storesTheBoxesAsTheyStandWithTheIdTheStoreGave()
     main.window->removeItem(2);
     main.window->store().DeleteById(1);
     main.window->removeItem(0);
+    HeardSounds sounds;
 
     main.click("Command1");
     main.box("Text1")->setFocus();
@@ -214,6 +217,8 @@ void TestStockMainScan::add_storesTheBoxesAsTheyStandWithTheIdTheStoreGave()
                                                         {5, "123", "SCANNED", ""}, {6, "123", "CODE-7", "QTY:7"}}));
     QCOMPARE(listedRows(*main.window), main.folder.rows());
     QCOMPARE(main.itemBoxesAndFocus(), QStringList({"", "", "Text2"}));
+    QCOMPARE(sounds.sounds, QStringList({"stored", "accepted", "accepted", "accepted", "accepted", "stored",
+                                         "stored"}));
 }
 
 void TestStockMainScan::listEnter_movesToTheItemBox()
@@ -227,9 +232,50 @@ void TestStockMainScan::listEnter_movesToTheItemBox()
     QCOMPARE(main.focusName(), QString("Text2"));
 }
 
+void TestStockMainScan::scan_isHeardAsStoredAcceptedOrRefused_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QStringList>("heard");
+    const QStringList inItemBox = {"FINLOC"};
+    const QStringList inQtyBox = {"FINLOC", "CODE-1"};
+    const QStringList accepted = {"accepted"};
+    const QStringList refused = {"refused"};
+    QTest::newRow("row") << QStringList() << "ROW:A1" << accepted;
+    QTest::newRow("rack") << QStringList() << "RACK:3" << accepted;
+    QTest::newRow("shelf") << QStringList() << "SHELF:2" << accepted;
+    QTest::newRow("FINLOC") << QStringList() << "FINLOC" << accepted;
+    QTest::newRow("code in the location box") << QStringList() << "CODE-1" << refused;
+    QTest::newRow("quantity in the location box") << QStringList() << "QTY:5" << refused;
+    QTest::newRow("empty location box") << QStringList() << "" << QStringList();
+    QTest::newRow("NEWLOC") << inItemBox << "NEWLOC" << accepted;
+    QTest::newRow("ERROR in the item box") << inItemBox << "ERROR" << accepted;
+    QTest::newRow("item code") << inItemBox << "CODE-1" << accepted;
+    QTest::newRow("empty item box") << inItemBox << "" << QStringList();
+    QTest::newRow("quantity") << inQtyBox << "QTY:5" << QStringList({"stored"});
+    QTest::newRow("ERROR in the quantity box") << inQtyBox << "ERROR" << accepted;
+    QTest::newRow("number without QTY:") << inQtyBox << "5" << refused;
+    QTest::newRow("NEWLOC in the quantity box") << inQtyBox << "NEWLOC" << refused;
+    QTest::newRow("empty quantity box") << inQtyBox << "" << QStringList();
+}
+
+void TestStockMainScan::scan_isHeardAsStoredAcceptedOrRefused()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QString, label);
+    QFETCH(QStringList, heard);
+    ScanWindow main;
+    for (const QString &scan : before)
+        main.scan(scan);
+    HeardSounds sounds;
+    main.scan(label);
+    QCOMPARE(sounds.sounds, heard);
+}
+
 void TestStockMainScan::scannerSpeed_queuedKeysReachTheBoxThatGetsTheFocus()
 {
     ScanWindow main;
+    HeardSounds sounds;
     // The scanner's keys all wait in the window's queue before the first
     // handler runs, as they do while a handler is committing a record.
     const QStringList labels = {"ROW:A", "RACK:03", "SHELF:2", "FINLOC", "CODE-1", "QTY:5", "CODE-2",
@@ -241,6 +287,10 @@ void TestStockMainScan::scannerSpeed_queuedKeysReachTheBoxThatGetsTheFocus()
         QCoreApplication::postEvent(window, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r"));
     }
     QTRY_COMPARE(main.list().rowCount(), 3);
+    // Each scan heard, in the order scanned.
+    QCOMPARE(sounds.sounds, QStringList({"accepted", "accepted", "accepted", "accepted", "accepted", "stored",
+                                         "accepted", "stored", "accepted", "accepted", "accepted", "accepted",
+                                         "stored"}));
 
     const std::vector<TableRow> stored = {{1, "A032", "CODE-1", "5"}, {2, "A032", "CODE-2", "17"},
                                           {3, "B032", "CODE-3", "1"}};
@@ -281,10 +331,12 @@ void TestStockMainScan::failedCommit_isReportedAndListsNothing()
     main.scan("FINLOC");
     main.scan("CODE-2");
     ReportedErrors errors;
+    HeardSounds sounds;
     {
         DatabaseLock lock(main.folder.databasePath());
         main.scan("QTY:2");
     }
+    QCOMPARE(sounds.sounds, QStringList({"refused"}));
     QCOMPARE(errors.reports.size(), std::size_t(1));
     QCOMPARE(errors.reports[0].code, SQLITE_BUSY);
     QCOMPARE(main.folder.rows(), (std::vector<TableRow>{{1, "A", "X", "1"}}));

@@ -1,6 +1,7 @@
 #include "stock_fixture.h"
 
 #include "error_reporter.h"
+#include "scan_sounds.h"
 
 #include <QFile>
 #include <QTest>
@@ -126,6 +127,28 @@ ReportedErrors::ReportedErrors()
 ReportedErrors::~ReportedErrors()
 {
     ErrorReporter::setReporter({});
+}
+
+HeardSounds::HeardSounds()
+{
+    ScanSounds::setOutput([this](ScanSound sound) {
+        switch (sound) {
+        case ScanSound::Stored:
+            sounds.append("stored");
+            break;
+        case ScanSound::Accepted:
+            sounds.append("accepted");
+            break;
+        case ScanSound::Refused:
+            sounds.append("refused");
+            break;
+        }
+    });
+}
+
+HeardSounds::~HeardSounds()
+{
+    ScanSounds::setOutput({});
 }
 
 DatabaseLock::DatabaseLock(const std::string &path)

@@ -3,6 +3,7 @@
 #include "store_error.h"
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <cstdint>
@@ -52,6 +53,16 @@ public:
         std::string text;
     };
     std::vector<Report> reports;
+};
+
+// Takes the place of the program's sound output for as long as it lives:
+// the sounds played, in order, by name ("stored", "accepted", "refused").
+class HeardSounds {
+public:
+    HeardSounds();
+    ~HeardSounds();
+
+    QStringList sounds;
 };
 
 // Holds an exclusive lock on a database file for as long as it lives.

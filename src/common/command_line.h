@@ -1,0 +1,15 @@
+#pragma once
+
+#include <optional>
+
+// What the operator asked for on the command line.
+struct CommandLine {
+    bool mute = false;
+    // Set when the arguments were answered or refused here: the program then
+    // ends with this status without opening a window.
+    std::optional<int> exitStatus;
+};
+
+// Reads the program's arguments; answers --help and --version on standard
+// output, and refuses anything unknown with one line on standard error.
+CommandLine readCommandLine(int argc, const char *const argv[]);

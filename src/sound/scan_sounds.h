@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+#include <QThread>
+
+#include <functional>
+
+// What the operator hears after a scan: a count stored, a scan taken without
+// storing, a scan not taken.
+enum class ScanSound { Stored, Accepted, Refused };
+
+// Where the windows send their sounds. Until the program installs a player,
+// and with --mute, nothing plays; tests install a recorder.
+namespace ScanSounds {
+
+using Output = std::function<void(ScanSound)>;
+
+void play(ScanSound sound);
+
+// Replaces the output; an empty one plays nothing.
+void setOutput(Output output);
+
+} // namespace ScanSounds
+
+class ToneOutput;
+
+// Plays the sounds as short tones through the desktop's sound server. The sound
+// server is spoken to from a thread of the player's own, so a scan never waits
+// for it; without a server or a device the player stays silent. A tone cuts the
+// one still playing short.
+class TonePlayer : public QObject {
+    Q_OBJECT
+
+public:
+    TonePlayer();
+    ~TonePlayer() override;
+
+    // Returns at once; the tone follows on the player's thread.
+    void play(ScanSound sound);
+
+signals:
+    // Emitted on the player's thread once a tone's samples are with the sound server.
+    void toneHanded(ScanSound sound);
+
+private:
+    QThread m_thread;
+    ToneOutput *m_output;
+};
