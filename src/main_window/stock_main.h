@@ -9,6 +9,7 @@
 namespace Ui {
 class StockMain;
 }
+class QKeyEvent;
 class StockListModel;
 
 // What the main window remembers between scans.
@@ -51,11 +52,11 @@ protected:
 private:
     void Form_Load();
     // The key handlers see every key pressed in their control and act on Enter
-    // only; the key always goes on to the control unchanged.
-    void Text1_KeyPress(int key);
-    void Text2_KeyPress(int key);
-    void Text3_KeyPress(int key);
-    void ListView1_KeyPress(int key);
+    // only (the list on F2 too); the key always goes on to the control unchanged.
+    void Text1_KeyPress(const QKeyEvent &key);
+    void Text2_KeyPress(const QKeyEvent &key);
+    void Text3_KeyPress(const QKeyEvent &key);
+    void ListView1_KeyPress(const QKeyEvent &key);
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();
@@ -68,6 +69,9 @@ private:
     // Stores one count with the item box's code; only once it is stored does it
     // get its list row, and the boxes are emptied for the next item.
     void storeCount(const QString &quantity);
+    // Confirms a stored count or location piece to a screen reader, which
+    // speaks the changed description of the focused box.
+    static void announce(QWidget *box, const QString &text);
 
     std::unique_ptr<Ui::StockMain> ui;
     StockStore m_store;

@@ -85,6 +85,8 @@ void TestStockMainScan::locationScan_setsPiecesAndCaptions()
     main.scan("SHELF:B");
     main.scan("RACK:7");
     QCOMPARE(main.captions(), QStringList({"Row:A1", "Rack: 7", "Shelf: B"}));
+    // The box confirms each piece to a screen reader as its label shows it.
+    QCOMPARE(main.box("Text1")->accessibleDescription(), QString("Rack: 7"));
     QCOMPARE(main.box("Text1")->text(), QString());
     QCOMPARE(main.focusName(), QString("Text1"));
 
@@ -127,6 +129,9 @@ void TestStockMainScan::keysOtherThanEnter_onlyChangeTheBox_andClearKeepsTheLoca
 {
     ScanWindow main;
     QTest::keyClicks(main.box("Text1"), "ROW:A1");
+    // Ctrl+Enter is no scanner's Enter.
+    QTest::keyClick(main.box("Text1"), Qt::Key_Return, Qt::ControlModifier);
+    QTest::keyClick(main.box("Text1"), Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
     QTest::keyClick(main.box("Text1"), Qt::Key_Tab);
     QTest::keyClicks(main.box("Text3"), "QTY:5");
     QCOMPARE(main.box("Text1")->text(), QString("ROW:A1"));
@@ -214,6 +219,8 @@ void TestStockMainScan::add_storesTheBoxesAsTheyStandWithTheIdTheStoreGave()
                                                         {5, "123", "SCANNED", ""}, {6, "123", "CODE-7", "QTY:7"}}));
     QCOMPARE(listedRows(*main.window), main.folder.rows());
     QCOMPARE(main.itemBoxesAndFocus(), QStringList({"", "", "Text2"}));
+    // The focused item box tells a screen reader what was stored.
+    QCOMPARE(main.box("Text2")->accessibleDescription(), QString("Stored row 4: 123, CODE-7, QTY:7"));
 }
 
 void TestStockMainScan::listEnter_movesToTheItemBox()
