@@ -307,6 +307,7 @@ void TestStockItem::upDown_stepsTheNumberInText3WithinItsRange()
             } else if (press == '+' || press == '-') {
                 QAccessibleInterface *spinner = QAccessible::queryAccessibleInterface(upDown);
                 QCOMPARE(spinner->role(), QAccessible::SpinBox);
+                QVERIFY(spinner->actionInterface());
                 spinner->actionInterface()->doAction(press == '+' ? QAccessibleActionInterface::increaseAction()
                                                                   : QAccessibleActionInterface::decreaseAction());
             } else {
