@@ -153,10 +153,7 @@ StockListAccessible::~StockListAccessible()
 
 void StockListAccessible::installFactory()
 {
-    static const bool installed = [] {
-        QAccessible::installFactory(&stockListFactory);
-        return true;
-    }();
+    static const bool installed = (QAccessible::installFactory(&stockListFactory), true);
     Q_UNUSED(installed);
 }
 

@@ -43,7 +43,7 @@ public:
     // Removes a row whose record was deleted.
     void removeItem(int row);
     // Keeps one piece of the location and shows it in its label as the caption
-    // prefix followed by the value.
+    // prefix followed by the value; the location box confirms it the same way.
     void setLocationPiece(LocationPiece piece, const QString &captionPrefix, const QString &value);
 
 protected:

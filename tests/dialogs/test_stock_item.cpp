@@ -115,11 +115,21 @@ void TestStockItem::open_showsTheRecordAsTheTableHoldsItNow()
     // The list keeps what it showed: only Save rewrites a row.
     QCOMPARE(listedRows(*counting.window), threeRows);
 
-    // Without a mouse: F2 in the list opens the selected row as a double-click does.
+    // Without a mouse: F2 in the list opens the selected row as a double-click
+    // does, and a screen reader names each box by its caption.
     QTest::keyClick(counting.list(), Qt::Key_Down);
+    QStringList labels;
     QVERIFY(whileModal<StockItem>([&] { QTest::keyClick(counting.list(), Qt::Key_F2); },
-                                  [&](StockItem &dialog) { shown = boxTexts(dialog); }));
+                                  [&](StockItem &dialog) {
+                                      shown = boxTexts(dialog);
+                                      for (const char *name : {"Text1", "Text2", "Text3"})
+                                          for (const auto &[label, relation] :
+                                               QAccessible::queryAccessibleInterface(box(dialog, name))
+                                                   ->relations(QAccessible::Label))
+                                              labels << label->text(QAccessible::Name);
+                                  }));
     QCOMPARE(shown, QStringList({"C3", "CODE-3", "9"}));
+    QCOMPARE(labels, QStringList({"Location", "Stock Code", "Quantity"}));
 }
 
 void TestStockItem::open_withoutARowToShowOpensNothing()
