@@ -3,6 +3,7 @@
 #include "look.h"
 #include "ui_frm_about.h"
 
+#include <QAccessibleWidget>
 #include <QBitmap>
 #include <QDesktopServices>
 #include <QImage>
@@ -76,6 +77,44 @@ void openTag(const QLabel *label)
     QDesktopServices::openUrl(QUrl(label->property("Tag").toString()));
 }
 
+// Marks a widget that only decorates the box.
+constexpr char decorative[] = "decorative";
+
+// The box as assistive technology reads it: its decorations (shapes, lines,
+// dot rows, coloured bands) are left out, so only its texts and controls are read.
+class AboutAccessible : public QAccessibleWidget {
+public:
+    explicit AboutAccessible(QWidget *box) : QAccessibleWidget(box, QAccessible::Dialog) {}
+
+    int childCount() const override { return static_cast<int>(content().size()); }
+    QAccessibleInterface *child(int index) const override
+    {
+        return QAccessible::queryAccessibleInterface(content().value(index));
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child ? static_cast<int>(content().indexOf(child->object())) : -1;
+    }
+
+private:
+    QList<QObject *> content() const
+    {
+        QList<QObject *> shown;
+        for (QObject *child : widget()->children())
+            if (child->isWidgetType() && !static_cast<QWidget *>(child)->isWindow()
+                && !child->property(decorative).toBool())
+                shown.append(child);
+        return shown;
+    }
+};
+
+QAccessibleInterface *aboutAccessible(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("frmAbout"))
+        return new AboutAccessible(static_cast<QWidget *>(object));
+    return nullptr;
+}
+
 } // namespace
 
 QString versionText(int major, int minor, int revision)
@@ -85,8 +124,16 @@ QString versionText(int major, int minor, int revision)
 
 frmAbout::frmAbout(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::frmAbout>())
 {
+    static const bool accessible = (QAccessible::installFactory(&aboutAccessible), true);
+    Q_UNUSED(accessible);
     ui->setupUi(this);
     Look::applyToWindow(this);
+    for (QWidget *decoration : {static_cast<QWidget *>(ui->shpRect_0), static_cast<QWidget *>(ui->shpRect_1),
+                                static_cast<QWidget *>(ui->shpRect_2), static_cast<QWidget *>(ui->Line1_0),
+                                static_cast<QWidget *>(ui->Line1_1), static_cast<QWidget *>(ui->lblDotLine_0),
+                                static_cast<QWidget *>(ui->lblDotLine_1), static_cast<QWidget *>(ui->Label1),
+                                static_cast<QWidget *>(ui->lblDescription), static_cast<QWidget *>(ui->lblInfo_4)})
+        decoration->setProperty(decorative, true);
     ui->lblInfo_1->setFont(Look::font(27.75, true));
     ui->lblProduct->setForegroundRole(QPalette::ButtonText);
     ui->imgIcon->setPixmap(Look::programIcon().pixmap(ui->imgIcon->size()));

@@ -1,13 +1,72 @@
 #include "look.h"
 
+#include <QApplication>
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QPalette>
 #include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 
 namespace Look {
+
+namespace {
+
+// The window's frame beyond its client area: its own once it has one on screen,
+// before that the frame of a window already shown (the window manager gives
+// them alike), or none while no window has a frame yet.
+QMargins frameMargins(const QWidget *window)
+{
+    const auto marginsOf = [](const QWidget *shown) {
+        const QRect frame = shown->frameGeometry();
+        const QRect client = shown->geometry();
+        return QMargins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                        frame.bottom() - client.bottom());
+    };
+    if (window->isVisible())
+        return marginsOf(window);
+    for (const QWidget *shown : QApplication::topLevelWidgets())
+        if (shown != window && shown->isVisible() && shown->frameGeometry() != shown->geometry())
+            return marginsOf(shown);
+    return {};
+}
+
+void placeCentred(QWidget *window, const QMargins &frame)
+{
+    QRect outer = QRect(QPoint(), window->size()).marginsAdded(frame);
+    outer.moveCenter(QGuiApplication::primaryScreen()->availableGeometry().center());
+    // A window's position is that of its frame.
+    window->move(outer.topLeft());
+}
+
+// Places a window that opened before any frame was known once its own frame
+// is known, then goes.
+class FrameWatch : public QObject {
+public:
+    FrameWatch(QWidget *window, const QMargins &assumed) : QObject(window), m_assumed(assumed)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *window = static_cast<QWidget *>(watched);
+        if ((event->type() == QEvent::Move || event->type() == QEvent::Resize || event->type() == QEvent::Show)
+            && window->isVisible() && window->frameGeometry() != window->geometry()) {
+            const QMargins frame = frameMargins(window);
+            if (frame != m_assumed)
+                placeCentred(window, frame);
+            deleteLater();
+            window->removeEventFilter(this);
+        }
+        return false;
+    }
+
+private:
+    QMargins m_assumed;
+};
+
+} // namespace
 
 void install()
 {
@@ -48,10 +107,10 @@ void applyToWindow(QWidget *window)
 
 void centreOnScreen(QWidget *window)
 {
-    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(available.center());
-    window->move(frame.topLeft());
+    const QMargins frame = frameMargins(window);
+    placeCentred(window, frame);
+    if (!window->isVisible())
+        new FrameWatch(window, frame);
 }
 
 QIcon programIcon()

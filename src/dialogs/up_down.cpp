@@ -1,5 +1,6 @@
 #include "up_down.h"
 
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -8,8 +9,62 @@
 
 #include <algorithm>
 
+namespace {
+
+class UpDownAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit UpDownAccessible(UpDown *upDown) : QAccessibleWidget(upDown, QAccessible::SpinBox) {}
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Value ? QString::number(upDown()->value()) : QAccessibleWidget::text(t);
+    }
+
+    QVariant currentValue() const override { return upDown()->value(); }
+    void setCurrentValue(const QVariant &value) override { upDown()->setValue(value.toInt()); }
+    QVariant maximumValue() const override { return upDown()->maximum(); }
+    QVariant minimumValue() const override { return upDown()->minimum(); }
+    QVariant minimumStepSize() const override { return 1; }
+
+    QStringList actionNames() const override
+    {
+        return QStringList({increaseAction(), decreaseAction()}) + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString &action) override
+    {
+        if (action == increaseAction())
+            upDown()->stepBy(1);
+        else if (action == decreaseAction())
+            upDown()->stepBy(-1);
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    UpDown *upDown() const { return static_cast<UpDown *>(widget()); }
+};
+
+QAccessibleInterface *upDownAccessible(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("UpDown"))
+        return new UpDownAccessible(static_cast<UpDown *>(object));
+    return nullptr;
+}
+
+} // namespace
+
 UpDown::UpDown(QWidget *parent) : QWidget(parent)
 {
+    static const bool accessible = (QAccessible::installFactory(&upDownAccessible), true);
+    Q_UNUSED(accessible);
     setFocusPolicy(Qt::TabFocus);
     connect(&m_repeat, &QTimer::timeout, this, [this] {
         m_repeat.setInterval(style()->styleHint(QStyle::SH_SpinBox_ClickAutoRepeatRate, nullptr, this));
@@ -17,16 +72,33 @@ UpDown::UpDown(QWidget *parent) : QWidget(parent)
     });
 }
 
+void UpDown::setBuddy(QLineEdit *buddy)
+{
+    m_buddy = buddy;
+    connect(buddy, &QLineEdit::textChanged, this, [this] {
+        if (!QAccessible::isActive())
+            return;
+        QAccessibleValueChangeEvent changed(this, value());
+        QAccessible::updateAccessibility(&changed);
+    });
+}
+
+int UpDown::value() const
+{
+    // Text that is not a whole number counts as 0.
+    const int number = m_buddy ? m_buddy->text().toInt() : 0;
+    return std::clamp(number, m_minimum, m_maximum);
+}
+
+void UpDown::setValue(int value)
+{
+    if (m_buddy)
+        m_buddy->setText(QString::number(std::clamp(value, m_minimum, m_maximum)));
+}
+
 void UpDown::stepBy(int steps)
 {
-    if (!m_buddy)
-        return;
-    bool isNumber = false;
-    int value = m_buddy->text().toInt(&isNumber);
-    if (!isNumber)
-        value = 0;
-    value = std::clamp(std::clamp(value, m_minimum, m_maximum) + steps, m_minimum, m_maximum);
-    m_buddy->setText(QString::number(value));
+    setValue(value() + steps);
 }
 
 QRect UpDown::arrowRect(int steps) const

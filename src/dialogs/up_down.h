@@ -9,7 +9,8 @@ class QLineEdit;
 // the whole number the buddy holds afresh (text that is not one counts as 0),
 // steps it by one within the range and writes it back, so the box stays the one
 // place the value lives. Held down, an arrow repeats; with the focus, the Up and
-// Down keys step too.
+// Down keys step too. Assistive technology sees a spin button with the buddy's
+// number as its value.
 class UpDown : public QWidget {
     Q_OBJECT
 
@@ -18,7 +19,14 @@ public:
 
     void setMinimum(int minimum) { m_minimum = minimum; }
     void setMaximum(int maximum) { m_maximum = maximum; }
-    void setBuddy(QLineEdit *buddy) { m_buddy = buddy; }
+    void setBuddy(QLineEdit *buddy);
+
+    int minimum() const { return m_minimum; }
+    int maximum() const { return m_maximum; }
+    // The buddy's number within the range, as the next step starts from it.
+    int value() const;
+    void setValue(int value);
+    void stepBy(int steps);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -27,7 +35,6 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void stepBy(int steps);
     QRect arrowRect(int steps) const;
 
     QLineEdit *m_buddy = nullptr;

@@ -1,6 +1,10 @@
 #include "stock_list_view.h"
 
+#include "stock_list_accessible.h"
+
+#include <QAccessible>
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
 #include <QScrollBar>
@@ -8,6 +12,7 @@
 StockListView::StockListView(QWidget *parent)
     : QAbstractItemView(parent), m_header(new QHeaderView(Qt::Horizontal, this))
 {
+    StockListAccessible::installFactory();
     setVerticalScrollMode(ScrollPerPixel);
     setHorizontalScrollMode(ScrollPerPixel);
     connect(m_header, &QHeaderView::sectionResized, this, [this] {
@@ -279,4 +284,28 @@ void StockListView::paintEvent(QPaintEvent *event)
             }
         }
     }
+}
+
+void StockListView::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    // A screen reader follows the keys through the list by the focused cell, as
+    // in Qt's own tables; without one, no cell's accessible object is made.
+    if (QAccessible::isActive() && current.isValid() && hasFocus()) {
+        QAccessibleEvent focus(this, QAccessible::Focus);
+        focus.setChild(StockListAccessible::childIndex(current.row(), current.column(),
+                                                       model()->columnCount(rootIndex())));
+        QAccessible::updateAccessibility(&focus);
+    }
+    QAbstractItemView::currentChanged(current, previous);
+}
+
+void StockListView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // Only the left button's double-click opens a row; with any other button
+    // the second click is a click like the first.
+    if (event->button() != Qt::LeftButton) {
+        mousePressEvent(event);
+        return;
+    }
+    QAbstractItemView::mouseDoubleClickEvent(event);
 }

@@ -39,6 +39,8 @@ protected:
     void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
     void scrollContentsBy(int dx, int dy) override;
     void paintEvent(QPaintEvent *event) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
     int rowCount() const;

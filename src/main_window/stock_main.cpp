@@ -9,16 +9,26 @@
 #include "stock_list_model.h"
 #include "ui_stock_main.h"
 
+#include <QAccessibleWidget>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 
 namespace {
 
-// Scanners end a label with either Enter key.
-bool isEnter(int key)
+// Scanners end a label with either Enter key; Ctrl+Enter is another key.
+bool isEnter(const QKeyEvent &event)
 {
-    return key == Qt::Key_Return || key == Qt::Key_Enter;
+    return (event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter)
+        && !(event.modifiers() & Qt::ControlModifier);
+}
+
+// The main window is the program's window to assistive technology, not a pane.
+QAccessibleInterface *mainWindowAccessible(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("StockMain") && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
 }
 
 using Outcome = StockMain::Outcome;
@@ -42,6 +52,8 @@ StockMain::StockMain(StockStore store, QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::StockMain>()), m_store(std::move(store)),
       m_listItems(new StockListModel(this))
 {
+    static const bool accessibleWindow = (QAccessible::installFactory(&mainWindowAccessible), true);
+    Q_UNUSED(accessibleWindow);
     ui->setupUi(this);
     Look::applyToWindow(this);
     setWindowIcon(Look::programIcon());
@@ -87,7 +99,7 @@ void StockMain::Form_Load()
 bool StockMain::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
+        const QKeyEvent &key = *static_cast<QKeyEvent *>(event);
         if (watched == ui->Text1)
             Text1_KeyPress(key);
         else if (watched == ui->Text2)
@@ -101,7 +113,7 @@ bool StockMain::eventFilter(QObject *watched, QEvent *event)
 }
 
 // An Enter in an empty box is no scan, and is not heard.
-void StockMain::Text1_KeyPress(int key)
+void StockMain::Text1_KeyPress(const QKeyEvent &key)
 {
     if (!isEnter(key))
         return;
@@ -124,7 +136,7 @@ void StockMain::Text1_KeyPress(int key)
     ui->Text1->clear();
 }
 
-void StockMain::Text2_KeyPress(int key)
+void StockMain::Text2_KeyPress(const QKeyEvent &key)
 {
     if (!isEnter(key))
         return;
@@ -144,7 +156,7 @@ void StockMain::Text2_KeyPress(int key)
     }
 }
 
-void StockMain::Text3_KeyPress(int key)
+void StockMain::Text3_KeyPress(const QKeyEvent &key)
 {
     if (!isEnter(key))
         return;
@@ -160,10 +172,12 @@ void StockMain::Text3_KeyPress(int key)
     }
 }
 
-void StockMain::ListView1_KeyPress(int key)
+void StockMain::ListView1_KeyPress(const QKeyEvent &key)
 {
     if (isEnter(key))
         ui->Text2->setFocus();
+    else if (key.key() == Qt::Key_F2)
+        ListView1_DblClick(); // the editor without a mouse
 }
 
 // Add: stores the boxes as they stand, a "QTY:" prefix included.
@@ -224,6 +238,7 @@ void StockMain::storeCount(const QString &quantity)
         return;
     addItem(*id, location, code, quantity);
     Command2_Click();
+    announce(ui->Text2, tr("Stored row %1: %2, %3, %4").arg(m_listItems->rowCount()).arg(location, code, quantity));
     hear(Outcome::CountStored);
 }
 
@@ -232,6 +247,11 @@ void StockMain::hear(Outcome outcome) const
     for (const auto &[heard, sound] : outcomeSounds)
         if (heard == outcome)
             ScanSounds::play(sound);
+}
+
+void StockMain::announce(QWidget *box, const QString &text)
+{
+    box->setAccessibleDescription(text);
 }
 
 int StockMain::selectedRow() const
@@ -271,4 +291,5 @@ void StockMain::setLocationPiece(LocationPiece piece, const QString &captionPref
         ui->Shelf->setText(captionPrefix + value);
         break;
     }
+    announce(ui->Text1, captionPrefix + value);
 }

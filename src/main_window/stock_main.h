@@ -9,6 +9,7 @@
 namespace Ui {
 class StockMain;
 }
+class QKeyEvent;
 class StockListModel;
 
 // What the main window remembers between scans.
@@ -56,7 +57,7 @@ public:
     // Removes a row whose record was deleted.
     void removeItem(int row);
     // Keeps one piece of the location and shows it in its label as the caption
-    // prefix followed by the value.
+    // prefix followed by the value; the location box confirms it the same way.
     void setLocationPiece(LocationPiece piece, const QString &captionPrefix, const QString &value);
 
 protected:
@@ -65,11 +66,11 @@ protected:
 private:
     void Form_Load();
     // The key handlers see every key pressed in their control and act on Enter
-    // only; the key always goes on to the control unchanged.
-    void Text1_KeyPress(int key);
-    void Text2_KeyPress(int key);
-    void Text3_KeyPress(int key);
-    void ListView1_KeyPress(int key);
+    // only (the list on F2 too); the key always goes on to the control unchanged.
+    void Text1_KeyPress(const QKeyEvent &key);
+    void Text2_KeyPress(const QKeyEvent &key);
+    void Text3_KeyPress(const QKeyEvent &key);
+    void ListView1_KeyPress(const QKeyEvent &key);
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();
@@ -82,6 +83,9 @@ private:
     // Stores one count with the item box's code; only once it is stored does it
     // get its list row, and the boxes are emptied for the next item.
     void storeCount(const QString &quantity);
+    // Confirms a stored count or location piece to a screen reader, which
+    // speaks the changed description of the focused box.
+    static void announce(QWidget *box, const QString &text);
 
     std::unique_ptr<Ui::StockMain> ui;
     StockStore m_store;

@@ -6,6 +6,7 @@
 #include "stock_main.h"
 #include "window_driver.h"
 
+#include <QAccessible>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -113,6 +114,22 @@ void TestStockItem::open_showsTheRecordAsTheTableHoldsItNow()
     QCOMPARE(shown, QStringList({"B2 moved", longCode, "70"}));
     // The list keeps what it showed: only Save rewrites a row.
     QCOMPARE(listedRows(*counting.window), threeRows);
+
+    // Without a mouse: F2 in the list opens the selected row as a double-click
+    // does, and a screen reader names each box by its caption.
+    QTest::keyClick(counting.list(), Qt::Key_Down);
+    QStringList labels;
+    QVERIFY(whileModal<StockItem>([&] { QTest::keyClick(counting.list(), Qt::Key_F2); },
+                                  [&](StockItem &dialog) {
+                                      shown = boxTexts(dialog);
+                                      for (const char *name : {"Text1", "Text2", "Text3"})
+                                          for (const auto &[label, relation] :
+                                               QAccessible::queryAccessibleInterface(box(dialog, name))
+                                                   ->relations(QAccessible::Label))
+                                              labels << label->text(QAccessible::Name);
+                                  }));
+    QCOMPARE(shown, QStringList({"C3", "CODE-3", "9"}));
+    QCOMPARE(labels, QStringList({"Location", "Stock Code", "Quantity"}));
 }
 
 void TestStockItem::open_withoutARowToShowOpensNothing()
@@ -122,10 +139,20 @@ void TestStockItem::open_withoutARowToShowOpensNothing()
     // reports the double-click.
     QTest::mouseClick(counting.list()->viewport(), Qt::LeftButton, {}, counting.rowCentre(1));
     QSignalSpy doubleClicks(counting.list(), &StockListView::doubleClicked);
+    const auto opensNothing = [](StockItem &) { QFAIL("the item editor opened"); };
+    // Only the left button's double-click opens a row.
+    QVERIFY(!whileModal<StockItem>(
+        [&] {
+            QTest::mouseClick(counting.list()->viewport(), Qt::RightButton, {}, counting.rowCentre(1));
+            QTest::mouseDClick(counting.list()->viewport(), Qt::RightButton, {}, counting.rowCentre(1));
+        },
+        opensNothing));
+    QCOMPARE(counting.window->selectedRow(), 1);
     QVERIFY(!whileModal<StockItem>([&] { counting.doubleClick(counting.rowCentre(1), Qt::ControlModifier); },
-                                   [](StockItem &) { QFAIL("the item editor opened"); }));
+                                   opensNothing));
     QCOMPARE(doubleClicks.count(), 1);
     QCOMPARE(counting.window->selectedRow(), -1);
+    QVERIFY(!whileModal<StockItem>([&] { QTest::keyClick(counting.list(), Qt::Key_F2); }, opensNothing));
 }
 
 void TestStockItem::open_recordDeletedElsewhereIsReportedAndOpensNothing()
@@ -266,7 +293,8 @@ void TestStockItem::keyboard_tabsInOrderAndEnterEscTriggerNoButton_frameCloseWri
 void TestStockItem::upDown_stepsTheNumberInText3WithinItsRange_data()
 {
     QTest::addColumn<QString>("start");
-    QTest::addColumn<QString>("presses"); // u and d: the arrows; U and D: the Up and Down keys
+    // u and d: the arrows; U and D: the Up and Down keys; + and -: a screen reader's increase and decrease
+    QTest::addColumn<QString>("presses");
     QTest::addColumn<QString>("shown");
     QTest::newRow("up to the top") << "999" << "uu" << "1000";
     QTest::newRow("down at the bottom") << "0" << "d" << "0";
@@ -274,6 +302,7 @@ void TestStockItem::upDown_stepsTheNumberInText3WithinItsRange_data()
     QTest::newRow("empty, down") << "" << "d" << "0";
     QTest::newRow("above the range") << "1500" << "d" << "999";
     QTest::newRow("keys") << "5" << "UUD" << "6";
+    QTest::newRow("screen reader") << "999" << "++-+" << "1000";
 }
 
 void TestStockItem::upDown_stepsTheNumberInText3WithinItsRange()
@@ -291,12 +320,19 @@ void TestStockItem::upDown_stepsTheNumberInText3WithinItsRange()
         for (QChar press : presses) {
             if (press == 'u' || press == 'd') {
                 QTest::mouseClick(upDown, Qt::LeftButton, {}, press == 'u' ? up : down);
+            } else if (press == '+' || press == '-') {
+                QAccessibleInterface *spinner = QAccessible::queryAccessibleInterface(upDown);
+                QCOMPARE(spinner->role(), QAccessible::SpinBox);
+                QVERIFY(spinner->actionInterface());
+                spinner->actionInterface()->doAction(press == '+' ? QAccessibleActionInterface::increaseAction()
+                                                                  : QAccessibleActionInterface::decreaseAction());
             } else {
                 upDown->setFocus();
                 QTest::keyClick(upDown, press == 'U' ? Qt::Key_Up : Qt::Key_Down);
             }
         }
         QCOMPARE(box(dialog, "Text3")->text(), shown);
+        QCOMPARE(QAccessible::queryAccessibleInterface(upDown)->valueInterface()->currentValue().toString(), shown);
         click(dialog, "Command2");
     }));
     QCOMPARE(counting.folder.rows()[0].quantity, shown.toStdString());

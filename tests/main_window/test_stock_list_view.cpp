@@ -3,6 +3,7 @@
 #include "stock_list_view.h"
 
 #include <QAbstractTableModel>
+#include <QAccessible>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QTest>
@@ -29,6 +30,11 @@ public:
 private:
     int m_rows;
 };
+
+QString name(QAccessibleInterface *cell)
+{
+    return cell ? cell->text(QAccessible::Name) : QStringLiteral("(none)");
+}
 
 StockRows numberedRows(int count)
 {
@@ -73,6 +79,8 @@ private slots:
     void scrollToBottom_showsTheLastRowWholeAsRowsComeAndGo();
     void click_selectsTheWholeRow_keysMoveTheCurrentRow();
     void paintAndTyping_askTheModelOnlyForTheRowsOnScreen();
+    void accessible_aTableOfCellsUnderTheColumnTitles();
+    void accessible_oddQuestionsGetNoCell_rowsAddedAndRemovedKeepTheirCells();
 };
 
 void TestStockListView::indexAtAndVisualRect_agreeWhereverTheListIsScrolled()
@@ -181,6 +189,102 @@ void TestStockListView::paintAndTyping_askTheModelOnlyForTheRowsOnScreen()
     QCOMPARE(view.currentIndex(), model.index(600000, 0));
     QCOMPARE(*model.askedRows.begin(), 600000);
     QCOMPARE(*model.askedRows.rbegin(), lastShown);
+
+    // A screen reader reading the last cell asks about that row alone.
+    model.askedRows.clear();
+    QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(&view)->tableInterface();
+    QVERIFY(table);
+    QCOMPARE(table->rowCount(), 1000000);
+    QCOMPARE(name(table->cellAt(999999, 2)), QStringLiteral("999999"));
+    QCOMPARE(model.askedRows, std::set<int>({999999}));
+}
+
+void TestStockListView::accessible_aTableOfCellsUnderTheColumnTitles()
+{
+    ShownList list(5);
+    list.view.setAccessibleName(QStringLiteral("Stock list"));
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&list.view);
+    QCOMPARE(iface->role(), QAccessible::Table);
+    QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Stock list"));
+    QAccessibleTableInterface *table = iface->tableInterface();
+    QVERIFY(table);
+    QCOMPARE(table->rowCount(), 5);
+    QCOMPARE(table->columnCount(), 3);
+    QCOMPARE(iface->childCount(), 6 * 3);
+    QStringList titles;
+    for (int column = 0; column < 3; ++column) {
+        QCOMPARE(iface->child(column)->role(), QAccessible::ColumnHeader);
+        titles << name(iface->child(column));
+    }
+    QCOMPARE(titles, QStringList({"Location", "Code", "QTY"}));
+
+    // A cell is one object however it is reached, and knows its place and title.
+    QAccessibleInterface *cell = table->cellAt(1, 1);
+    QCOMPARE(name(cell), QStringLiteral("C1"));
+    QCOMPARE(cell->role(), QAccessible::Cell);
+    QCOMPARE(table->cellAt(1, 1), cell);
+    QCOMPARE(iface->child(2 * 3 + 1), cell);
+    QCOMPARE(iface->indexOfChild(cell), 2 * 3 + 1);
+    QCOMPARE(cell->parent(), iface);
+    QAccessibleTableCellInterface *place = cell->tableCellInterface();
+    QCOMPARE(place->rowIndex(), 1);
+    QCOMPARE(place->columnIndex(), 1);
+    QCOMPARE(name(place->columnHeaderCells().value(0)), QStringLiteral("Code"));
+    QCOMPARE(iface->childAt(list.view.viewport()->mapToGlobal(list.view.visualRect(list.at(1, 1)).center()).x(),
+                            list.view.viewport()->mapToGlobal(list.view.visualRect(list.at(1, 1)).center()).y()),
+             cell);
+
+    // The row clicked is selected and current; the keys move the focused cell.
+    QTest::mouseClick(list.view.viewport(), Qt::LeftButton, {}, list.view.visualRect(list.at(3, 1)).center());
+    QCOMPARE(table->selectedRows(), QList<int>({3}));
+    QCOMPARE(table->selectedCellCount(), 3);
+    QVERIFY(table->isRowSelected(3));
+    QVERIFY(table->cellAt(3, 2)->tableCellInterface()->isSelected());
+    QVERIFY(!place->isSelected());
+    QCOMPARE(iface->focusChild(), table->cellAt(3, 1));
+    QVERIFY(iface->focusChild()->state().focused);
+    QTest::keyClick(&list.view, Qt::Key_Up);
+    QCOMPARE(name(iface->focusChild()), QStringLiteral("C2"));
+    QCOMPARE(iface->focusChild(), table->cellAt(2, 1));
+    QCOMPARE(table->selectedRows(), QList<int>({2}));
+}
+
+void TestStockListView::accessible_oddQuestionsGetNoCell_rowsAddedAndRemovedKeepTheirCells()
+{
+    ShownList list(5);
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&list.view);
+    QAccessibleTableInterface *table = iface->tableInterface();
+    QVERIFY(table);
+    // A row one past the last, a negative one, a fourth column: a cell that is
+    // there to be asked, selected in nothing, at no place.
+    for (const auto &[row, column] : {std::pair(5, 0), std::pair(-1, 0), std::pair(0, 3), std::pair(0, -1)}) {
+        QAccessibleInterface *none = table->cellAt(row, column);
+        QVERIFY(none);
+        QVERIFY(none->tableCellInterface());
+        QVERIFY(!none->tableCellInterface()->isSelected());
+        QCOMPARE(none->tableCellInterface()->rowIndex(), -1);
+        QCOMPARE(name(none), QString());
+    }
+    QCOMPARE(iface->child(iface->childCount()), nullptr);
+    QCOMPARE(iface->child(-1), nullptr);
+
+    // Kept cells are told apart by their ids, which are never handed out twice.
+    const auto idOf = [&](int row, int column) { return QAccessible::uniqueId(table->cellAt(row, column)); };
+    const QAccessible::Id fourth = idOf(3, 1);
+    const QAccessible::Id last = idOf(4, 0);
+    list.model.insertItem(0, 100, "L-NEW", "C-NEW", "1");
+    QCOMPARE(idOf(4, 1), fourth);
+    QCOMPARE(name(table->cellAt(4, 1)), QStringLiteral("C3"));
+    QCOMPARE(name(table->cellAt(0, 1)), QStringLiteral("C-NEW"));
+    QCOMPARE(idOf(5, 0), last);
+
+    list.model.removeItem(5);
+    QCOMPARE(QAccessible::accessibleInterface(last), nullptr);
+    list.model.removeItem(0);
+    QCOMPARE(idOf(3, 1), fourth);
+    QCOMPARE(table->cellAt(3, 1)->tableCellInterface()->rowIndex(), 3);
+    QCOMPARE(name(table->cellAt(3, 1)), QStringLiteral("C3"));
+    QCOMPARE(name(table->cellAt(4, 0)), QString());
 }
 
 QTEST_MAIN(TestStockListView)

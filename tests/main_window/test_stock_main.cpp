@@ -3,6 +3,7 @@
 #include "stock_main.h"
 #include "window_driver.h"
 
+#include <QAccessible>
 #include <QLineEdit>
 #include <QTest>
 
@@ -14,6 +15,7 @@ private slots:
 
     void formLoad_listsEveryRecordInIdOrderWithItsTag();
     void focusOrder_passesTheListBetweenTheLocationAndItemBoxes();
+    void accessible_theProgramsWindowWithItsBoxesLabelled();
 };
 
 void TestStockMain::formLoad_listsEveryRecordInIdOrderWithItsTag()
@@ -37,6 +39,23 @@ void TestStockMain::focusOrder_passesTheListBetweenTheLocationAndItemBoxes()
     QCOMPARE(focusChain(control<QLineEdit>(window, "Text1")),
              QStringList({"Text1", "ListView1", "Text2", "Text3", "Command1", "Command2", "Command3", "Command4",
                           "Command5"}));
+}
+
+void TestStockMain::accessible_theProgramsWindowWithItsBoxesLabelled()
+{
+    StockFolder folder;
+    StockMain window{StockStore(folder.path())};
+    QAccessibleInterface *frame = QAccessible::queryAccessibleInterface(&window);
+    QCOMPARE(frame->role(), QAccessible::Window);
+    QCOMPARE(frame->text(QAccessible::Name), QStringLiteral("Quillmarch::Main"));
+
+    QStringList labels;
+    for (const char *name : {"Text1", "Text2", "Text3"}) {
+        const auto relations = QAccessible::queryAccessibleInterface(control<QLineEdit>(window, name))
+                                   ->relations(QAccessible::Label);
+        labels << (relations.size() == 1 ? relations.first().first->text(QAccessible::Name) : QString());
+    }
+    QCOMPARE(labels, QStringList({"Location Scan", "Item Scan", "QTY Scan"}));
 }
 
 QTEST_MAIN(TestStockMain)

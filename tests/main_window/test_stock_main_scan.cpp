@@ -87,6 +87,8 @@ void TestStockMainScan::locationScan_setsPiecesAndCaptions()
     main.scan("SHELF:B");
     main.scan("RACK:7");
     QCOMPARE(main.captions(), QStringList({"Row:A1", "Rack: 7", "Shelf: B"}));
+    // The box confirms each piece to a screen reader as its label shows it.
+    QCOMPARE(main.box("Text1")->accessibleDescription(), QString("Rack: 7"));
     QCOMPARE(main.box("Text1")->text(), QString());
     QCOMPARE(main.focusName(), QString("Text1"));
 
@@ -129,6 +131,9 @@ void TestStockMainScan::keysOtherThanEnter_onlyChangeTheBox_andClearKeepsTheLoca
 {
     ScanWindow main;
     QTest::keyClicks(main.box("Text1"), "ROW:A1");
+    // Ctrl+Enter is no scanner's Enter.
+    QTest::keyClick(main.box("Text1"), Qt::Key_Return, Qt::ControlModifier);
+    QTest::keyClick(main.box("Text1"), Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
     QTest::keyClick(main.box("Text1"), Qt::Key_Tab);
     QTest::keyClicks(main.box("Text3"), "QTY:5");
     QCOMPARE(main.box("Text1")->text(), QString("ROW:A1"));
@@ -219,6 +224,8 @@ void TestStockMainScan::add_storesTheBoxesAsTheyStandWithTheIdTheStoreGave()
     QCOMPARE(main.itemBoxesAndFocus(), QStringList({"", "", "Text2"}));
     QCOMPARE(sounds.sounds, QStringList({"stored", "accepted", "accepted", "accepted", "accepted", "stored",
                                          "stored"}));
+    // The focused item box tells a screen reader what was stored.
+    QCOMPARE(main.box("Text2")->accessibleDescription(), QString("Stored row 4: 123, CODE-7, QTY:7"));
 }
 
 void TestStockMainScan::listEnter_movesToTheItemBox()
