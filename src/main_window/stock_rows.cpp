@@ -1,8 +1,20 @@
 #include "stock_rows.h"
 
+#include <cstdlib>
+#include <new>
+
+#include <sys/mman.h>
+
 namespace {
 
-void appendLength(std::string &text, std::size_t length)
+constexpr std::size_t hugePageBytes = std::size_t(2) << 20;
+
+// Room for a long day's scans and edits on top of the rows read at start.
+constexpr std::size_t spareRows = 16384;
+constexpr std::size_t spareTextBytes = spareRows * 64;
+
+template<typename Text>
+void appendLength(Text &text, std::size_t length)
 {
     while (length >= 0x80) {
         text.push_back(static_cast<char>(0x80 | (length & 0x7f)));
@@ -11,7 +23,7 @@ void appendLength(std::string &text, std::size_t length)
     text.push_back(static_cast<char>(length));
 }
 
-std::size_t readLength(const std::string &text, std::size_t &at)
+std::size_t readLength(std::string_view text, std::size_t &at)
 {
     std::size_t length = 0;
     for (int shift = 0;; shift += 7) {
@@ -23,6 +35,33 @@ std::size_t readLength(const std::string &text, std::size_t &at)
 }
 
 } // namespace
+
+void *allocateBulk(std::size_t bytes)
+{
+    if (bytes < hugePageBytes)
+        return ::operator new(bytes);
+    const std::size_t whole = (bytes + hugePageBytes - 1) / hugePageBytes * hugePageBytes;
+    void *buffer = std::aligned_alloc(hugePageBytes, whole);
+    if (!buffer)
+        throw std::bad_alloc();
+    // Only advice: where huge pages are off or unknown the call fails and nothing changes.
+    madvise(buffer, whole, MADV_HUGEPAGE);
+    return buffer;
+}
+
+void freeBulk(void *buffer, std::size_t bytes)
+{
+    if (bytes < hugePageBytes)
+        ::operator delete(buffer);
+    else
+        std::free(buffer);
+}
+
+void StockRows::reserve(std::size_t rows, std::size_t textBytes)
+{
+    m_rows.reserve(rows + spareRows);
+    m_text.reserve(textBytes + spareTextBytes);
+}
 
 void StockRows::insert(std::size_t position, std::int64_t tag, std::string_view location, std::string_view code,
                        std::string_view qty)

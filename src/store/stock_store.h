@@ -24,7 +24,9 @@ public:
     // Hands every record to visit, in ascending id. Creates the file and the
     // table when the file is missing or holds nothing: this is the program's first
     // operation. An SQLite database without the table is refused (SQLITE_NOTADB).
-    void ListAll(const std::function<void(const StockRecordView &)> &visit) const;
+    // Before the first record, expect (when given) learns the table's size.
+    void ListAll(const std::function<void(const StockRecordView &)> &visit,
+                 const std::function<void(const StockListSize &)> &expect = {}) const;
 
     // Stores a new record and returns the id the store gave it.
     std::int64_t Append(std::string_view location, std::string_view stockCode, std::string_view quantity) const;

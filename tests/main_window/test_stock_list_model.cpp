@@ -49,10 +49,14 @@ void TestStockListModel::rows_holdLongAndUnicodeCells()
     const std::string lengths[] = {std::string(127, 'a'), std::string(128, 'b'), std::string(16384, 'c')};
     rows.append(1, lengths[0], lengths[1], lengths[2]);
     rows.append(2, "Größe", "数量", "🙂");
+    // Past the size at which the text moves to huge pages.
+    const std::string huge(3 << 20, 'h');
+    rows.append(3, "", huge, "");
     QCOMPARE(rows.cell(0, StockRows::LocationCell), lengths[0]);
     QCOMPARE(rows.cell(0, StockRows::CodeCell), lengths[1]);
     QCOMPARE(rows.cell(0, StockRows::QtyCell), lengths[2]);
     QCOMPARE(cellsOf(rows, 1), QStringList({"Größe", "数量", "🙂"}));
+    QCOMPARE(rows.cell(2, StockRows::CodeCell), huge);
 }
 
 void TestStockListModel::model_showsCellsUnderItsHeadersAndPassesTheModelTester()
