@@ -28,7 +28,7 @@ struct BulkAllocator {
     bool operator==(const BulkAllocator<U> &) const { return true; }
 };
 
-// The rows of the stock list, kept compactly: per row only its tag and where its
+// The rows of the stock list, kept compactly: per row only where its tag and its
 // three cells lie in one shared text buffer, so a million rows cost a few tens of
 // megabytes and no allocation each. Cells are UTF-8.
 class StockRows {
@@ -51,20 +51,17 @@ public:
     void setCells(std::size_t position, std::string_view location, std::string_view code, std::string_view qty);
     void erase(std::size_t position);
 
-    std::int64_t tag(std::size_t position) const { return m_rows[position].tag; }
+    std::int64_t tag(std::size_t position) const;
     std::string_view cell(std::size_t position, Cell cell) const;
 
 private:
-    struct Row {
-        std::int64_t tag;
-        std::uint64_t offset; // where the row's cells start in m_text
-    };
+    std::uint64_t appendRow(std::int64_t tag, std::string_view location, std::string_view code,
+                            std::string_view qty);
 
-    std::uint64_t appendCells(std::string_view location, std::string_view code, std::string_view qty);
-
-    std::vector<Row, BulkAllocator<Row>> m_rows;
-    // Each cell as its length (7 bits a byte, high bit set on all but the last) and
-    // its bytes. Rewritten and removed rows leave their old cells behind; that is
-    // at most what the operator edits in one run.
+    // Where each row starts in m_text.
+    std::vector<std::uint64_t, BulkAllocator<std::uint64_t>> m_rows;
+    // Each row as its tag, then each cell as its length and its bytes; numbers take
+    // 7 bits a byte, the high bit set on all but the last. Rewritten and removed rows
+    // leave their old bytes behind; that is at most what the operator edits in one run.
     std::basic_string<char, std::char_traits<char>, BulkAllocator<char>> m_text;
 };
