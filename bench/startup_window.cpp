@@ -89,9 +89,9 @@ void readStore(const std::string &folder)
     store.ListAll([](const StockRecordView &) {});
     milestone("read");
     StockRows rows;
-    store.ListAll([&](const StockRecordView &record) {
-        rows.append(record.id, record.location, record.stockCode, record.quantity);
-    });
+    store.ListAll([&](const StockRecordView &record) { rows.append(record.id, record.location, record.stockCode,
+                                                                   record.quantity); },
+                  [&](const StockListSize &size) { rows.reserve(size.records, size.textBytes); });
     milestone("rows");
 }
 

@@ -87,10 +87,12 @@ void StockMain::Form_Load()
 {
     StockRows rows;
     ErrorReporter::attempt([&] {
-        m_store.ListAll([&](const StockRecordView &record) {
-            rows.append(record.id, record.location, record.stockCode, record.quantity);
-            m_scan.lastID = record.id;
-        });
+        m_store.ListAll(
+            [&](const StockRecordView &record) {
+                rows.append(record.id, record.location, record.stockCode, record.quantity);
+                m_scan.lastID = record.id;
+            },
+            [&](const StockListSize &size) { rows.reserve(size.records, size.textBytes); });
     });
     m_listItems->setRows(std::move(rows));
     m_scan.itemID = m_listItems->rowCount() + 1;

@@ -1,40 +1,79 @@
 #include "stock_rows.h"
 
+#include <cstdlib>
+#include <new>
+
+#include <sys/mman.h>
+
 namespace {
 
-void appendLength(std::string &text, std::size_t length)
+constexpr std::size_t hugePageBytes = std::size_t(2) << 20;
+
+// Room for a long day's scans and edits on top of the rows read at start.
+constexpr std::size_t spareRows = 16384;
+constexpr std::size_t spareTextBytes = spareRows * 64;
+
+template<typename Text>
+void appendNumber(Text &text, std::uint64_t number)
 {
-    while (length >= 0x80) {
-        text.push_back(static_cast<char>(0x80 | (length & 0x7f)));
-        length >>= 7;
+    while (number >= 0x80) {
+        text.push_back(static_cast<char>(0x80 | (number & 0x7f)));
+        number >>= 7;
     }
-    text.push_back(static_cast<char>(length));
+    text.push_back(static_cast<char>(number));
 }
 
-std::size_t readLength(const std::string &text, std::size_t &at)
+std::uint64_t readNumber(std::string_view text, std::size_t &at)
 {
-    std::size_t length = 0;
+    std::uint64_t number = 0;
     for (int shift = 0;; shift += 7) {
         const auto byte = static_cast<unsigned char>(text[at++]);
-        length |= std::size_t(byte & 0x7f) << shift;
+        number |= std::uint64_t(byte & 0x7f) << shift;
         if (!(byte & 0x80))
-            return length;
+            return number;
     }
 }
 
 } // namespace
 
+void *allocateBulk(std::size_t bytes)
+{
+    if (bytes < hugePageBytes)
+        return ::operator new(bytes);
+    const std::size_t whole = (bytes + hugePageBytes - 1) / hugePageBytes * hugePageBytes;
+    void *buffer = std::aligned_alloc(hugePageBytes, whole);
+    if (!buffer)
+        throw std::bad_alloc();
+    // Only advice: where huge pages are off or unknown the call fails and nothing changes.
+    madvise(buffer, whole, MADV_HUGEPAGE);
+    return buffer;
+}
+
+void freeBulk(void *buffer, std::size_t bytes)
+{
+    if (bytes < hugePageBytes)
+        ::operator delete(buffer);
+    else
+        std::free(buffer);
+}
+
+void StockRows::reserve(std::size_t rows, std::size_t textBytes)
+{
+    m_rows.reserve(rows + spareRows);
+    m_text.reserve(textBytes + spareTextBytes);
+}
+
 void StockRows::insert(std::size_t position, std::int64_t tag, std::string_view location, std::string_view code,
                        std::string_view qty)
 {
-    const std::uint64_t offset = appendCells(location, code, qty);
-    m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(position), Row{tag, offset});
+    const std::uint64_t offset = appendRow(tag, location, code, qty);
+    m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(position), offset);
 }
 
 void StockRows::setCells(std::size_t position, std::string_view location, std::string_view code,
                          std::string_view qty)
 {
-    m_rows[position].offset = appendCells(location, code, qty);
+    m_rows[position] = appendRow(tag(position), location, code, qty);
 }
 
 void StockRows::erase(std::size_t position)
@@ -42,20 +81,29 @@ void StockRows::erase(std::size_t position)
     m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(position));
 }
 
+std::int64_t StockRows::tag(std::size_t position) const
+{
+    std::size_t at = m_rows[position];
+    return static_cast<std::int64_t>(readNumber(m_text, at));
+}
+
 std::string_view StockRows::cell(std::size_t position, Cell cell) const
 {
-    std::size_t at = m_rows[position].offset;
+    std::size_t at = m_rows[position];
+    readNumber(m_text, at); // the tag
     for (int skipped = 0; skipped < cell; ++skipped)
-        at += readLength(m_text, at);
-    const std::size_t length = readLength(m_text, at);
+        at += readNumber(m_text, at);
+    const std::size_t length = readNumber(m_text, at);
     return std::string_view(m_text).substr(at, length);
 }
 
-std::uint64_t StockRows::appendCells(std::string_view location, std::string_view code, std::string_view qty)
+std::uint64_t StockRows::appendRow(std::int64_t tag, std::string_view location, std::string_view code,
+                                   std::string_view qty)
 {
     const std::uint64_t offset = m_text.size();
+    appendNumber(m_text, static_cast<std::uint64_t>(tag));
     for (std::string_view cell : {location, code, qty}) {
-        appendLength(m_text, cell.size());
+        appendNumber(m_text, cell.size());
         m_text.append(cell);
     }
     return offset;

@@ -70,7 +70,9 @@ std::string describe(int code, const char *sqliteText, const std::string &path)
 
 Connection::Connection(const std::string &path, Mode mode, int busyTimeoutMs) : m_path(path)
 {
-    int flags = SQLITE_OPEN_READWRITE;
+    // A connection lives within one operation, on the thread that runs it: SQLite's
+    // own locks would guard against nothing.
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
     if (mode == Mode::ReadWriteCreate)
         flags |= SQLITE_OPEN_CREATE;
     sqlite3 *db = nullptr;

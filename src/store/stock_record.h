@@ -21,3 +21,14 @@ struct StockRecordView {
     std::string_view stockCode;
     std::string_view quantity;
 };
+
+// What ListAll learns of the table before its first record, at a cost that does
+// not grow with the table, so that a caller can size its buffers once.
+struct StockListSize {
+    // Never fewer than the records that follow: their span of ids, clamped by how
+    // many rows the file has room for, so one far-off id asks for little.
+    std::uint64_t records = 0;
+    // The file's size. The texts of a file written as UTF-8 text fit in it; any
+    // others may take more.
+    std::uint64_t textBytes = 0;
+};

@@ -162,6 +162,25 @@ void requireStockTable(sqlite::Connection &db, const std::string &folder)
         db.fail(SQLITE_NOTADB, "an SQLite database without the table Stock");
 }
 
+// Every row takes a cell of at least 4 bytes and a 2-byte pointer to it in a page.
+constexpr std::uint64_t smallestRowBytes = 6;
+
+// Each figure is found through the id's index or the file's header, never by a walk.
+StockListSize listSizeOf(sqlite::Connection &db)
+{
+    sqlite::Statement select(db, "SELECT EXISTS (SELECT 1 FROM Stock), (SELECT min(id) FROM Stock),"
+                                 " (SELECT max(id) FROM Stock), (SELECT page_count FROM pragma_page_count())"
+                                 " * (SELECT page_size FROM pragma_page_size())");
+    select.step();
+    const auto fileBytes = static_cast<std::uint64_t>(select.columnInt64(3));
+    if (select.columnInt64(0) == 0)
+        return {0, fileBytes};
+    // Unsigned, so that the widest span of ids does not overflow.
+    const std::uint64_t idSpan =
+        static_cast<std::uint64_t>(select.columnInt64(2)) - static_cast<std::uint64_t>(select.columnInt64(1));
+    return {std::min(idSpan, fileBytes / smallestRowBytes) + 1, fileBytes};
+}
+
 } // namespace
 
 std::string DatabasePath(const std::string &folder)
@@ -177,10 +196,15 @@ StockStore::StockStore(std::string folder, int busyTimeoutMs)
 {
 }
 
-void StockStore::ListAll(const std::function<void(const StockRecordView &)> &visit) const
+void StockStore::ListAll(const std::function<void(const StockRecordView &)> &visit,
+                         const std::function<void(const StockListSize &)> &expect) const
 {
     sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWriteCreate, m_busyTimeoutMs);
+    // One pass reads each page once: a larger cache would only fill up for nothing.
+    db.execute("PRAGMA cache_size = 16");
     requireStockTable(db, m_folder);
+    if (expect)
+        expect(listSizeOf(db));
     sqlite::Statement select(db, "SELECT id, Location, StockCode, Quantity FROM Stock ORDER BY id");
     while (select.step())
         visit({select.columnInt64(0), select.columnText(1), select.columnText(2), select.columnText(3)});

@@ -26,7 +26,9 @@ public:
     // operation. An SQLite database without the table, or with a table Stock whose
     // id does not number the records or that would refuse a count, is refused
     // (SQLITE_NOTADB), as is a file or folder that may not be written (SQLITE_READONLY).
-    void ListAll(const std::function<void(const StockRecordView &)> &visit) const;
+    // Before the first record, expect (when given) learns the table's size.
+    void ListAll(const std::function<void(const StockRecordView &)> &visit,
+                 const std::function<void(const StockListSize &)> &expect = {}) const;
 
     // Stores a new record and returns the id the store gave it. A record the table
     // does not keep (a trigger's doing) is not stored and throws SQLITE_CONSTRAINT.

@@ -3,6 +3,8 @@
 #include <QAbstractItemModelTester>
 #include <QTest>
 
+#include <limits>
+
 class TestStockListModel : public QObject {
     Q_OBJECT
 
@@ -31,14 +33,14 @@ void TestStockListModel::rows_keepCellsAndTagsThroughInsertRewriteAndRemove()
     StockRows rows;
     rows.append(1, "A", "X", "1");
     rows.append(2, "", "", "");
-    rows.insert(1, 7, "B", "Y", "2");
+    rows.insert(1, std::numeric_limits<std::int64_t>::min(), "B", "Y", "2");
     rows.setCells(0, "A2", "X2", "12");
     rows.erase(2);
 
     QCOMPARE(rows.size(), std::size_t(2));
     QCOMPARE(rows.tag(0), 1);
     QCOMPARE(cellsOf(rows, 0), QStringList({"A2", "X2", "12"}));
-    QCOMPARE(rows.tag(1), 7);
+    QCOMPARE(rows.tag(1), std::numeric_limits<std::int64_t>::min());
     QCOMPARE(cellsOf(rows, 1), QStringList({"B", "Y", "2"}));
 }
 
@@ -49,10 +51,14 @@ void TestStockListModel::rows_holdLongAndUnicodeCells()
     const std::string lengths[] = {std::string(127, 'a'), std::string(128, 'b'), std::string(16384, 'c')};
     rows.append(1, lengths[0], lengths[1], lengths[2]);
     rows.append(2, "Größe", "数量", "🙂");
+    // Past the size at which the text moves to huge pages.
+    const std::string huge(3 << 20, 'h');
+    rows.append(3, "", huge, "");
     QCOMPARE(rows.cell(0, StockRows::LocationCell), lengths[0]);
     QCOMPARE(rows.cell(0, StockRows::CodeCell), lengths[1]);
     QCOMPARE(rows.cell(0, StockRows::QtyCell), lengths[2]);
     QCOMPARE(cellsOf(rows, 1), QStringList({"Größe", "数量", "🙂"}));
+    QCOMPARE(rows.cell(2, StockRows::CodeCell), huge);
 }
 
 void TestStockListModel::model_showsCellsUnderItsHeadersAndPassesTheModelTester()

@@ -57,6 +57,8 @@ private slots:
     void listAll_createsTableInAFileThatHoldsNothing_data();
     void listAll_createsTableInAFileThatHoldsNothing();
     void listAll_yieldsRecordsInIdOrderAndNullAsEmptyText();
+    void listAll_boundsItsRecordsAndTextsBeforeTheFirst_data();
+    void listAll_boundsItsRecordsAndTextsBeforeTheFirst();
 
     void append_neverReusesTheIdOfADeletedHighestRecord();
     void texts_areStoredExactly();
@@ -134,6 +136,45 @@ void TestStockStore::listAll_yieldsRecordsInIdOrderAndNullAsEmptyText()
     QCOMPARE(asRow(store.LoadById(2)), (TableRow{2, "A", "", "7"}));
     QCOMPARE(store.Append("B", "Y", "8"), 10);
     QCOMPARE(folder.queryText("SELECT Note || Counted || Code2 FROM Stock WHERE id = 10"), std::string("newyesY2"));
+}
+
+void TestStockStore::listAll_boundsItsRecordsAndTextsBeforeTheFirst_data()
+{
+    QTest::addColumn<std::vector<TableRow>>("stored");
+    QTest::addColumn<quint64>("mostRecords");
+    QTest::newRow("empty table") << std::vector<TableRow>{} << quint64(0);
+    QTest::newRow("ids far apart") << std::vector<TableRow>{{2, "A", "B", "C"}, {40, "Größe", "数量", "QTY:9"}}
+                                   << quint64(39);
+    // A few pages of file cannot hold more than a few thousand records, whatever their ids.
+    QTest::newRow("an absurd id") << std::vector<TableRow>{{1, "A", "B", "C"}, {4611686018427387904, "", "", ""}}
+                                  << quint64(10000);
+}
+
+void TestStockStore::listAll_boundsItsRecordsAndTextsBeforeTheFirst()
+{
+    QFETCH(std::vector<TableRow>, stored);
+    QFETCH(quint64, mostRecords);
+    StockFolder folder;
+    folder.createWith(stored);
+
+    std::vector<StockListSize> sizes;
+    std::vector<std::size_t> visitedBefore;
+    std::size_t visited = 0, textBytes = 0;
+    StockStore(folder.path()).ListAll(
+        [&](const StockRecordView &r) {
+            ++visited;
+            textBytes += r.location.size() + r.stockCode.size() + r.quantity.size();
+        },
+        [&](const StockListSize &size) {
+            sizes.push_back(size);
+            visitedBefore.push_back(visited);
+        });
+    QCOMPARE(visited, stored.size());
+    QCOMPARE(visitedBefore, std::vector<std::size_t>{0});
+    QVERIFY(sizes[0].records >= stored.size());
+    QVERIFY(sizes[0].records <= mostRecords);
+    QCOMPARE(sizes[0].textBytes, std::filesystem::file_size(folder.databasePath()));
+    QVERIFY(sizes[0].textBytes >= textBytes);
 }
 
 void TestStockStore::append_neverReusesTheIdOfADeletedHighestRecord()
