@@ -6,18 +6,6 @@
 #include <QKeyEvent>
 #include <QTest>
 
-QStringList focusChain(QWidget *first)
-{
-    QStringList order;
-    QWidget *widget = first;
-    do {
-        if (widget->focusPolicy() != Qt::NoFocus)
-            order << widget->objectName();
-        widget = widget->nextInFocusChain();
-    } while (widget != first);
-    return order;
-}
-
 QStringList tabStops()
 {
     QWidget *const first = QApplication::focusWidget();
