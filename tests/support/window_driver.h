@@ -38,20 +38,17 @@ template<typename Dialog>
 bool whileModal(const std::function<void()> &open, const std::function<void(Dialog &)> &interact)
 {
     bool opened = false;
-    bool openReturned = false;
-    std::function<void()> poll = [&] {
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
         if (auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget())) {
+            poll.stop();
             opened = true;
             interact(*dialog);
             if (dialog->isVisible())
                 dialog->reject();
-        } else if (!openReturned) {
-            QTimer::singleShot(0, poll);
         }
-    };
-    QTimer::singleShot(0, poll);
+    });
+    poll.start(0);
     open();
-    openReturned = true;
-    QCoreApplication::processEvents();
     return opened;
 }
