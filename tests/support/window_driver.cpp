@@ -10,12 +10,11 @@ QStringList tabStops()
 {
     QWidget *const first = QApplication::focusWidget();
     QStringList stops;
-    QWidget *widget = first;
-    do {
+    for (QWidget *widget = first; widget && (stops.isEmpty() || widget != first) && stops.size() <= 20;
+         widget = QApplication::focusWidget()) {
         stops << widget->objectName();
         QTest::keyClick(widget, Qt::Key_Tab);
-        widget = QApplication::focusWidget();
-    } while (widget && widget != first && stops.size() <= 20);
+    }
     return stops;
 }
 
