@@ -6,28 +6,15 @@
 #include <QKeyEvent>
 #include <QTest>
 
-QStringList focusChain(QWidget *first)
-{
-    QStringList order;
-    QWidget *widget = first;
-    do {
-        if (widget->focusPolicy() != Qt::NoFocus)
-            order << widget->objectName();
-        widget = widget->nextInFocusChain();
-    } while (widget != first);
-    return order;
-}
-
 QStringList tabStops()
 {
     QWidget *const first = QApplication::focusWidget();
     QStringList stops;
-    QWidget *widget = first;
-    do {
+    for (QWidget *widget = first; widget && (stops.isEmpty() || widget != first) && stops.size() <= 20;
+         widget = QApplication::focusWidget()) {
         stops << widget->objectName();
         QTest::keyClick(widget, Qt::Key_Tab);
-        widget = QApplication::focusWidget();
-    } while (widget && widget != first && stops.size() <= 20);
+    }
     return stops;
 }
 
@@ -44,13 +31,10 @@ std::vector<TableRow> listedRows(StockMain &window)
 
 void typeText(QWidget *widget, const QString &text)
 {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const qsizetype length = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        const QString character = text.mid(i, length);
-        i += length - 1;
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, character);
-        QApplication::sendEvent(widget, &press);
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, character);
-        QApplication::sendEvent(widget, &release);
+    for (const char32_t c : text.toUcs4()) {
+        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent key(type, Qt::Key_unknown, Qt::NoModifier, QString::fromUcs4(&c, 1));
+            QApplication::sendEvent(widget, &key);
+        }
     }
 }

@@ -22,41 +22,33 @@ Widget *control(const QWidget &window, const char *name)
     return widget;
 }
 
-// The names of the controls in the focus chain that can take the focus, starting at first.
-QStringList focusChain(QWidget *first);
-
 // The names of the controls that Tab visits, from the one with the focus round to it again.
 QStringList tabStops();
 
-// Types text into a widget one character at a time, as a keyboard would: unlike
-// QTest::keyClicks it takes any Unicode character.
+// Types text one character at a time, as a keyboard would, any Unicode character included.
 void typeText(QWidget *widget, const QString &text);
 
 // The main window's list as rows of the table: each row's tag and its three cells.
 std::vector<TableRow> listedRows(StockMain &window);
 
-// Runs open, which may show a modal Dialog and wait in its event loop. As soon as
-// the dialog is up, interact runs with it inside that loop; whatever it leaves
-// open is closed afterwards, so a failed check cannot hang the test. Returns
-// whether such a dialog came up.
+// Runs open, which may show a modal Dialog; once it is up, interact runs inside its
+// loop and whatever it leaves open is closed, so a failed check cannot hang the test.
+// Returns whether such a dialog came up.
 template<typename Dialog>
 bool whileModal(const std::function<void()> &open, const std::function<void(Dialog &)> &interact)
 {
     bool opened = false;
-    bool openReturned = false;
-    std::function<void()> poll = [&] {
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
         if (auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget())) {
+            poll.stop();
             opened = true;
             interact(*dialog);
             if (dialog->isVisible())
                 dialog->reject();
-        } else if (!openReturned) {
-            QTimer::singleShot(0, poll);
         }
-    };
-    QTimer::singleShot(0, poll);
+    });
+    poll.start(0);
     open();
-    openReturned = true;
-    QCoreApplication::processEvents();
     return opened;
 }
