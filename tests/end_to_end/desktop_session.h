@@ -1,42 +1,48 @@
 #pragma once
 
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <functional>
-#include <memory>
+#include <optional>
 #include <string>
 
+inline const QString mainWindowTitle = QStringLiteral("Quillmarch::Main");
+inline const QString errorBoxTitle = QStringLiteral("Quillmarch");
+
+// A process of the test's: it dies with the test, even when the test is killed
+// or aborts, and is stopped by its id when it goes. setup runs in it just before
+// the program starts.
+class Child : public QProcess {
+public:
+    Child(const QProcessEnvironment &environment, const QString &program, const QStringList &arguments,
+          std::function<void()> setup = {});
+    ~Child() override;
+};
+
 // An X server of the test's own (Xvfb), on which the built program runs as the
-// operator uses it, with real key events from xdotool. Every process started
-// here dies with the test and is stopped by its id when its owner goes.
+// operator uses it, with real key events from xdotool.
 class XServer {
 public:
     XServer();
-    ~XServer();
 
     // The environment that puts a program on this server, with no session bus and
     // no sound server but the one a SoundServer starts at soundSocket().
     QProcessEnvironment environment() const;
     QString soundSocket() const { return m_runtimeDir.filePath("pulse-native"); }
 
-    // Runs xdotool to its end; the test stops when it hangs.
-    QString xdotool(const QStringList &arguments, int *exitCode = nullptr) const;
-    // Starts xdotool without waiting for it, for a burst that something else interrupts.
-    std::unique_ptr<QProcess> startXdotool(const QStringList &arguments) const;
-    // Whether the window with exactly this title shows.
-    bool shows(const QString &title) const;
-    // Waits for the window with exactly this title and gives it the keyboard, as a
-    // window manager would; false when it did not show.
+    // Runs xdotool to its end and returns its exit code; the test stops when it hangs.
+    int xdotool(const QStringList &arguments) const;
+    // Waits for the visible window with exactly this title and gives it the
+    // keyboard, as a window manager would; false when it did not show.
     bool focusWindow(const QString &title) const;
 
 private:
-    QProcess m_xvfb;
-    QString m_display;
     QTemporaryDir m_runtimeDir;
+    std::optional<Child> m_xvfb;
+    QString m_display;
 };
 
 // xdotool's arguments for scanning labels at scanner speed: each label's text
@@ -49,24 +55,23 @@ class ProgramRun {
 public:
     ProgramRun(const XServer &server, const std::string &folder, std::function<void()> childSetup = {},
                const QStringList &arguments = {});
-    ~ProgramRun() { kill(); }
 
     // Scans labels into the window with the keyboard focus, or presses keys by their X
     // names, separated by spaces.
     void scan(const QStringList &labels) const { m_server.xdotool(scanArguments(labels)); }
     void press(const QString &keys) const { m_server.xdotool(QStringList{"key", "--delay", "0"} + keys.split(' ')); }
     // Waits for the box that reports a failure and closes it with Esc; true when it showed.
-    bool closeErrorBox() const;
+    bool closeErrorBox() const { return m_server.focusWindow(errorBoxTitle) && m_server.xdotool({"key", "Escape"}) == 0; }
     // What the program wrote so far.
-    QString output() { return QString::fromUtf8(m_process.readAllStandardOutput()); }
-    QString errorOutput() { return m_errorOutput += QString::fromUtf8(m_process.readAllStandardError()); }
-    void kill();
+    QString output() { return QString::fromUtf8(m_process->readAllStandardOutput()); }
+    QString errorOutput() { return m_errorOutput += QString::fromUtf8(m_process->readAllStandardError()); }
+    void kill() { m_process.reset(); }
     // Waits for the program to end by itself; true when it ended with exitCode.
     bool waitForExit(int exitCode, int timeoutMs = 10000);
 
 private:
     const XServer &m_server;
-    QProcess m_process;
+    std::optional<Child> m_process;
     QString m_errorOutput;
 };
 
@@ -74,18 +79,14 @@ private:
 class SoundServer {
 public:
     explicit SoundServer(const XServer &server);
-    ~SoundServer();
 
     static constexpr int recordingRate = 48000;
     // Everything played since the start: 16-bit mono samples at recordingRate.
     QByteArray recording();
 
 private:
-    QTemporaryDir m_home;
-    QProcess m_server;
-    QProcess m_recorder;
+    std::optional<Child> m_server;
+    std::optional<Child> m_recorder;
     QByteArray m_recording;
 };
 
-inline const QString mainWindowTitle = QStringLiteral("Quillmarch::Main");
-inline const QString errorBoxTitle = QStringLiteral("Quillmarch");

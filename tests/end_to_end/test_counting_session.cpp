@@ -3,40 +3,37 @@
 // checked in stock.mdb itself.
 #include "desktop_session.h"
 #include "stock_fixture.h"
+#include "stock_store.h"
 
 #include <QTest>
 
 #include <cmath>
-#include <numbers>
+#include <filesystem>
 
 namespace {
 
-// Whether 16-bit mono samples hold a tone of this pitch for at least 20 ms: in
-// some 20 ms window, most of the sound's power is at the pitch (a Goertzel filter).
+// Whether 16-bit mono samples hold a loud tone of this pitch (within a tenth)
+// for at least 20 ms, told by how often the wave crosses zero.
 bool holdsTone(const QByteArray &recording, double hertz)
 {
     constexpr int window = SoundServer::recordingRate / 50;
     const auto *samples = reinterpret_cast<const qint16 *>(recording.constData());
-    const qsizetype count = recording.size() / qsizetype(sizeof(qint16));
-    const double coefficient = 2 * std::cos(2 * std::numbers::pi * hertz / SoundServer::recordingRate);
-    for (qsizetype start = 0; start + window <= count; start += window / 2) {
-        double previous = 0, beforePrevious = 0, energy = 0;
+    for (qsizetype start = 1; start + window <= recording.size() / 2; start += window / 2) {
+        double energy = 0;
+        int crossings = 0;
         for (qsizetype i = start; i < start + window; ++i) {
-            const double current = samples[i] + coefficient * previous - beforePrevious;
-            beforePrevious = previous;
-            previous = current;
             energy += double(samples[i]) * samples[i];
+            crossings += (samples[i] < 0) != (samples[i - 1] < 0);
         }
-        const double power = previous * previous + beforePrevious * beforePrevious -
-                             coefficient * previous * beforePrevious;
-        // A pure tone gives power = energy * window / 2; silence and the other tones far less.
-        if (energy > window * 300.0 * 300.0 && power > 0.5 * energy * window / 2)
+        if (energy > window * 1000.0 * 1000.0 && std::abs(crossings * 25 - hertz) < hertz / 10)
             return true;
     }
     return false;
 }
 
-// Which tones of the pitches of the program's "stored" and "refused" sounds were heard since from, waiting for milliseconds more to be recorded.
+// Whether tones of the pitches of the program's "stored" and "refused" sounds were
+// heard since from, waiting for milliseconds more to be recorded. The tick of a
+// taken scan is too short to be told apart once the sound server has cut its start.
 QList<bool> tonesHeard(SoundServer &sound, qsizetype from, int milliseconds)
 {
     const qsizetype until = sound.recording().size() + SoundServer::recordingRate * milliseconds / 1000 * 2;
@@ -64,21 +61,33 @@ private:
 
 void TestCountingSession::shelfCountedByScans_thenExitKeepsEveryCount()
 {
-    StockFolder folder;
-    folder.createWith({{1, "A11", "OLD", "4"}});
-    ProgramRun program(m_server, folder.path());
+    // In a folder with a Latin-1 name, as on old media: "Zählung".
+    StockFolder parent;
+    const std::string folder = parent.path() + "/Z\xe4hlung";
+    QVERIFY(std::filesystem::create_directory(folder));
+    // QTemporaryDir cannot remove a name that is not UTF-8.
+    const std::shared_ptr<void> removed(nullptr, [&](void *) { std::filesystem::remove_all(folder); });
+    const auto stored = [&] {
+        std::vector<TableRow> rows;
+        if (std::filesystem::exists(DatabasePath(folder)))
+            StockStore(folder).ListAll([&](const StockRecordView &r) {
+                rows.push_back({r.id, std::string(r.location), std::string(r.stockCode), std::string(r.quantity)});
+            });
+        return rows;
+    };
+    ProgramRun program(m_server, folder);
     QVERIFY(m_server.focusWindow(mainWindowTitle));
 
     // NEWLOC goes back to the location box; ERROR drops a miscounted item, whether
     // scanned for its code or for its quantity.
     program.scan({"ROW:A", "RACK:7", "SHELF:2", "FINLOC", "PX-100", "QTY:12", "PX-200", "QTY:3", "NEWLOC", "SHELF:3",
                   "FINLOC", "PX-400", "ERROR", "PX-500", "QTY:8", "ERROR", "PX-600", "QTY:1"});
-    const std::vector<TableRow> counted{{1, "A11", "OLD", "4"}, {2, "A72", "PX-100", "12"}, {3, "A72", "PX-200", "3"},
-                                        {4, "A73", "PX-500", "8"}, {5, "A73", "PX-600", "1"}};
-    QTRY_COMPARE_WITH_TIMEOUT(folder.rows(), counted, 10000);
+    const std::vector<TableRow> counted{{1, "A72", "PX-100", "12"}, {2, "A72", "PX-200", "3"},
+                                        {3, "A73", "PX-500", "8"}, {4, "A73", "PX-600", "1"}};
+    QTRY_COMPARE_WITH_TIMEOUT(stored(), counted, 10000);
     program.press(tabToExitFromItemBox);
     QVERIFY(program.waitForExit(0));
-    QCOMPARE(folder.rows(), counted);
+    QCOMPARE(stored(), counted);
     // Without a sound server the program is silent, on standard error too.
     QCOMPARE(program.errorOutput(), QString());
 }
@@ -99,12 +108,15 @@ void TestCountingSession::scansHeard_exceptWhenMuted()
     ProgramRun program(m_server, folder.path());
     QVERIFY(m_server.focusWindow(mainWindowTitle));
     from = sound.recording().size();
-    program.scan({"FINLOC", "CODE-2", "QTY:2"});
+    program.scan({"FINLOC"});
+    QCOMPARE(tonesHeard(sound, from, 200), (QList<bool>{false, false}));
+    from = sound.recording().size();
+    program.scan({"CODE-2", "QTY:2"});
     QCOMPARE(tonesHeard(sound, from, 400), (QList<bool>{true, false}));
     QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "", "CODE-1", "1"}, {2, "", "CODE-2", "2"}}));
     from = sound.recording().size();
     program.scan({"NEWLOC", "NOT-A-LABEL"});
-    QCOMPARE(tonesHeard(sound, from, 500), (QList<bool>{false, true}));
+    QCOMPARE(tonesHeard(sound, from, 500)[1], true);
     // The player lets go of the sound server cleanly at the end.
     program.scan({"FINLOC"});
     program.press(tabToExitFromItemBox);
