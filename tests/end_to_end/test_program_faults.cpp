@@ -1,13 +1,13 @@
-// The built program on a real X server when its file fails it: locked, full,
-// removed, read-only or not ours, and on the command line. No committed count
-// is lost, a file that is not ours is never touched and the operator sees every
-// error.
+// The built program on a real X server when its file fails it: read-only,
+// removed, locked or full; and on the command line. Nothing is half-written or
+// made afresh, no committed count is lost and the operator sees every error.
 #include "desktop_session.h"
 #include "stock_fixture.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
+
 #include <optional>
 
 #include <sqlite3.h>
@@ -82,8 +82,6 @@ void TestProgramFaults::fileFailing_isReportedAndLeftAsItWas_data()
     StockFolder whole;
     whole.createWith({{1, "A11", "OLD", "4"}});
     const QByteArray stock = whole.fileBytes();
-    QTest::newRow("not a database") << QByteArray(8192, 'x') << "" << SQLITE_NOTADB
-                                    << "is not a Quillmarch stock database";
     QTest::newRow("read-only file") << stock << "read-only file" << SQLITE_READONLY
                                     << "may not be written: it is read-only";
     QTest::newRow("read-only folder") << stock << "read-only folder" << SQLITE_READONLY
