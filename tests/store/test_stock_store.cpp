@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -63,8 +64,8 @@ private slots:
     void missingRecordOrFile_failsWithoutCreatingAnything();
     void fileNotOurs_isRefusedAndLeftUnchanged_data();
     void fileNotOurs_isRefusedAndLeftUnchanged();
-    void writeTheTableDoesNotKeep_isReportedAndUndone_data();
-    void writeTheTableDoesNotKeep_isReportedAndUndone();
+    void writeFailingAfterAGoodStart_isReportedAndUndone_data();
+    void writeFailingAfterAGoodStart_isReportedAndUndone();
 };
 
 void TestStockStore::listAll_createsTheTableWhereTheFileHoldsNothing_data()
@@ -136,7 +137,8 @@ void TestStockStore::records_storedExactlyAndChangedByTheirIdOnly()
 
     const StockRecord loaded = store.LoadById(3);
     QCOMPARE((TableRow{loaded.id, loaded.location, loaded.stockCode, loaded.quantity}), texts[2]);
-    store.UpdateById(3, " b ", "", "12abc");
+    // An empty text is stored as such, however the caller made it.
+    store.UpdateById(3, " b ", std::string_view(), "12abc");
     store.DeleteById(2);
     texts[2] = {3, " b ", "", "12abc"};
     texts.erase(texts.begin() + 1);
@@ -259,10 +261,10 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
     QVERIFY(!std::filesystem::exists(folder.databasePath() + "-journal"));
 }
 
-void TestStockStore::writeTheTableDoesNotKeep_isReportedAndUndone_data()
+void TestStockStore::writeFailingAfterAGoodStart_isReportedAndUndone_data()
 {
     QTest::addColumn<QString>("sql");
-    QTest::addColumn<bool>("update");
+    QTest::addColumn<QString>("operation");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message");
 
@@ -271,37 +273,52 @@ void TestStockStore::writeTheTableDoesNotKeep_isReportedAndUndone_data()
                " The " + what + " was not stored.";
     };
     QTest::newRow("insert swallowed") << "CREATE TRIGGER T BEFORE INSERT ON Stock BEGIN SELECT RAISE(IGNORE); END"
-                                      << false << SQLITE_CONSTRAINT << notKept("count");
+                                      << "append" << SQLITE_CONSTRAINT << notKept("count");
     QTest::newRow("new row dropped")
-        << "CREATE TRIGGER T AFTER INSERT ON Stock BEGIN DELETE FROM Stock WHERE id = NEW.id; END" << false
+        << "CREATE TRIGGER T AFTER INSERT ON Stock BEGIN DELETE FROM Stock WHERE id = NEW.id; END" << "append"
         << SQLITE_CONSTRAINT << notKept("count");
     QTest::newRow("update swallowed") << "CREATE TRIGGER T BEFORE UPDATE ON Stock BEGIN SELECT RAISE(IGNORE); END"
-                                      << true << SQLITE_CONSTRAINT << notKept("change");
+                                      << "update" << SQLITE_CONSTRAINT << notKept("change");
     const QString usedUp = "%1 has no more record numbers: its table Stock has given out the highest id there is,"
                            " and deleting records does not free one. Copy the records into a new stock.mdb to count"
                            " on (see the README). The count was not stored.";
-    QTest::newRow("record numbers used up") << "INSERT INTO Stock VALUES (9223372036854775807, 'H', 'I', '9')"
-                                            << false << SQLITE_FULL << usedUp;
-    QTest::newRow("highest record number deleted")
-        << "INSERT INTO Stock VALUES (9223372036854775807, 'H', 'I', '9'); DELETE FROM Stock WHERE id > 1" << false
-        << SQLITE_FULL << usedUp;
+    const QString highest = "INSERT INTO Stock VALUES (9223372036854775807, 'H', 'I', '9');";
+    QTest::newRow("record numbers used up") << highest << "append" << SQLITE_FULL << usedUp;
+    QTest::newRow("highest record number deleted") << highest + "DELETE FROM Stock WHERE id > 1" << "append"
+                                                   << SQLITE_FULL << usedUp;
+    QTest::newRow("numbering reset by hand") << highest + "UPDATE sqlite_sequence SET seq = 1" << "append"
+                                             << SQLITE_FULL << usedUp;
+    // Another program in the middle of its own changes, as DB Browser with changes not yet written.
+    QTest::newRow("held for writing") << "BEGIN IMMEDIATE" << "delete" << SQLITE_BUSY
+                                      << "%1 is in use by another program (database is locked); nothing was written"
+                                         " to it.";
 }
 
-void TestStockStore::writeTheTableDoesNotKeep_isReportedAndUndone()
+void TestStockStore::writeFailingAfterAGoodStart_isReportedAndUndone()
 {
     QFETCH(QString, sql);
-    QFETCH(bool, update);
+    QFETCH(QString, operation);
     QFETCH(int, code);
     QFETCH(QString, message);
     StockFolder folder;
     folder.createWith({{1, "A", "X", "1"}});
-    folder.execute(sql.toStdString());
+    // A connection of another program's, kept open for as long as the case runs.
+    sqlite3 *other = nullptr;
+    sqlite3_open(folder.databasePath().c_str(), &other);
+    const std::unique_ptr<sqlite3, int (*)(sqlite3 *)> closed(other, sqlite3_close);
+    QCOMPARE(sqlite3_exec(other, sql.toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
     const std::vector<TableRow> before = folder.rows();
-    const StockStore store(folder.path());
+    const StockStore store(folder.path(), 50);
     listAll(store);
 
-    checkError(update ? failureOf([&] { store.UpdateById(1, "B", "Y", "2"); })
-                      : failureOf([&] { store.Append("B", "Y", "2"); }),
+    checkError(failureOf([&] {
+                   if (operation == "append")
+                       store.Append("B", "Y", "2");
+                   else if (operation == "update")
+                       store.UpdateById(1, "B", "Y", "2");
+                   else
+                       store.DeleteById(1);
+               }),
                code, message, folder);
     QCOMPARE(folder.rows(), before);
 }
