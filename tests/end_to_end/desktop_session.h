@@ -1,135 +1,92 @@
 #pragma once
 
-#include <QPoint>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <functional>
-#include <memory>
+#include <optional>
 #include <string>
 
+inline const QString mainWindowTitle = QStringLiteral("Quillmarch::Main");
+inline const QString errorBoxTitle = QStringLiteral("Quillmarch");
+
+// A process of the test's: it dies with the test, even when the test is killed
+// or aborts, and is stopped by its id when it goes. setup runs in it just before
+// the program starts.
+class Child : public QProcess {
+public:
+    Child(const QProcessEnvironment &environment, const QString &program, const QStringList &arguments,
+          std::function<void()> setup = {});
+    ~Child() override;
+};
+
 // An X server of the test's own (Xvfb), on which the built program runs as the
-// operator uses it: real key events from xdotool, real mouse clicks. Every
-// process started here is stopped by its id when its owner goes.
+// operator uses it, with real key events from xdotool.
 class XServer {
 public:
     XServer();
-    ~XServer();
-    XServer(const XServer &) = delete;
-    XServer &operator=(const XServer &) = delete;
 
-    // The environment that puts a program on this server.
+    // The environment that puts a program on this server, with no session bus and
+    // no sound server but the one a SoundServer starts at soundSocket().
     QProcessEnvironment environment() const;
+    QString soundSocket() const { return m_runtimeDir.filePath("pulse-native"); }
 
-    // Runs xdotool to its end and returns what it printed; the test stops
-    // when xdotool fails or hangs.
-    QString xdotool(const QStringList &arguments) const;
-    // Starts xdotool without waiting for it, for a burst that something else interrupts.
-    std::unique_ptr<QProcess> startXdotool(const QStringList &arguments) const;
-
-    // The visible window with exactly this title, or 0 when there is none.
-    qulonglong findWindow(const QString &title) const;
-    // Waits for the window with exactly this title; 0 when it did not show.
-    qulonglong waitForWindow(const QString &title, int timeoutMs = 10000) const;
-    // Waits for the window with exactly this title and gives it the keyboard, as a
-    // window manager would when it shows or when the window above it goes; 0 when
-    // it did not show.
-    qulonglong focusWindow(const QString &title, int timeoutMs = 10000) const;
-    // Waits until no window with exactly this title shows; false when one still does.
-    bool waitUntilGone(const QString &title, int timeoutMs = 10000) const;
-    QPoint windowOrigin(qulonglong window) const;
-
-    // Where programs on this server look for their sound server: nowhere, until a
-    // SoundServer is started there.
-    QString soundSocket() const;
+    // Runs xdotool to its end and returns its exit code; the test stops when it hangs.
+    int xdotool(const QStringList &arguments) const;
+    // Waits for the visible window with exactly this title and gives it the
+    // keyboard, as a window manager would; false when it did not show.
+    bool focusWindow(const QString &title) const;
 
 private:
-    QProcess m_xvfb;
-    QString m_display;
     QTemporaryDir m_runtimeDir;
+    std::optional<Child> m_xvfb;
+    QString m_display;
 };
 
 // xdotool's arguments for scanning labels at scanner speed: each label's text
 // and its closing Enter, with no pause between keys.
 QStringList scanArguments(const QStringList &labels);
 
-// The built program, copied with a stock folder's stock.mdb beside it and
-// running on an X server. Killed when it goes, if it has not ended.
+// The built program, copied into a folder beside its stock.mdb and started there
+// on an X server. childSetup runs in its process just before it starts.
 class ProgramRun {
 public:
-    // folder is the file system's name, byte for byte. childSetup runs in the
-    // program's process just before it starts, to lower a limit for instance.
     ProgramRun(const XServer &server, const std::string &folder, std::function<void()> childSetup = {},
                const QStringList &arguments = {});
-    ~ProgramRun();
-    ProgramRun(const ProgramRun &) = delete;
-    ProgramRun &operator=(const ProgramRun &) = delete;
 
-    // Waits for the main window, gives it the keyboard and returns whether it showed.
-    bool waitUntilShown();
-
-    // Scans labels into the window with the keyboard focus, waiting until xdotool sent them.
-    void scan(const QStringList &labels) const;
-    // Types text into the window with the keyboard focus, without an Enter.
-    void type(const QString &text) const;
-    // Presses keys, by their X names ("Return", "Escape", "ctrl+c").
-    void press(const QString &keys) const;
-    // Clicks at a point of a window given in the window's own pixels.
-    void click(qulonglong window, QPoint point, int clicks = 1) const;
-
-    // Waits for the box that reports a failure, reads it and closes it with Esc
-    // as the operator would; true when it showed.
-    bool closeErrorBox() const;
-
-    qint64 pid() const { return m_process.processId(); }
-    // What the program wrote to its standard error so far.
-    QString errorOutput();
-    // The text of the program's report of error code on its standard error
-    // ("quillmarch: Error <code>: <text>"); a null string when it made no such report.
-    QString reportedError(int code);
-    void kill();
+    // Scans labels into the window with the keyboard focus, or presses keys by their X
+    // names, separated by spaces.
+    void scan(const QStringList &labels) const { m_server.xdotool(scanArguments(labels)); }
+    void press(const QString &keys) const { m_server.xdotool(QStringList{"key", "--delay", "0"} + keys.split(' ')); }
+    // Waits for the box that reports a failure and closes it with Esc; true when it showed.
+    bool closeErrorBox() const { return m_server.focusWindow(errorBoxTitle) && m_server.xdotool({"key", "Escape"}) == 0; }
+    // What the program wrote so far.
+    QString output() { return QString::fromUtf8(m_process->readAllStandardOutput()); }
+    QString errorOutput() { return m_errorOutput += QString::fromUtf8(m_process->readAllStandardError()); }
+    void kill() { m_process.reset(); }
     // Waits for the program to end by itself; true when it ended with exitCode.
     bool waitForExit(int exitCode, int timeoutMs = 10000);
 
 private:
     const XServer &m_server;
-    QProcess m_process;
+    std::optional<Child> m_process;
     QString m_errorOutput;
 };
 
-// A PulseAudio server of the test's own for the programs on an X server, with
-// nothing but a null sink, whose monitor it records from the start. Its files
-// stay in a folder of its own. Stopped by its id when it goes.
+// A PulseAudio server with only a null sink, whose monitor it records from the start.
 class SoundServer {
 public:
     explicit SoundServer(const XServer &server);
-    ~SoundServer();
-    SoundServer(const SoundServer &) = delete;
-    SoundServer &operator=(const SoundServer &) = delete;
 
     static constexpr int recordingRate = 48000;
     // Everything played since the start: 16-bit mono samples at recordingRate.
     QByteArray recording();
 
 private:
-    QTemporaryDir m_home;
-    QProcess m_server;
-    QProcess m_recorder;
+    std::optional<Child> m_server;
+    std::optional<Child> m_recorder;
     QByteArray m_recording;
 };
 
-// What the built program answered when started with arguments and without any
-// display: it has to end by itself.
-struct ProgramAnswer {
-    int exitCode;
-    QString output;
-    QString errors;
-};
-ProgramAnswer runWithoutDisplay(const QStringList &arguments);
-
-// The title of the main window and of the box that reports a failure.
-inline const QString mainWindowTitle = QStringLiteral("Quillmarch::Main");
-inline const QString errorBoxTitle = QStringLiteral("Quillmarch");
