@@ -1,29 +1,13 @@
 #include "desktop_session.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
-#include <QThread>
+#include <QtCore/qtestsupport_core.h>
 
 #include <csignal>
 #include <filesystem>
 #include <sys/prctl.h>
 #include <unistd.h>
-
-namespace {
-
-// Asks again, with a short pause between, until the answer is yes or 10 s are up.
-template<typename Ask>
-bool askUntil(Ask ask)
-{
-    const QDeadlineTimer deadline(10000);
-    bool yes = false;
-    while (!(yes = ask()) && !deadline.hasExpired())
-        QThread::msleep(20);
-    return yes;
-}
-
-} // namespace
 
 Child::Child(const QProcessEnvironment &environment, const QString &program, const QStringList &arguments,
              std::function<void()> setup)
@@ -85,7 +69,7 @@ bool XServer::focusWindow(const QString &title) const
 {
     // xdotool ends with 1 when no window matches.
     const QStringList search{"search", "--onlyvisible", "--name", '^' + QRegularExpression::escape(title) + '$'};
-    return askUntil([&] { return xdotool(search) == 0; })
+    return QTest::qWaitFor([&] { return xdotool(search) == 0; }, 10000)
         && xdotool(search + QStringList{"windowfocus", "--sync"}) == 0;
 }
 
@@ -133,7 +117,7 @@ SoundServer::SoundServer(const XServer &server)
                                  "--log-level=error", "--log-target=stderr",
                                  "--load=module-native-protocol-unix auth-anonymous=1 socket=" + server.soundSocket(),
                                  "--load=module-null-sink sink_name=counting"});
-    if (!askUntil([&] { return QFile::exists(server.soundSocket()); }))
+    if (!QTest::qWaitFor([&] { return QFile::exists(server.soundSocket()); }, 10000))
         qFatal("pulseaudio made no socket");
     m_recorder.emplace(environment, "parec",
                        QStringList{"--device=counting.monitor", "--raw", "--format=s16le", "--channels=1",

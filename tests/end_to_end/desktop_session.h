@@ -65,7 +65,6 @@ public:
     // What the program wrote so far.
     QString output() { return QString::fromUtf8(m_process->readAllStandardOutput()); }
     QString errorOutput() { return m_errorOutput += QString::fromUtf8(m_process->readAllStandardError()); }
-    void kill() { m_process.reset(); }
     // Waits for the program to end by itself; true when it ended with exitCode.
     bool waitForExit(int exitCode, int timeoutMs = 10000);
 
