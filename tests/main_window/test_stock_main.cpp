@@ -528,10 +528,7 @@ void TestStockMain::locationSelect_setsEachPieceUntilClosed()
              QStringList({"Row:  12 ", "Rack: C", " 12 ", "C", "Esc"}));
 }
 
-const QString version = QString("Version: %1.%2 Beta - Build %3")
-                            .arg(QUILLMARCH_VERSION_MAJOR)
-                            .arg(QUILLMARCH_VERSION_MINOR)
-                            .arg(QUILLMARCH_VERSION_REVISION);
+const QString version = "Version: 1.0 Beta - Build 1";
 
 void TestStockMain::about_opensAFreshCentredModalBox_readAndLinked()
 {

@@ -1,8 +1,5 @@
 #include "stock_fixture.h"
 
-#include "error_reporter.h"
-#include "scan_sounds.h"
-
 #include <QFile>
 #include <QTest>
 
@@ -40,16 +37,6 @@ StockFolder::StockFolder()
 {
     if (!m_dir.isValid())
         qFatal("cannot make a temporary folder");
-}
-
-std::string StockFolder::path() const
-{
-    return QFile::encodeName(m_dir.path()).toStdString();
-}
-
-std::string StockFolder::databasePath() const
-{
-    return path() + "/stock.mdb";
 }
 
 void StockFolder::execute(const std::string &sql) const
@@ -124,31 +111,12 @@ ReportedErrors::ReportedErrors()
     ErrorReporter::setReporter([this](const StoreError &error) { reports.push_back({error.code(), error.what()}); });
 }
 
-ReportedErrors::~ReportedErrors()
-{
-    ErrorReporter::setReporter({});
-}
-
 HeardSounds::HeardSounds()
 {
     ScanSounds::setOutput([this](ScanSound sound) {
-        switch (sound) {
-        case ScanSound::Stored:
-            sounds.append("stored");
-            break;
-        case ScanSound::Accepted:
-            sounds.append("accepted");
-            break;
-        case ScanSound::Refused:
-            sounds.append("refused");
-            break;
-        }
+        static const char *const names[] = {"stored", "accepted", "refused"}; // in ScanSound's order
+        sounds.append(names[int(sound)]);
     });
-}
-
-HeardSounds::~HeardSounds()
-{
-    ScanSounds::setOutput({});
 }
 
 DatabaseLock::DatabaseLock(const std::string &path)
@@ -162,9 +130,4 @@ DatabaseLock::~DatabaseLock()
 {
     sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(m_db);
-}
-
-QString toQString(const std::string &text)
-{
-    return QString::fromStdString(text);
 }

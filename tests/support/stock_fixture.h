@@ -1,7 +1,10 @@
 #pragma once
 
+#include "error_reporter.h"
+#include "scan_sounds.h"
 #include "store_error.h"
 
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -25,8 +28,8 @@ class StockFolder {
 public:
     StockFolder();
 
-    std::string path() const;
-    std::string databasePath() const;
+    std::string path() const { return QFile::encodeName(m_dir.path()).toStdString(); }
+    std::string databasePath() const { return path() + "/stock.mdb"; }
 
     // Runs SQL on the file, creating it when missing.
     void execute(const std::string &sql) const;
@@ -46,7 +49,7 @@ private:
 class ReportedErrors {
 public:
     ReportedErrors();
-    ~ReportedErrors();
+    ~ReportedErrors() { ErrorReporter::setReporter({}); }
 
     struct Report {
         int code;
@@ -60,7 +63,7 @@ public:
 class HeardSounds {
 public:
     HeardSounds();
-    ~HeardSounds();
+    ~HeardSounds() { ScanSounds::setOutput({}); }
 
     QStringList sounds;
 };
@@ -75,4 +78,7 @@ private:
     struct sqlite3 *m_db = nullptr;
 };
 
-QString toQString(const std::string &text);
+inline QString toQString(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
