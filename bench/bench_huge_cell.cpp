@@ -44,8 +44,7 @@ int main(int argc, char *argv[])
 {
     const long megabytes = argc > 1 ? std::atol(argv[1]) : 10;
     const int repaints = argc > 2 ? std::atoi(argv[2]) : 20;
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    windowSystem();
     QApplication app(argc, argv);
     Look::install();
 

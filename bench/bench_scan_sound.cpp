@@ -79,8 +79,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: %s [scans]\n", argv[0]);
         return 2;
     }
-    if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    windowSystem();
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     Look::install();

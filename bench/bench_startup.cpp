@@ -202,16 +202,6 @@ struct Series {
     }
 };
 
-std::string windowSystem()
-{
-    if (const char *platform = std::getenv("QT_QPA_PLATFORM"); platform && *platform)
-        return platform;
-    if (const char *display = std::getenv("DISPLAY"); display && *display)
-        return std::string("xcb (DISPLAY ") + display + ")";
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    return "offscreen";
-}
-
 // The window program lies beside this one.
 std::string besideThis(const char *name)
 {

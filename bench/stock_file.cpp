@@ -86,3 +86,13 @@ TemporaryFolder::~TemporaryFolder()
 {
     std::filesystem::remove_all(m_path);
 }
+
+std::string windowSystem()
+{
+    if (const char *platform = std::getenv("QT_QPA_PLATFORM"); platform && *platform)
+        return platform;
+    if (const char *display = std::getenv("DISPLAY"); display && *display)
+        return std::string("xcb (DISPLAY ") + display + ")";
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return "offscreen";
+}

@@ -20,3 +20,7 @@ public:
 private:
     std::string m_path;
 };
+
+// The window system the benchmark's windows use: the one QT_QPA_PLATFORM or
+// DISPLAY names, or else offscreen, which it then sets.
+std::string windowSystem();
