@@ -8,12 +8,11 @@
 // Also shown: the part after the handler asked for the sound, which leaves out
 // the commit's wait for the disk. Target: the 99th percentile within 30 ms.
 
-#include "look.h"
-#include "scan_sounds.h"
+#include "application.h"
 #include "stock_file.h"
-#include "stock_list_model.h"
 #include "stock_main.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -43,11 +42,14 @@ class HandedTones {
 public:
     explicit HandedTones(TonePlayer &player)
     {
-        QObject::connect(&player, &TonePlayer::toneHanded, &player, [this] {
-            const std::lock_guard lock(m_mutex);
-            m_handed = Clock::now();
-            m_ready.notify_one();
-        }, Qt::DirectConnection);
+        QObject::connect(
+            &player, &TonePlayer::toneHanded, &player,
+            [this] {
+                const std::lock_guard lock(m_mutex);
+                m_handed = Clock::now();
+                m_ready.notify_one();
+            },
+            Qt::DirectConnection);
     }
 
     // Waits for the next tone, keeping the window's events going; nothing when none came within a second.
@@ -82,30 +84,35 @@ int main(int argc, char *argv[])
     windowSystem();
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
-    Look::install();
+    setUpApplication();
 
-    TonePlayer player;
+    const std::unique_ptr<TonePlayer> player = makeTonePlayer(false);
     Clock::time_point asked;
-    ScanSounds::setOutput([&](ScanSound sound) {
-        asked = Clock::now();
-        player.play(sound);
-    });
-    HandedTones handed(player);
+    const SoundOutput play = soundsOf(player.get());
+    HandedTones handed(*player);
     TemporaryFolder folder;
-    StockMain window{StockStore(folder.path())};
+    StockMain window(StockStore(folder.path()), [&](ScanSound sound) {
+        asked = Clock::now();
+        play(sound);
+    });
+    if (!window.loadRecords())
+        return 1;
     window.show();
     QApplication::processEvents();
-    auto *item = window.findChild<QLineEdit *>(QStringLiteral("Text2"));
-    auto *quantity = window.findChild<QLineEdit *>(QStringLiteral("Text3"));
+    auto *item = window.findChild<QLineEdit *>(QStringLiteral("itemBox"));
+    auto *quantity = window.findChild<QLineEdit *>(QStringLiteral("quantityBox"));
+    auto *list = window.findChild<QAbstractItemView *>(QStringLiteral("stockList"));
 
     // One tone first: the player opens its stream to the sound server on its own thread.
-    ScanSounds::play(ScanSound::Accepted);
+    player->play(ScanSound::Accepted);
     if (!handed.next()) {
         std::fprintf(stderr, "bench_scan_sound: no sound server or output device, so nothing is played\n");
         return 1;
     }
 
-    const auto ms = [](Clock::duration duration) { return std::chrono::duration<double, std::milli>(duration).count(); };
+    const auto ms = [](Clock::duration duration) {
+        return std::chrono::duration<double, std::milli>(duration).count();
+    };
     std::vector<double> acceptedMs, storedMs, soundOnlyMs;
     for (int scan = 0; scan < scans; ++scan) {
         const bool isQuantity = scan % 2 == 1;
@@ -122,7 +129,7 @@ int main(int argc, char *argv[])
         (isQuantity ? storedMs : acceptedMs).push_back(ms(*heard - start));
         soundOnlyMs.push_back(ms(*heard - asked));
     }
-    if (window.listItems().rowCount() != scans / 2) {
+    if (list->model()->rowCount() != scans / 2) {
         std::fprintf(stderr, "bench_scan_sound: not every count was stored\n");
         return 1;
     }

@@ -70,11 +70,11 @@ void makeStockFileApart(const std::string &folder, long records)
     }
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error("could not make " + DatabasePath(folder));
+        throw std::runtime_error("could not make " + databasePath(folder));
 }
 
 struct Milestone {
-    double seconds;    // since the spawn
+    double seconds; // since the spawn
     long peakKilobytes;
 };
 
@@ -218,7 +218,7 @@ int benchmark(long records, int repeats)
     const std::string platform = windowSystem();
     const std::string window = besideThis("bench_startup_window");
     TemporaryFolder full, empty;
-    const std::string database = DatabasePath(full.path());
+    const std::string database = databasePath(full.path());
 
     const Clock::time_point making = Clock::now();
     makeStockFileApart(full.path(), records);
@@ -280,7 +280,7 @@ int benchmark(long records, int repeats)
     const struct {
         const char *what, *from, *to;
     } parts[] = {{"process start, QApplication, font", "spawn", "application"},
-                 {"StockMain built (form, Form_Load)", "application", "window"},
+                 {"StockMain built and its records listed", "application", "window"},
                  {"show, first layout and paint", "window", "painted"},
                  {"process exit", "painted", "exit"}};
     for (const auto &part : parts)
@@ -289,7 +289,7 @@ int benchmark(long records, int repeats)
     for (const char *name : {"application", "window", "painted"})
         std::printf("  peak memory at \"%s\"%*s %7.1f MB %11.1f MB\n", name, 22 - int(std::strlen(name)), "",
                     program.medianMilestonePeakMB(name), programEmpty.medianMilestonePeakMB(name));
-    std::printf("  the store alone: ListAll %.0f ms; ListAll into StockRows %.0f ms, peak memory %.1f -> %.1f MB\n",
+    std::printf("  the store alone: listAll %.0f ms; listAll into StockRows %.0f ms, peak memory %.1f -> %.1f MB\n",
                 store.medianMs("start", "read"), store.medianMs("read", "rows"), store.medianMilestonePeakMB("read"),
                 store.medianMilestonePeakMB("rows"));
 

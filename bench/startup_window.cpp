@@ -8,7 +8,7 @@
 // Every line printed is "name nanoseconds kilobytes": the steady clock (the
 // driver's clock too) and the peak resident memory so far.
 
-#include "look.h"
+#include "application.h"
 #include "stock_main.h"
 #include "stock_rows.h"
 
@@ -70,11 +70,13 @@ private:
 int startUp(int argc, char *argv[], const std::string &folder)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quillmarch"));
-    Look::install();
+    setUpApplication();
+    const std::unique_ptr<TonePlayer> player = makeTonePlayer(false);
     milestone("application");
 
-    StockMain window{StockStore(folder)};
+    StockMain window(StockStore(folder), soundsOf(player.get()));
+    if (!window.loadRecords())
+        return 1;
     milestone("window");
     FirstPaint firstPaint;
     window.installEventFilter(&firstPaint);
@@ -86,12 +88,14 @@ void readStore(const std::string &folder)
 {
     const StockStore store(folder);
     milestone("start");
-    store.ListAll([](const StockRecordView &) {});
+    store.listAll([](const StockRecordView &) {});
     milestone("read");
     StockRows rows;
-    store.ListAll([&](const StockRecordView &record) { rows.append(record.id, record.location, record.stockCode,
-                                                                   record.quantity); },
-                  [&](const StockListSize &size) { rows.reserve(size.records, size.textBytes); });
+    store.listAll(
+        [&](const StockRecordView &record) {
+            rows.append(record.id, record.location, record.stockCode, record.quantity);
+        },
+        [&](const StockListSize &size) { rows.reserve(size.records, size.textBytes); });
     milestone("rows");
 }
 

@@ -51,14 +51,14 @@ void check(sqlite3 *db, int rc, int expected)
 // The records go in through one prepared statement in one transaction.
 void makeStockFile(const std::string &folder, long records)
 {
-    StockStore(folder).ListAll([](const StockRecordView &) {});
+    StockStore(folder).listAll([](const StockRecordView &) {});
     sqlite3 *db = nullptr;
-    check(db, sqlite3_open(DatabasePath(folder).c_str(), &db), SQLITE_OK);
+    check(db, sqlite3_open(databasePath(folder).c_str(), &db), SQLITE_OK);
     check(db, sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_stmt *insert = nullptr;
     check(db,
-          sqlite3_prepare_v2(db, "INSERT INTO Stock (Location, StockCode, Quantity) VALUES (?1, ?2, ?3)", -1,
-                             &insert, nullptr),
+          sqlite3_prepare_v2(db, "INSERT INTO Stock (Location, StockCode, Quantity) VALUES (?1, ?2, ?3)", -1, &insert,
+                             nullptr),
           SQLITE_OK);
     LabelTexts texts;
     for (long i = 0; i < records; ++i) {

@@ -1,8 +1,7 @@
+#include "application.h"
 #include "command_line.h"
 #include "error_reporter.h"
-#include "look.h"
 #include "program_folder.h"
-#include "scan_sounds.h"
 #include "stock_main.h"
 
 #include <QApplication>
@@ -24,21 +23,23 @@ int main(int argc, char *argv[])
 #endif
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quillmarch"));
-    Look::install();
-
+    setUpApplication();
     // Made before the window, whose first read of the file may already fail and be heard.
-    std::unique_ptr<TonePlayer> player;
-    if (!commandLine.mute) {
-        player = std::make_unique<TonePlayer>();
-        ScanSounds::setOutput([&player = *player](ScanSound sound) { player.play(sound); });
-    }
+    const std::unique_ptr<TonePlayer> player = makeTonePlayer(commandLine.mute);
 
     // The stock database lies beside the executable.
-    const std::optional<std::string> folder = ErrorReporter::attempt(ProgramFolder);
-    if (!folder)
+    const std::optional<std::string> folder = programFolder();
+    if (!folder) {
+        if (player)
+            player->play(ScanSound::Refused);
+        ErrorReporter::report({programFolderMissing,
+                               "Quillmarch cannot find the folder it was started from, where"
+                               " it keeps stock.mdb. Nothing was written."});
         return EXIT_FAILURE;
-    StockMain window{StockStore(*folder)};
+    }
+    StockMain window(StockStore(*folder), soundsOf(player.get()));
+    if (!window.loadRecords())
+        return EXIT_FAILURE;
     window.show();
     return app.exec();
 }

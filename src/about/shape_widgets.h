@@ -9,8 +9,8 @@
 class ShapeWidget : public QWidget {
     Q_OBJECT
     Q_PROPERTY(QColor borderColor MEMBER m_borderColor)
-    Q_PROPERTY(int borderWidth MEMBER m_borderWidth)  // 0: no outline
-    Q_PROPERTY(QColor fillColor MEMBER m_fillColor)   // invalid: transparent inside
+    Q_PROPERTY(int borderWidth MEMBER m_borderWidth) // 0: no outline
+    Q_PROPERTY(QColor fillColor MEMBER m_fillColor)  // invalid: transparent inside
     Q_PROPERTY(bool square MEMBER m_square)
 
 public:

@@ -1,21 +1,17 @@
 #include "command_line.h"
 
-#include "frm_about.h"
+#include "version.h"
 
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-constexpr const char *helpText =
+const char *const helpText =
     "Usage: quillmarch [--mute]\n"
     "Counts stock with a barcode scanner; every count is kept in stock.mdb beside the program.\n"
     "\n"
     "  --mute     count without the sounds that tell each scan stored, taken or refused\n"
     "  --help     show this help and end\n"
     "  --version  show the version and end\n";
-
-} // namespace
 
 CommandLine readCommandLine(int argc, const char *const argv[])
 {
@@ -29,9 +25,7 @@ CommandLine readCommandLine(int argc, const char *const argv[])
             commandLine.exitStatus = 0;
             return commandLine;
         } else if (std::strcmp(argument, "--version") == 0) {
-            const QString version =
-                versionText(QUILLMARCH_VERSION_MAJOR, QUILLMARCH_VERSION_MINOR, QUILLMARCH_VERSION_REVISION);
-            std::printf("Quillmarch %s\n", version.toUtf8().constData());
+            std::printf("Quillmarch %s\n", versionText().toUtf8().constData());
             commandLine.exitStatus = 0;
             return commandLine;
         } else {

@@ -10,6 +10,9 @@ struct CommandLine {
     std::optional<int> exitStatus;
 };
 
+// What --help shows.
+extern const char *const helpText;
+
 // Reads the program's arguments; answers --help and --version on standard
 // output, and refuses anything unknown with one line on standard error.
 CommandLine readCommandLine(int argc, const char *const argv[]);

@@ -1,15 +1,11 @@
 #include "program_folder.h"
 
-#include "store_error.h"
-
 #include <QCoreApplication>
 #include <QFile>
 
-#include <sqlite3.h>
-
 #include <filesystem>
 
-std::string ProgramFolder()
+std::optional<std::string> programFolder()
 {
 #ifdef Q_OS_LINUX
     // Qt's own answer decodes the name and comes back empty for one that is not
@@ -21,7 +17,6 @@ std::string ProgramFolder()
     const std::string folder = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
 #endif
     if (folder.empty())
-        throw StoreError(SQLITE_CANTOPEN, "Quillmarch cannot find the folder it was started from, where it keeps"
-                                          " stock.mdb. Nothing was written.");
+        return std::nullopt;
     return folder;
 }

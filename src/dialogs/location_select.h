@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan_rules.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -7,23 +9,24 @@
 namespace Ui {
 class LocationSelect;
 }
-class StockMain;
 
-// Sets one piece of the main window's location (row, rack or shelf) by hand.
+// Sets one piece of the location (row, rack or shelf) by hand: Set tells which
+// piece and the value typed, as often as the operator likes, until Close.
 class LocationSelect : public QDialog {
     Q_OBJECT
 
 public:
-    explicit LocationSelect(StockMain &main);
+    explicit LocationSelect(QWidget *parent = nullptr);
     ~LocationSelect() override;
+
+signals:
+    void pieceChosen(LocationPiece piece, const QString &value);
 
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void Command1_Click();
-    void Command2_Click();
+    void setPiece();
 
     std::unique_ptr<Ui::LocationSelect> ui;
-    StockMain &m_main;
 };

@@ -1,9 +1,6 @@
 #include "stock_item.h"
 
-#include "error_reporter.h"
 #include "look.h"
-#include "stock_list_model.h"
-#include "stock_main.h"
 #include "ui_stock_item.h"
 
 #include <QKeyEvent>
@@ -15,41 +12,35 @@ constexpr qreal captionPointSize = 9.75;
 
 } // namespace
 
-StockItem::StockItem(StockMain &main) : ui(std::make_unique<Ui::StockItem>()), m_main(main)
+StockItem::StockItem(const RecordTexts &record, QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::StockItem>())
 {
     ui->setupUi(this);
     Look::applyToWindow(this);
-    ui->Label1->setFont(Look::font(Look::titlePointSize));
-    for (QWidget *caption : {ui->Label2, ui->Label3, ui->Label4})
+    ui->titleLabel->setFont(Look::font(Look::titlePointSize));
+    for (QWidget *caption : {ui->locationCaption, ui->stockCodeCaption, ui->quantityCaption})
         caption->setFont(Look::font(captionPointSize));
-    for (QWidget *box : {ui->Text1, ui->Text2, ui->Text3})
+    for (QWidget *box : {ui->locationBox, ui->stockCodeBox, ui->quantityBox})
         box->setFont(Look::font(boxPointSize));
-    ui->UpDown1->setBuddy(ui->Text3);
+    ui->quantitySpinner->setBuddy(ui->quantityBox);
 
-    connect(ui->Command1, &QPushButton::clicked, this, &StockItem::Command1_Click);
-    connect(ui->Command2, &QPushButton::clicked, this, &StockItem::Command2_Click);
-    connect(ui->Command3, &QPushButton::clicked, this, &StockItem::Command3_Click);
+    ui->locationBox->setText(record.location);
+    ui->stockCodeBox->setText(record.stockCode);
+    ui->quantityBox->setText(record.quantity);
 
-    ui->Text1->setFocus();
+    connect(ui->closeButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui->saveButton, &QPushButton::clicked, this, [this] { emit saveChosen(edited()); });
+    connect(ui->deleteButton, &QPushButton::clicked, this, &StockItem::deleteChosen);
+
+    ui->locationBox->setFocus();
     Look::centreOnScreen(this);
 }
 
 StockItem::~StockItem() = default;
 
-bool StockItem::Form_Load()
+RecordTexts StockItem::edited() const
 {
-    const int row = m_main.selectedRow();
-    if (row < 0)
-        return false;
-    const qint64 id = m_main.listItems().tag(row);
-    const auto record = ErrorReporter::attempt([&] { return m_main.store().LoadById(id); });
-    if (!record)
-        return false;
-    ui->Text1->setText(QString::fromStdString(record->location));
-    ui->Text2->setText(QString::fromStdString(record->stockCode));
-    ui->Text3->setText(QString::fromStdString(record->quantity));
-    itemID = record->id;
-    return true;
+    return {ui->locationBox->text(), ui->stockCodeBox->text(), ui->quantityBox->text()};
 }
 
 void StockItem::keyPressEvent(QKeyEvent *event)
@@ -61,35 +52,4 @@ void StockItem::keyPressEvent(QKeyEvent *event)
         return;
     }
     QDialog::keyPressEvent(event);
-}
-
-void StockItem::Command1_Click()
-{
-    reject();
-}
-
-void StockItem::Command2_Click()
-{
-    const QString location = ui->Text1->text();
-    const QString code = ui->Text2->text();
-    const QString qty = ui->Text3->text();
-    const bool stored = ErrorReporter::attempt([&] {
-        m_main.store().UpdateById(itemID, location.toStdString(), code.toStdString(), qty.toStdString());
-    });
-    if (!stored)
-        return;
-    m_main.listItems().setItem(m_main.selectedRow(), location, code, qty);
-    m_main.hear(StockMain::Outcome::CountStored);
-    accept();
-}
-
-void StockItem::Command3_Click()
-{
-    const int row = m_main.selectedRow();
-    const qint64 id = m_main.listItems().tag(row);
-    if (!ErrorReporter::attempt([&] { m_main.store().DeleteById(id); }))
-        return;
-    m_main.removeItem(row);
-    m_main.hear(StockMain::Outcome::CountStored);
-    accept();
 }

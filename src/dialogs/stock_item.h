@@ -1,5 +1,7 @@
 #pragma once
 
+#include "record_texts.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -7,31 +9,26 @@
 namespace Ui {
 class StockItem;
 }
-class StockMain;
 
-// The item editor: shows the record behind the main window's selected list row
-// and overwrites or deletes it, in the table and in the list.
+// The item editor: shows one stored record's texts to be overwritten or the
+// record deleted. It stays open until its owner, having carried out Save or
+// Delete, closes it with accept(); Close closes it without a word.
 class StockItem : public QDialog {
     Q_OBJECT
 
 public:
-    explicit StockItem(StockMain &main);
+    explicit StockItem(const RecordTexts &record, QWidget *parent = nullptr);
     ~StockItem() override;
 
-    // Reads the selected row's record afresh from the table into the boxes.
-    // False when there is nothing to show: no row is selected, or the record
-    // could not be read (already reported); the dialog is then not to be shown.
-    bool Form_Load();
+signals:
+    void saveChosen(const RecordTexts &edited);
+    void deleteChosen();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void Command1_Click();
-    void Command2_Click();
-    void Command3_Click();
+    RecordTexts edited() const;
 
     std::unique_ptr<Ui::StockItem> ui;
-    StockMain &m_main;
-    qint64 itemID = 0; // id of the record on show, as the table gave it at load
 };

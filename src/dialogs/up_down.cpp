@@ -52,19 +52,17 @@ private:
     UpDown *upDown() const { return static_cast<UpDown *>(widget()); }
 };
 
-QAccessibleInterface *upDownAccessible(const QString &key, QObject *object)
+} // namespace
+
+QAccessibleInterface *accessibleUpDown(const QString &className, QObject *object)
 {
-    if (key == QLatin1String("UpDown"))
+    if (className == QLatin1String("UpDown"))
         return new UpDownAccessible(static_cast<UpDown *>(object));
     return nullptr;
 }
 
-} // namespace
-
 UpDown::UpDown(QWidget *parent) : QWidget(parent)
 {
-    static const bool accessible = (QAccessible::installFactory(&upDownAccessible), true);
-    Q_UNUSED(accessible);
     setFocusPolicy(Qt::TabFocus);
     connect(&m_repeat, &QTimer::timeout, this, [this] {
         m_repeat.setInterval(style()->styleHint(QStyle::SH_SpinBox_ClickAutoRepeatRate, nullptr, this));

@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <QWidget>
 
+class QAccessibleInterface;
 class QLineEdit;
 
 // A vertical pair of arrows attached to a text box, its buddy. Each press reads
@@ -43,3 +44,6 @@ private:
     int m_held = 0; // the step of the arrow held down: 1 up, -1 down, 0 none
     QTimer m_repeat;
 };
+
+// Gives every UpDown a spin button's interface.
+QAccessibleInterface *accessibleUpDown(const QString &className, QObject *object);

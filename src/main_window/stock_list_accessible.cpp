@@ -118,10 +118,7 @@ public:
     QAccessibleInterface *table() const override { return parent(); }
 
 private:
-    bool columnInRange() const
-    {
-        return m_column >= 0 && m_column < m_view->model()->columnCount(m_view->rootIndex());
-    }
+    bool columnInRange() const { return m_column >= 0 && m_column < m_view->model()->columnCount(m_view->rootIndex()); }
     QModelIndex index() const { return m_view->model()->index(m_row, m_column, m_view->rootIndex()); }
 
     QPointer<StockListView> m_view;
@@ -130,17 +127,19 @@ private:
     int m_column;
 };
 
-QAccessibleInterface *stockListFactory(const QString &key, QObject *object)
+} // namespace
+
+QAccessibleInterface *accessibleStockList(const QString &className, QObject *object)
 {
-    if (key == QLatin1String("StockListView"))
+    if (className == QLatin1String("StockListView"))
         if (auto *view = qobject_cast<StockListView *>(object))
             return new StockListAccessible(view);
     return nullptr;
 }
 
-} // namespace
-
-StockListAccessible::StockListAccessible(StockListView *view) : QAccessibleWidget(view, QAccessible::Table) {}
+StockListAccessible::StockListAccessible(StockListView *view) : QAccessibleWidget(view, QAccessible::Table)
+{
+}
 
 StockListAccessible::~StockListAccessible()
 {
@@ -149,17 +148,6 @@ StockListAccessible::~StockListAccessible()
     forgetCells();
     if (m_noCell)
         QAccessible::deleteAccessibleInterface(m_noCell);
-}
-
-void StockListAccessible::installFactory()
-{
-    static const bool installed = (QAccessible::installFactory(&stockListFactory), true);
-    Q_UNUSED(installed);
-}
-
-int StockListAccessible::childIndex(int row, int column, int columnCount)
-{
-    return (row + 1) * columnCount + column;
 }
 
 StockListView *StockListAccessible::view() const
@@ -207,7 +195,7 @@ int StockListAccessible::indexOfChild(const QAccessibleInterface *child) const
     QAccessibleTableCellInterface *cell = const_cast<QAccessibleInterface *>(child)->tableCellInterface();
     if (!cell || cell->rowIndex() < 0)
         return -1;
-    return childIndex(cell->rowIndex(), cell->columnIndex(), columnCount());
+    return view()->accessibleChild(view()->model()->index(cell->rowIndex(), cell->columnIndex(), view()->rootIndex()));
 }
 
 QAccessibleInterface *StockListAccessible::childAt(int x, int y) const
@@ -317,9 +305,8 @@ bool StockListAccessible::selectRow(int row)
     QItemSelectionModel *selection = view()->selectionModel();
     if (!selection || row < 0 || row >= rowCount() || view()->selectionMode() == QAbstractItemView::NoSelection)
         return false;
-    const auto how = view()->selectionMode() == QAbstractItemView::SingleSelection
-        ? QItemSelectionModel::ClearAndSelect
-        : QItemSelectionModel::Select;
+    const auto how = view()->selectionMode() == QAbstractItemView::SingleSelection ? QItemSelectionModel::ClearAndSelect
+                                                                                   : QItemSelectionModel::Select;
     selection->select(view()->model()->index(row, 0, view()->rootIndex()), how | QItemSelectionModel::Rows);
     return true;
 }

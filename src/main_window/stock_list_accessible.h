@@ -17,12 +17,6 @@ public:
     explicit StockListAccessible(StockListView *view);
     ~StockListAccessible() override;
 
-    // Installs the factory that gives every StockListView this interface.
-    static void installFactory();
-
-    // The child number of a cell: the column titles come first, then the rows.
-    static int childIndex(int row, int column, int columnCount);
-
     // QAccessibleInterface
     int childCount() const override;
     QAccessibleInterface *child(int index) const override;
@@ -76,3 +70,6 @@ private:
     // reads whatever it is given without checking.
     mutable QAccessible::Id m_noCell = 0;
 };
+
+// Gives every StockListView the interface above.
+QAccessibleInterface *accessibleStockList(const QString &className, QObject *object);

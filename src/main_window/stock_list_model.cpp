@@ -77,33 +77,34 @@ void StockListModel::setRows(StockRows rows)
     endResetModel();
 }
 
-void StockListModel::insertItem(int row, qint64 tag, const QString &location, const QString &code,
-                                const QString &qty)
+void StockListModel::appendRecord(qint64 id, const RecordTexts &texts)
 {
+    const int row = rowCount();
     beginInsertRows({}, row, row);
-    m_rows.insert(row, tag, utf8(location.toUtf8()), utf8(code.toUtf8()), utf8(qty.toUtf8()));
+    m_rows.append(id, utf8(texts.location.toUtf8()), utf8(texts.stockCode.toUtf8()), utf8(texts.quantity.toUtf8()));
     endInsertRows();
 }
 
-void StockListModel::setItem(int row, const QString &location, const QString &code, const QString &qty)
+void StockListModel::setRecord(int row, const RecordTexts &texts)
 {
-    m_rows.setCells(row, utf8(location.toUtf8()), utf8(code.toUtf8()), utf8(qty.toUtf8()));
+    m_rows.setCells(row, utf8(texts.location.toUtf8()), utf8(texts.stockCode.toUtf8()), utf8(texts.quantity.toUtf8()));
     emit dataChanged(index(row, LocationColumn), index(row, QtyColumn), {Qt::DisplayRole});
 }
 
-void StockListModel::removeItem(int row)
+void StockListModel::removeRecord(int row)
 {
     beginRemoveRows({}, row, row);
     m_rows.erase(row);
     endRemoveRows();
 }
 
-qint64 StockListModel::tag(int row) const
+qint64 StockListModel::id(int row) const
 {
-    return m_rows.tag(row);
+    return m_rows.id(row);
 }
 
-QString StockListModel::text(int row, Column column) const
+RecordTexts StockListModel::texts(int row) const
 {
-    return fromUtf8(m_rows.cell(row, static_cast<StockRows::Cell>(column)));
+    return {fromUtf8(m_rows.cell(row, StockRows::LocationCell)), fromUtf8(m_rows.cell(row, StockRows::CodeCell)),
+            fromUtf8(m_rows.cell(row, StockRows::QtyCell))};
 }

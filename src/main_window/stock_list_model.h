@@ -1,10 +1,11 @@
 #pragma once
 
+#include "record_texts.h"
 #include "stock_rows.h"
 
 #include <QAbstractTableModel>
 
-// The model behind the stock list: one row per stored record, its tag the
+// The model behind the stock list: one row per stored record, each with its
 // record's id. Texts are turned into QStrings only when a view asks for them,
 // which it does for the rows it paints.
 class StockListModel : public QAbstractTableModel {
@@ -24,13 +25,14 @@ public:
     // Replaces every row at once: views hear of it once, not once a row.
     void setRows(StockRows rows);
 
-    void insertItem(int row, qint64 tag, const QString &location, const QString &code, const QString &qty);
-    // Rewrites a row's three cells; its tag stays.
-    void setItem(int row, const QString &location, const QString &code, const QString &qty);
-    void removeItem(int row);
+    void appendRecord(qint64 id, const RecordTexts &texts);
+    // Rewrites a row's three cells; its id stays.
+    void setRecord(int row, const RecordTexts &texts);
+    void removeRecord(int row);
 
-    qint64 tag(int row) const;
-    QString text(int row, Column column) const;
+    qint64 id(int row) const;
+    // A row's texts, whole.
+    RecordTexts texts(int row) const;
 
 private:
     StockRows m_rows;

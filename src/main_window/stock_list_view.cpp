@@ -1,18 +1,15 @@
 #include "stock_list_view.h"
 
-#include "stock_list_accessible.h"
-
 #include <QAccessible>
 #include <QHeaderView>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 
 StockListView::StockListView(QWidget *parent)
     : QAbstractItemView(parent), m_header(new QHeaderView(Qt::Horizontal, this))
 {
-    StockListAccessible::installFactory();
     setVerticalScrollMode(ScrollPerPixel);
     setHorizontalScrollMode(ScrollPerPixel);
     connect(m_header, &QHeaderView::sectionResized, this, [this] {
@@ -32,6 +29,11 @@ int StockListView::rowHeight() const
     // A line of text and 4 pixels of air, asked of the font each time so that
     // it follows whatever font the window gives the list.
     return fontMetrics().height() + 4;
+}
+
+int StockListView::accessibleChild(const QModelIndex &index) const
+{
+    return (index.row() + 1) * model()->columnCount(rootIndex()) + index.column();
 }
 
 int StockListView::rowCount() const
@@ -276,7 +278,7 @@ void StockListView::paintEvent(QPaintEvent *event)
                 if (!(model()->flags(index) & Qt::ItemIsEnabled))
                     cell.state &= ~QStyle::State_Enabled;
                 cell.palette.setCurrentColorGroup(cell.state & QStyle::State_Enabled ? QPalette::Normal
-                                                                                      : QPalette::Disabled);
+                                                                                     : QPalette::Disabled);
                 if (showFocus && index == currentIndex())
                     cell.state |= QStyle::State_HasFocus;
                 style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &cell, &painter, this);
@@ -292,8 +294,7 @@ void StockListView::currentChanged(const QModelIndex &current, const QModelIndex
     // in Qt's own tables; without one, no cell's accessible object is made.
     if (QAccessible::isActive() && current.isValid() && hasFocus()) {
         QAccessibleEvent focus(this, QAccessible::Focus);
-        focus.setChild(StockListAccessible::childIndex(current.row(), current.column(),
-                                                       model()->columnCount(rootIndex())));
+        focus.setChild(accessibleChild(current));
         QAccessible::updateAccessibility(&focus);
     }
     QAbstractItemView::currentChanged(current, previous);

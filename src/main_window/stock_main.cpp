@@ -1,10 +1,9 @@
 #include "stock_main.h"
 
+#include "about_box.h"
 #include "error_reporter.h"
-#include "frm_about.h"
 #include "location_select.h"
 #include "look.h"
-#include "scan_sounds.h"
 #include "stock_item.h"
 #include "stock_list_model.h"
 #include "ui_stock_main.h"
@@ -13,6 +12,8 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+
+#include <type_traits>
 
 namespace {
 
@@ -23,232 +24,260 @@ bool isEnter(const QKeyEvent &event)
         && !(event.modifiers() & Qt::ControlModifier);
 }
 
-// The main window is the program's window to assistive technology, not a pane.
-QAccessibleInterface *mainWindowAccessible(const QString &key, QObject *object)
+// The operator tells by ear whether a scan was stored, taken or refused.
+std::optional<ScanSound> soundOf(ScanResult result)
 {
-    if (key == QLatin1String("StockMain") && object->isWidgetType())
-        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
-    return nullptr;
+    switch (result) {
+    case ScanResult::Nothing:
+        return std::nullopt;
+    case ScanResult::Count:
+        return ScanSound::Stored;
+    case ScanResult::NotALocation:
+    case ScanResult::NotAQuantity:
+        return ScanSound::Refused;
+    case ScanResult::LocationPiece:
+    case ScanResult::LocationDone:
+    case ScanResult::NewLocation:
+    case ScanResult::ItemDropped:
+    case ScanResult::ItemCode:
+        return ScanSound::Accepted;
+    }
+    return std::nullopt;
 }
 
-using Outcome = StockMain::Outcome;
-
-// The sound of each outcome: the operator tells by ear whether a scan was
-// stored, taken or refused.
-constexpr std::pair<Outcome, ScanSound> outcomeSounds[] = {
-    {Outcome::CountStored, ScanSound::Stored},
-    {Outcome::LocationPiece, ScanSound::Accepted},
-    {Outcome::LocationDone, ScanSound::Accepted},
-    {Outcome::NewLocation, ScanSound::Accepted},
-    {Outcome::ItemDropped, ScanSound::Accepted},
-    {Outcome::ItemCode, ScanSound::Accepted},
-    {Outcome::NotALocation, ScanSound::Refused},
-    {Outcome::NotAQuantity, ScanSound::Refused},
-};
+RecordTexts textsOf(const StockRecord &record)
+{
+    return {QString::fromStdString(record.location), QString::fromStdString(record.stockCode),
+            QString::fromStdString(record.quantity)};
+}
 
 } // namespace
 
-StockMain::StockMain(StockStore store, QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::StockMain>()), m_store(std::move(store)),
-      m_listItems(new StockListModel(this))
+template<typename Operation>
+auto StockMain::attempt(Operation &&operation)
 {
-    static const bool accessibleWindow = (QAccessible::installFactory(&mainWindowAccessible), true);
-    Q_UNUSED(accessibleWindow);
+    const auto failed = [this](const StoreError &error) {
+        // The operator, eyes on the shelf, hears that it was not taken before the box shows.
+        playSound(ScanSound::Refused);
+        ErrorReporter::report({error.code(), error.what()});
+    };
+    using Result = std::invoke_result_t<Operation>;
+    if constexpr (std::is_void_v<Result>) {
+        try {
+            operation();
+            return true;
+        } catch (const StoreError &error) {
+            failed(error);
+            return false;
+        }
+    } else {
+        try {
+            return std::optional<Result>(operation());
+        } catch (const StoreError &error) {
+            failed(error);
+            return std::optional<Result>();
+        }
+    }
+}
+
+StockMain::StockMain(StockStore store, SoundOutput playSound, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::StockMain>()), m_store(std::move(store)),
+      m_playSound(std::move(playSound)), m_records(new StockListModel(this))
+{
     ui->setupUi(this);
     Look::applyToWindow(this);
     setWindowIcon(Look::programIcon());
-    ui->Label1->setFont(Look::font(Look::titlePointSize));
+    ui->titleLabel->setFont(Look::font(Look::titlePointSize));
 
-    ui->ListView1->setModel(m_listItems);
-    QHeaderView *columns = ui->ListView1->header();
+    ui->stockList->setModel(m_records);
+    QHeaderView *columns = ui->stockList->header();
     columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     columns->resizeSection(StockListModel::LocationColumn, Look::pixels(1000));
     columns->resizeSection(StockListModel::CodeColumn, Look::pixels(4000));
     columns->resizeSection(StockListModel::QtyColumn, Look::pixels(1000));
 
-    for (QWidget *control : {static_cast<QWidget *>(ui->Text1), static_cast<QWidget *>(ui->Text2),
-                             static_cast<QWidget *>(ui->Text3), static_cast<QWidget *>(ui->ListView1)})
+    for (QWidget *control : {static_cast<QWidget *>(ui->locationBox), static_cast<QWidget *>(ui->itemBox),
+                             static_cast<QWidget *>(ui->quantityBox), static_cast<QWidget *>(ui->stockList)})
         control->installEventFilter(this);
-    connect(ui->Command1, &QPushButton::clicked, this, &StockMain::Command1_Click);
-    connect(ui->Command2, &QPushButton::clicked, this, &StockMain::Command2_Click);
-    connect(ui->Command3, &QPushButton::clicked, this, &StockMain::Command3_Click);
-    connect(ui->Command4, &QPushButton::clicked, this, &StockMain::Command4_Click);
-    connect(ui->Command5, &QPushButton::clicked, this, &StockMain::Command5_Click);
-    connect(ui->ListView1, &QAbstractItemView::doubleClicked, this, &StockMain::ListView1_DblClick);
+    connect(ui->addButton, &QPushButton::clicked, this, &StockMain::addCount);
+    connect(ui->clearButton, &QPushButton::clicked, this, &StockMain::clearItem);
+    connect(ui->exitButton, &QPushButton::clicked, this, &StockMain::exitProgram);
+    connect(ui->aboutButton, &QPushButton::clicked, this, &StockMain::showAbout);
+    connect(ui->manualButton, &QPushButton::clicked, this, &StockMain::chooseLocation);
+    connect(ui->stockList, &QAbstractItemView::doubleClicked, this, &StockMain::editSelectedRecord);
 
-    Form_Load();
-    ui->Text1->setFocus();
+    ui->locationBox->setFocus();
     Look::centreOnScreen(this);
 }
 
 StockMain::~StockMain() = default;
 
-void StockMain::Form_Load()
+bool StockMain::loadRecords()
 {
     StockRows rows;
-    ErrorReporter::attempt([&] {
-        m_store.ListAll(
+    const bool loaded = attempt([&] {
+        m_store.listAll(
             [&](const StockRecordView &record) {
                 rows.append(record.id, record.location, record.stockCode, record.quantity);
-                m_scan.lastID = record.id;
             },
             [&](const StockListSize &size) { rows.reserve(size.records, size.textBytes); });
     });
-    m_listItems->setRows(std::move(rows));
-    m_scan.itemID = m_listItems->rowCount() + 1;
+    if (loaded)
+        m_records->setRows(std::move(rows));
+    return loaded;
 }
 
+// The key always goes on to its box or the list unchanged.
 bool StockMain::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress) {
         const QKeyEvent &key = *static_cast<QKeyEvent *>(event);
-        if (watched == ui->Text1)
-            Text1_KeyPress(key);
-        else if (watched == ui->Text2)
-            Text2_KeyPress(key);
-        else if (watched == ui->Text3)
-            Text3_KeyPress(key);
-        else if (watched == ui->ListView1)
-            ListView1_KeyPress(key);
+        if (watched == ui->stockList)
+            listKeyPressed(key);
+        else if (isEnter(key))
+            for (ScanBox scanBox : {ScanBox::Location, ScanBox::Item, ScanBox::Quantity})
+                if (watched == box(scanBox))
+                    scanEntered(scanBox);
     }
     return QWidget::eventFilter(watched, event);
 }
 
-// An Enter in an empty box is no scan, and is not heard.
-void StockMain::Text1_KeyPress(const QKeyEvent &key)
+void StockMain::scanEntered(ScanBox scanBox)
 {
-    if (!isEnter(key))
-        return;
-    const QString scan = ui->Text1->text();
-    if (scan.startsWith(QLatin1String("ROW:"))) {
-        setLocationPiece(LocationPiece::Row, QStringLiteral("Row:"), scan.mid(4));
-        hear(Outcome::LocationPiece);
-    } else if (scan.startsWith(QLatin1String("SHELF:"))) {
-        setLocationPiece(LocationPiece::Shelf, QStringLiteral("Shelf: "), scan.mid(6));
-        hear(Outcome::LocationPiece);
-    } else if (scan.startsWith(QLatin1String("RACK:"))) {
-        setLocationPiece(LocationPiece::Rack, QStringLiteral("Rack: "), scan.mid(5));
-        hear(Outcome::LocationPiece);
-    } else if (scan.startsWith(QLatin1String("FINLOC"))) {
-        ui->Text2->setFocus();
-        hear(Outcome::LocationDone);
-    } else if (!scan.isEmpty()) {
-        hear(Outcome::NotALocation);
-    }
-    ui->Text1->clear();
+    carryOut(m_rules.scan(scanBox, box(scanBox)->text(), ui->itemBox->text()));
 }
 
-void StockMain::Text2_KeyPress(const QKeyEvent &key)
+void StockMain::carryOut(const ScanOutcome &outcome)
 {
-    if (!isEnter(key))
+    if (outcome.count && !storeCount(*outcome.count))
         return;
-    const QString scan = ui->Text2->text();
-    if (scan.startsWith(QLatin1String("NEWLOC"))) {
-        ui->Text1->setFocus();
-        ui->Text2->clear();
-        hear(Outcome::NewLocation);
-    } else if (scan.startsWith(QLatin1String("ERROR"))) {
-        Command2_Click(); // the item is dropped, as Clear drops it
-        hear(Outcome::ItemDropped);
-    } else {
-        // The text stays: it is the code the next quantity scan stores.
-        ui->Text3->setFocus();
-        if (!scan.isEmpty())
-            hear(Outcome::ItemCode);
-    }
+    if (outcome.piece)
+        setLocationCaption(*outcome.piece, ScanRules::scannedCaption(*outcome.piece, m_rules.piece(*outcome.piece)));
+    if (outcome.focus)
+        box(*outcome.focus)->setFocus();
+    for (ScanBox scanBox : {ScanBox::Location, ScanBox::Item, ScanBox::Quantity})
+        if (outcome.emptied.testFlag(scanBox))
+            box(scanBox)->clear();
+    if (outcome.count)
+        announce(ui->itemBox, ScanRules::storedAnnouncement(m_records->rowCount(), *outcome.count));
+    else if (!outcome.announcement.isEmpty())
+        announce(ui->locationBox, outcome.announcement);
+    if (const std::optional<ScanSound> sound = soundOf(outcome.result))
+        playSound(*sound);
 }
 
-void StockMain::Text3_KeyPress(const QKeyEvent &key)
-{
-    if (!isEnter(key))
-        return;
-    const QString scan = ui->Text3->text();
-    if (scan.startsWith(QLatin1String("QTY:"))) {
-        storeCount(scan.mid(4));
-    } else if (scan.startsWith(QLatin1String("ERROR"))) {
-        Command2_Click(); // the item is dropped, as Clear drops it
-        hear(Outcome::ItemDropped);
-    } else if (!scan.isEmpty()) {
-        // The text stays in the box for the operator to correct.
-        hear(Outcome::NotAQuantity);
-    }
-}
-
-void StockMain::ListView1_KeyPress(const QKeyEvent &key)
+void StockMain::listKeyPressed(const QKeyEvent &key)
 {
     if (isEnter(key))
-        ui->Text2->setFocus();
+        ui->itemBox->setFocus();
     else if (key.key() == Qt::Key_F2)
-        ListView1_DblClick(); // the editor without a mouse
+        editSelectedRecord(); // the editor without a mouse
 }
 
-// Add: stores the boxes as they stand, a "QTY:" prefix included.
-void StockMain::Command1_Click()
+// Stores the boxes as they stand, a quantity label's prefix included.
+void StockMain::addCount()
 {
-    storeCount(ui->Text3->text());
+    carryOut(m_rules.add(ui->itemBox->text(), ui->quantityBox->text()));
 }
 
-// Clear: drops a half-entered count; the location stays.
-void StockMain::Command2_Click()
+// Drops a half-entered count; the location stays.
+void StockMain::clearItem()
 {
-    ui->Text2->clear();
-    ui->Text3->clear();
-    ui->Text2->setFocus();
+    ui->itemBox->setFocus();
+    ui->itemBox->clear();
+    ui->quantityBox->clear();
 }
 
-// Exit: every count was committed when it was scanned, so nothing is pending.
-void StockMain::Command3_Click()
+// Every count was committed when it was made, so nothing is pending.
+void StockMain::exitProgram()
 {
     QCoreApplication::quit();
 }
 
-void StockMain::Command4_Click()
+void StockMain::showAbout()
 {
     // A fresh box each time, so every showing composes its version text anew;
     // without an owner, it is modal to the whole program.
-    frmAbout about;
+    AboutBox about;
     about.exec();
 }
 
-void StockMain::ListView1_DblClick()
+void StockMain::chooseLocation()
 {
-    // A fresh dialog each time, without an owner window: every opening reads the
-    // record anew. With no row selected there is none to read.
-    StockItem dialog(*this);
-    if (dialog.Form_Load())
-        dialog.exec();
-}
-
-void StockMain::Command5_Click()
-{
-    LocationSelect dialog(*this);
+    LocationSelect dialog;
+    // A piece set by hand is kept as well as shown, so the records stored from
+    // now on carry the location its label reads.
+    connect(&dialog, &LocationSelect::pieceChosen, this, [this](LocationPiece piece, const QString &value) {
+        m_rules.setPiece(piece, value);
+        setLocationCaption(piece, ScanRules::manualCaption(piece, value));
+    });
     dialog.exec();
 }
 
-QString StockMain::locationText() const
+void StockMain::editSelectedRecord()
 {
-    return m_scan.rowNum + m_scan.rackNum + m_scan.shelfNum;
-}
-
-void StockMain::storeCount(const QString &quantity)
-{
-    const QString location = locationText();
-    const QString code = ui->Text2->text();
-    const std::optional<std::int64_t> id = ErrorReporter::attempt(
-        [&] { return m_store.Append(location.toStdString(), code.toStdString(), quantity.toStdString()); });
-    if (!id)
+    const int row = selectedRow();
+    if (row < 0)
         return;
-    addItem(*id, location, code, quantity);
-    Command2_Click();
-    announce(ui->Text2, tr("Stored row %1: %2, %3, %4").arg(m_listItems->rowCount()).arg(location, code, quantity));
-    hear(Outcome::CountStored);
+    const qint64 id = m_records->id(row);
+    // Read afresh: another program may have changed the record since it was listed.
+    const std::optional<StockRecord> record = attempt([&] { return m_store.loadById(id); });
+    if (!record)
+        return;
+    StockItem editor(textsOf(*record));
+    connect(&editor, &StockItem::saveChosen, this, [&](const RecordTexts &edited) {
+        if (!attempt([&] {
+                m_store.updateById(id, edited.location.toStdString(), edited.stockCode.toStdString(),
+                                   edited.quantity.toStdString());
+            }))
+            return;
+        m_records->setRecord(row, edited);
+        playSound(ScanSound::Stored);
+        editor.accept();
+    });
+    connect(&editor, &StockItem::deleteChosen, this, [&] {
+        if (!attempt([&] { m_store.deleteById(id); }))
+            return;
+        m_records->removeRecord(row);
+        playSound(ScanSound::Stored);
+        editor.accept();
+    });
+    editor.exec();
 }
 
-void StockMain::hear(Outcome outcome) const
+bool StockMain::storeCount(const RecordTexts &count)
 {
-    for (const auto &[heard, sound] : outcomeSounds)
-        if (heard == outcome)
-            ScanSounds::play(sound);
+    const std::optional<std::int64_t> id = attempt([&] {
+        return m_store.append(count.location.toStdString(), count.stockCode.toStdString(),
+                              count.quantity.toStdString());
+    });
+    if (!id)
+        return false;
+    m_records->appendRecord(*id, count);
+    // The operator sees each count arrive, however long the list.
+    ui->stockList->scrollToBottom();
+    return true;
+}
+
+void StockMain::setLocationCaption(LocationPiece piece, const QString &caption)
+{
+    switch (piece) {
+    case LocationPiece::Row:
+        ui->rowLabel->setText(caption);
+        break;
+    case LocationPiece::Rack:
+        ui->rackLabel->setText(caption);
+        break;
+    case LocationPiece::Shelf:
+        ui->shelfLabel->setText(caption);
+        break;
+    }
+}
+
+void StockMain::playSound(ScanSound sound) const
+{
+    if (m_playSound)
+        m_playSound(sound);
 }
 
 void StockMain::announce(QWidget *box, const QString &text)
@@ -256,42 +285,28 @@ void StockMain::announce(QWidget *box, const QString &text)
     box->setAccessibleDescription(text);
 }
 
+QLineEdit *StockMain::box(ScanBox scanBox) const
+{
+    switch (scanBox) {
+    case ScanBox::Location:
+        return ui->locationBox;
+    case ScanBox::Item:
+        return ui->itemBox;
+    case ScanBox::Quantity:
+        return ui->quantityBox;
+    }
+    return nullptr;
+}
+
 int StockMain::selectedRow() const
 {
-    const QModelIndexList rows = ui->ListView1->selectionModel()->selectedRows();
+    const QModelIndexList rows = ui->stockList->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
-void StockMain::addItem(qint64 id, const QString &location, const QString &code, const QString &qty)
+QAccessibleInterface *accessibleStockMain(const QString &className, QObject *object)
 {
-    m_listItems->insertItem(m_listItems->rowCount(), id, location, code, qty);
-    // The operator sees each count arrive, however long the list.
-    ui->ListView1->scrollToBottom();
-    m_scan.lastID = id;
-    m_scan.itemID = m_listItems->rowCount() + 1;
-}
-
-void StockMain::removeItem(int row)
-{
-    m_listItems->removeItem(row);
-    m_scan.itemID = m_listItems->rowCount() + 1;
-}
-
-void StockMain::setLocationPiece(LocationPiece piece, const QString &captionPrefix, const QString &value)
-{
-    switch (piece) {
-    case LocationPiece::Row:
-        m_scan.rowNum = value;
-        ui->Row->setText(captionPrefix + value);
-        break;
-    case LocationPiece::Rack:
-        m_scan.rackNum = value;
-        ui->Rack->setText(captionPrefix + value);
-        break;
-    case LocationPiece::Shelf:
-        m_scan.shelfNum = value;
-        ui->Shelf->setText(captionPrefix + value);
-        break;
-    }
-    announce(ui->Text1, captionPrefix + value);
+    if (className == QLatin1String("StockMain") && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
 }

@@ -63,17 +63,14 @@ void StockRows::reserve(std::size_t rows, std::size_t textBytes)
     m_text.reserve(textBytes + spareTextBytes);
 }
 
-void StockRows::insert(std::size_t position, std::int64_t tag, std::string_view location, std::string_view code,
-                       std::string_view qty)
+void StockRows::append(std::int64_t id, std::string_view location, std::string_view code, std::string_view qty)
 {
-    const std::uint64_t offset = appendRow(tag, location, code, qty);
-    m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(position), offset);
+    m_rows.push_back(appendRow(id, location, code, qty));
 }
 
-void StockRows::setCells(std::size_t position, std::string_view location, std::string_view code,
-                         std::string_view qty)
+void StockRows::setCells(std::size_t position, std::string_view location, std::string_view code, std::string_view qty)
 {
-    m_rows[position] = appendRow(tag(position), location, code, qty);
+    m_rows[position] = appendRow(id(position), location, code, qty);
 }
 
 void StockRows::erase(std::size_t position)
@@ -81,7 +78,7 @@ void StockRows::erase(std::size_t position)
     m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(position));
 }
 
-std::int64_t StockRows::tag(std::size_t position) const
+std::int64_t StockRows::id(std::size_t position) const
 {
     std::size_t at = m_rows[position];
     return static_cast<std::int64_t>(readNumber(m_text, at));
@@ -90,18 +87,18 @@ std::int64_t StockRows::tag(std::size_t position) const
 std::string_view StockRows::cell(std::size_t position, Cell cell) const
 {
     std::size_t at = m_rows[position];
-    readNumber(m_text, at); // the tag
+    readNumber(m_text, at); // the id
     for (int skipped = 0; skipped < cell; ++skipped)
         at += readNumber(m_text, at);
     const std::size_t length = readNumber(m_text, at);
     return std::string_view(m_text).substr(at, length);
 }
 
-std::uint64_t StockRows::appendRow(std::int64_t tag, std::string_view location, std::string_view code,
+std::uint64_t StockRows::appendRow(std::int64_t id, std::string_view location, std::string_view code,
                                    std::string_view qty)
 {
     const std::uint64_t offset = m_text.size();
-    appendNumber(m_text, static_cast<std::uint64_t>(tag));
+    appendNumber(m_text, static_cast<std::uint64_t>(id));
     for (std::string_view cell : {location, code, qty}) {
         appendNumber(m_text, cell.size());
         m_text.append(cell);

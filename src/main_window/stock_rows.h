@@ -19,16 +19,21 @@ struct BulkAllocator {
 
     BulkAllocator() = default;
     template<typename U>
-    BulkAllocator(const BulkAllocator<U> &) {}
+    BulkAllocator(const BulkAllocator<U> &)
+    {
+    }
 
     T *allocate(std::size_t count) { return static_cast<T *>(allocateBulk(count * sizeof(T))); }
     void deallocate(T *buffer, std::size_t count) { freeBulk(buffer, count * sizeof(T)); }
 
     template<typename U>
-    bool operator==(const BulkAllocator<U> &) const { return true; }
+    bool operator==(const BulkAllocator<U> &) const
+    {
+        return true;
+    }
 };
 
-// The rows of the stock list, kept compactly: per row only where its tag and its
+// The rows of the stock list, kept compactly: per row only where its id and its
 // three cells lie in one shared text buffer, so a million rows cost a few tens of
 // megabytes and no allocation each. Cells are UTF-8.
 class StockRows {
@@ -41,26 +46,20 @@ public:
     // for the run's scans and edits, so that filling them moves nothing.
     void reserve(std::size_t rows, std::size_t textBytes);
 
-    void insert(std::size_t position, std::int64_t tag, std::string_view location, std::string_view code,
-                std::string_view qty);
-    void append(std::int64_t tag, std::string_view location, std::string_view code, std::string_view qty)
-    {
-        insert(m_rows.size(), tag, location, code, qty);
-    }
-    // Rewrites the three cells; the tag stays.
+    void append(std::int64_t id, std::string_view location, std::string_view code, std::string_view qty);
+    // Rewrites the three cells; the id stays.
     void setCells(std::size_t position, std::string_view location, std::string_view code, std::string_view qty);
     void erase(std::size_t position);
 
-    std::int64_t tag(std::size_t position) const;
+    std::int64_t id(std::size_t position) const;
     std::string_view cell(std::size_t position, Cell cell) const;
 
 private:
-    std::uint64_t appendRow(std::int64_t tag, std::string_view location, std::string_view code,
-                            std::string_view qty);
+    std::uint64_t appendRow(std::int64_t id, std::string_view location, std::string_view code, std::string_view qty);
 
     // Where each row starts in m_text.
     std::vector<std::uint64_t, BulkAllocator<std::uint64_t>> m_rows;
-    // Each row as its tag, then each cell as its length and its bytes; numbers take
+    // Each row as its id, then each cell as its length and its bytes; numbers take
     // 7 bits a byte, the high bit set on all but the last. Rewritten and removed rows
     // leave their old bytes behind; that is at most what the operator edits in one run.
     std::basic_string<char, std::char_traits<char>, BulkAllocator<char>> m_text;

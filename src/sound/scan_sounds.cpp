@@ -8,31 +8,6 @@
 #include <mutex>
 #include <numbers>
 
-namespace ScanSounds {
-
-namespace {
-
-Output &current()
-{
-    static Output output;
-    return output;
-}
-
-} // namespace
-
-void play(ScanSound sound)
-{
-    if (current())
-        current()(sound);
-}
-
-void setOutput(Output output)
-{
-    current() = std::move(output);
-}
-
-} // namespace ScanSounds
-
 namespace {
 
 constexpr int sampleRate = 48000;
@@ -127,7 +102,8 @@ TonePlayer::TonePlayer() : m_output(new ToneOutput(*this))
     m_output->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_output, &QObject::deleteLater);
     m_thread.start();
-    QMetaObject::invokeMethod(m_output, [output = m_output] { output->open(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_output, [output = m_output] { output->open(); }, Qt::QueuedConnection);
 }
 
 TonePlayer::~TonePlayer()
@@ -138,5 +114,6 @@ TonePlayer::~TonePlayer()
 
 void TonePlayer::play(ScanSound sound)
 {
-    QMetaObject::invokeMethod(m_output, [output = m_output, sound] { output->play(sound); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_output, [output = m_output, sound] { output->play(sound); }, Qt::QueuedConnection);
 }

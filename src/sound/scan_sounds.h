@@ -9,18 +9,9 @@
 // storing, a scan not taken.
 enum class ScanSound { Stored, Accepted, Refused };
 
-// Where the windows send their sounds. Until the program installs a player,
-// and with --mute, nothing plays; tests install a recorder.
-namespace ScanSounds {
-
-using Output = std::function<void(ScanSound)>;
-
-void play(ScanSound sound);
-
-// Replaces the output; an empty one plays nothing.
-void setOutput(Output output);
-
-} // namespace ScanSounds
+// Where the main window sends its sounds: the program's tone player, nothing
+// with --mute, or a test's recorder.
+using SoundOutput = std::function<void(ScanSound)>;
 
 class ToneOutput;
 

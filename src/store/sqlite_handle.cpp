@@ -32,10 +32,10 @@ std::string describe(int code, const char *sqliteText, const std::string &path)
 {
     if (code == SQLITE_NOTADB) {
         if (isAccessDatabase(path))
-            return path + " is a Microsoft Access database. Quillmarch keeps its stock in an SQLite"
-                          " database and cannot read it; the file was left as it is.";
-        return path + " is not a Quillmarch stock database (" + sqliteText
-            + "); the file was left as it is.";
+            return path
+                + " is a Microsoft Access database. Quillmarch keeps its stock in an SQLite"
+                  " database and cannot read it; the file was left as it is.";
+        return path + " is not a Quillmarch stock database (" + sqliteText + "); the file was left as it is.";
     }
     if (code == SQLITE_FULL)
         return path + " cannot be written: the disk is full or the file may not grow (" + sqliteText
@@ -54,7 +54,8 @@ std::string describe(int code, const char *sqliteText, const std::string &path)
         return path + " refused the change (" + sqliteText + "). The change was not stored.";
     // The table was there at start: another program's database has taken the file's place.
     if (code == SQLITE_ERROR
-        && (std::strncmp(sqliteText, "no such table", 13) == 0 || std::strncmp(sqliteText, "no such column", 14) == 0))
+        && (std::strncmp(sqliteText, "no such table", 13) == 0 || std::strncmp(sqliteText, "no such column", 14) == 0
+            || std::strstr(sqliteText, " has no column named ")))
         return path + " is no longer a Quillmarch stock database: another program's database has taken its place ("
             + sqliteText + "); nothing was written to it.";
     if (code == SQLITE_CANTOPEN) {
@@ -98,6 +99,11 @@ void Connection::execute(const char *sql)
     const int rc = sqlite3_exec(handle(), sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         fail(rc);
+}
+
+void Connection::executeQuietly(const char *sql) noexcept
+{
+    sqlite3_exec(handle(), sql, nullptr, nullptr, nullptr);
 }
 
 std::int64_t Connection::lastInsertId() const
@@ -169,6 +175,23 @@ std::string_view Statement::columnText(int column) const
     if (!text)
         return {};
     return {text, static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column))};
+}
+
+Transaction::Transaction(Connection &connection) : m_connection(connection)
+{
+    m_connection.execute("BEGIN IMMEDIATE");
+}
+
+Transaction::~Transaction()
+{
+    if (!m_committed)
+        m_connection.executeQuietly("ROLLBACK");
+}
+
+void Transaction::commit()
+{
+    m_connection.execute("COMMIT");
+    m_committed = true;
 }
 
 } // namespace sqlite

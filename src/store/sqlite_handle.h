@@ -21,6 +21,9 @@ public:
     Connection &operator=(const Connection &) = delete;
 
     void execute(const char *sql);
+    // Runs a statement whose failure has nothing left to report, such as the
+    // rollback of a transaction that has failed already.
+    void executeQuietly(const char *sql) noexcept;
     std::int64_t lastInsertId() const;
     int changes() const;
     const std::string &path() const { return m_path; }
@@ -62,6 +65,23 @@ public:
 private:
     Connection &m_connection;
     sqlite3_stmt *m_statement = nullptr;
+};
+
+// A write transaction: it takes the file's write lock at once (waiting for
+// another program's as long as the connection's busy timeout allows) and takes
+// back everything written in it unless it is committed.
+class Transaction {
+public:
+    explicit Transaction(Connection &connection);
+    ~Transaction();
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+    void commit();
+
+private:
+    Connection &m_connection;
+    bool m_committed = false;
 };
 
 } // namespace sqlite

@@ -15,10 +15,9 @@
 namespace {
 
 // The file format that users and their tools rely on.
-constexpr const char *createTable =
-    "CREATE TABLE Stock (id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " Location TEXT NOT NULL DEFAULT '', StockCode TEXT NOT NULL DEFAULT '',"
-    " Quantity TEXT NOT NULL DEFAULT '')";
+constexpr const char *createTable = "CREATE TABLE Stock (id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                                    " Location TEXT NOT NULL DEFAULT '', StockCode TEXT NOT NULL DEFAULT '',"
+                                    " Quantity TEXT NOT NULL DEFAULT '')";
 
 [[noreturn]] void failNoRecord(std::int64_t id, const std::string &path)
 {
@@ -29,8 +28,11 @@ constexpr const char *createTable =
 // A write that the table did not carry out as asked, a trigger's doing.
 [[noreturn]] void failNotKept(const std::string &what, const std::string &path)
 {
-    throw StoreError(SQLITE_CONSTRAINT, path + " did not keep the " + what + " as given: something in the file (a"
-                                               " trigger) swallowed or dropped it. The " + what + " was not stored.");
+    throw StoreError(SQLITE_CONSTRAINT,
+                     path + " did not keep the " + what
+                         + " as given: something in the file (a"
+                           " trigger) swallowed or dropped it. The "
+                         + what + " was not stored.");
 }
 
 bool exists(sqlite::Connection &db, std::int64_t id)
@@ -65,8 +67,9 @@ enum class Schema { Empty, Ours, Foreign };
 // the objects of some other program.
 Schema schemaOf(sqlite::Connection &db)
 {
-    sqlite::Statement select(db, "SELECT count(*), count(*) FILTER (WHERE type = 'table' AND name = 'Stock'"
-                                 " COLLATE NOCASE) FROM sqlite_schema");
+    sqlite::Statement select(db,
+                             "SELECT count(*), count(*) FILTER (WHERE type = 'table' AND name = 'Stock'"
+                             " COLLATE NOCASE) FROM sqlite_schema");
     select.step();
     if (select.columnInt64(1) > 0)
         return Schema::Ours;
@@ -79,8 +82,9 @@ Schema schemaOf(sqlite::Connection &db)
 void requireOurColumns(sqlite::Connection &db)
 {
     const auto refuse = [&](const std::string &problem) {
-        throw StoreError(SQLITE_NOTADB, db.path() + " is not a Quillmarch stock database: its table Stock " + problem
-                                            + ". The file was left as it is.");
+        throw StoreError(SQLITE_NOTADB,
+                         db.path() + " is not a Quillmarch stock database: its table Stock " + problem
+                             + ". The file was left as it is.");
     };
     const auto named = [](std::string_view name, std::string_view wanted) {
         return name.size() == wanted.size() && sqlite3_strnicmp(name.data(), wanted.data(), int(wanted.size())) == 0;
@@ -91,8 +95,9 @@ void requireOurColumns(sqlite::Connection &db)
     int keyColumns = 0;
     std::array<bool, 3> found{};
     static constexpr std::array<std::string_view, 3> texts{"Location", "StockCode", "Quantity"};
-    sqlite::Statement columns(db, "SELECT name, type, \"notnull\", dflt_value IS NOT NULL, pk, hidden"
-                                  " FROM pragma_table_xinfo('Stock')");
+    sqlite::Statement columns(db,
+                              "SELECT name, type, \"notnull\", dflt_value IS NOT NULL, pk, hidden"
+                              " FROM pragma_table_xinfo('Stock')");
     while (columns.step()) {
         const std::string_view name = columns.columnText(0);
         const bool isKey = columns.columnInt64(4) > 0;
@@ -109,8 +114,9 @@ void requireOurColumns(sqlite::Connection &db)
         if (text != texts.end()) {
             found[std::size_t(text - texts.begin())] = true;
         } else if (columns.columnInt64(2) != 0 && columns.columnInt64(3) == 0) {
-            refuse("has a column " + std::string(name) + " that must be given a value (NOT NULL without a default),"
-                   " which Quillmarch does not know");
+            refuse("has a column " + std::string(name)
+                   + " that must be given a value (NOT NULL without a default),"
+                     " which Quillmarch does not know");
         }
     }
     for (std::size_t i = 0; i < texts.size(); ++i)
@@ -131,14 +137,17 @@ void requireOurColumns(sqlite::Connection &db)
 void requireWritable(sqlite::Connection &db, const std::string &folder)
 {
     if (sqlite3_db_readonly(db.handle(), "main") == 1)
-        throw StoreError(SQLITE_READONLY, db.path() + " may not be written: it is read-only, or on a disk that is."
-                                                      " Make the file writable and start again; it was left as it is.");
+        throw StoreError(SQLITE_READONLY,
+                         db.path()
+                             + " may not be written: it is read-only, or on a disk that is."
+                               " Make the file writable and start again; it was left as it is.");
     // Each count writes its journal beside the file.
     if (faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) != 0)
-        throw StoreError(SQLITE_READONLY, "The folder " + folder + " of " + db.path()
-                                              + " may not be written, and Quillmarch writes beside the file while it"
-                                                " stores a count. Make the folder writable and start again; the file"
-                                                " was left as it is.");
+        throw StoreError(SQLITE_READONLY,
+                         "The folder " + folder + " of " + db.path()
+                             + " may not be written, and Quillmarch writes beside the file while it"
+                               " stores a count. Make the folder writable and start again; the file"
+                               " was left as it is.");
 }
 
 // Makes the table in a file that holds nothing yet. The database of another
@@ -152,11 +161,11 @@ void requireStockTable(sqlite::Connection &db, const std::string &folder)
         requireWritable(db, folder);
     if (schema == Schema::Empty) {
         // Look again under the write lock: another start may have made the table meanwhile.
-        db.execute("BEGIN IMMEDIATE");
+        sqlite::Transaction transaction(db);
         schema = schemaOf(db);
         if (schema == Schema::Empty)
             db.execute(createTable);
-        db.execute("COMMIT");
+        transaction.commit();
     }
     if (schema == Schema::Foreign)
         db.fail(SQLITE_NOTADB, "an SQLite database without the table Stock");
@@ -168,9 +177,10 @@ constexpr std::uint64_t smallestRowBytes = 6;
 // Each figure is found through the id's index or the file's header, never by a walk.
 StockListSize listSizeOf(sqlite::Connection &db)
 {
-    sqlite::Statement select(db, "SELECT EXISTS (SELECT 1 FROM Stock), (SELECT min(id) FROM Stock),"
-                                 " (SELECT max(id) FROM Stock), (SELECT page_count FROM pragma_page_count())"
-                                 " * (SELECT page_size FROM pragma_page_size())");
+    sqlite::Statement select(db,
+                             "SELECT EXISTS (SELECT 1 FROM Stock), (SELECT min(id) FROM Stock),"
+                             " (SELECT max(id) FROM Stock), (SELECT page_count FROM pragma_page_count())"
+                             " * (SELECT page_size FROM pragma_page_size())");
     select.step();
     const auto fileBytes = static_cast<std::uint64_t>(select.columnInt64(3));
     if (select.columnInt64(0) == 0)
@@ -183,7 +193,7 @@ StockListSize listSizeOf(sqlite::Connection &db)
 
 } // namespace
 
-std::string DatabasePath(const std::string &folder)
+std::string databasePath(const std::string &folder)
 {
     constexpr char separator = std::filesystem::path::preferred_separator;
     if (!folder.empty() && folder.back() == separator)
@@ -196,10 +206,15 @@ StockStore::StockStore(std::string folder, int busyTimeoutMs)
 {
 }
 
-void StockStore::ListAll(const std::function<void(const StockRecordView &)> &visit,
+sqlite::Connection StockStore::open(sqlite::Connection::Mode mode) const
+{
+    return sqlite::Connection(databasePath(m_folder), mode, m_busyTimeoutMs);
+}
+
+void StockStore::listAll(const std::function<void(const StockRecordView &)> &visit,
                          const std::function<void(const StockListSize &)> &expect) const
 {
-    sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWriteCreate, m_busyTimeoutMs);
+    sqlite::Connection db = open(sqlite::Connection::Mode::ReadWriteCreate);
     // One pass reads each page once: a larger cache would only fill up for nothing.
     db.execute("PRAGMA cache_size = 16");
     requireStockTable(db, m_folder);
@@ -210,13 +225,11 @@ void StockStore::ListAll(const std::function<void(const StockRecordView &)> &vis
         visit({select.columnInt64(0), select.columnText(1), select.columnText(2), select.columnText(3)});
 }
 
-std::int64_t StockStore::Append(std::string_view location, std::string_view stockCode,
-                                std::string_view quantity) const
+std::int64_t StockStore::append(std::string_view location, std::string_view stockCode, std::string_view quantity) const
 {
-    sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWrite, m_busyTimeoutMs);
-    // One transaction, so that a count the table does not keep as given is not kept at all:
-    // the connection's close takes back what was not committed.
-    db.execute("BEGIN IMMEDIATE");
+    sqlite::Connection db = open();
+    // A count the table does not keep as given is not kept at all.
+    sqlite::Transaction transaction(db);
     sqlite::Statement insert(db, "INSERT INTO Stock (Location, Quantity, StockCode) VALUES (?1, ?2, ?3)");
     insert.bind(1, location);
     insert.bind(2, quantity);
@@ -225,23 +238,25 @@ std::int64_t StockStore::Append(std::string_view location, std::string_view stoc
         insert.step();
     } catch (const StoreError &error) {
         if (error.code() == SQLITE_FULL && recordNumbersUsedUp(db))
-            throw StoreError(SQLITE_FULL, db.path() + " has no more record numbers: its table Stock has given out"
-                                                      " the highest id there is, and deleting records does not free"
-                                                      " one. Copy the records into a new stock.mdb to count on (see"
-                                                      " the README). The count was not stored.");
+            throw StoreError(SQLITE_FULL,
+                             db.path()
+                                 + " has no more record numbers: its table Stock has given out"
+                                   " the highest id there is, and deleting records does not free"
+                                   " one. Copy the records into a new stock.mdb to count on (see"
+                                   " the README). The count was not stored.");
         throw;
     }
     const std::int64_t id = db.lastInsertId();
     // A trigger of the user's may swallow the insert or drop the row.
     if (db.changes() != 1 || !exists(db, id))
         failNotKept("count", db.path());
-    db.execute("COMMIT");
+    transaction.commit();
     return id;
 }
 
-StockRecord StockStore::LoadById(std::int64_t id) const
+StockRecord StockStore::loadById(std::int64_t id) const
 {
-    sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWrite, m_busyTimeoutMs);
+    sqlite::Connection db = open();
     sqlite::Statement select(db, "SELECT id, Location, StockCode, Quantity FROM Stock WHERE id = ?1");
     select.bind(1, id);
     if (!select.step())
@@ -250,11 +265,11 @@ StockRecord StockStore::LoadById(std::int64_t id) const
             std::string(select.columnText(3))};
 }
 
-void StockStore::UpdateById(std::int64_t id, std::string_view location, std::string_view stockCode,
+void StockStore::updateById(std::int64_t id, std::string_view location, std::string_view stockCode,
                             std::string_view quantity) const
 {
-    sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWrite, m_busyTimeoutMs);
-    db.execute("BEGIN IMMEDIATE");
+    sqlite::Connection db = open();
+    sqlite::Transaction transaction(db);
     sqlite::Statement update(db, "UPDATE Stock SET Location = ?1, StockCode = ?2, Quantity = ?3 WHERE id = ?4");
     update.bind(1, location);
     update.bind(2, stockCode);
@@ -262,7 +277,7 @@ void StockStore::UpdateById(std::int64_t id, std::string_view location, std::str
     update.bind(4, id);
     update.step();
     if (db.changes() == 1) {
-        db.execute("COMMIT");
+        transaction.commit();
         return;
     }
     if (db.changes() == 0 && !exists(db, id))
@@ -270,10 +285,11 @@ void StockStore::UpdateById(std::int64_t id, std::string_view location, std::str
     failNotKept("change", db.path());
 }
 
-void StockStore::DeleteById(std::int64_t id) const
+void StockStore::deleteById(std::int64_t id) const
 {
-    sqlite::Connection db(DatabasePath(m_folder), sqlite::Connection::Mode::ReadWrite, m_busyTimeoutMs);
-    sqlite::Statement remove(db, "DELETE FROM Stock WHERE id = ?1");
+    sqlite::Connection db = open();
+    // Naming the columns finds a table that another program's has replaced.
+    sqlite::Statement remove(db, "DELETE FROM Stock WHERE id = ?1 RETURNING Location, StockCode, Quantity");
     remove.bind(1, id);
-    remove.step();
+    while (remove.step()) {}
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sqlite_handle.h"
 #include "stock_record.h"
 #include "store_error.h"
 
@@ -9,7 +10,7 @@
 #include <string_view>
 
 // The path of the stock database in a folder: exactly one separator between them.
-std::string DatabasePath(const std::string &folder);
+std::string databasePath(const std::string &folder);
 
 // Every access to the table Stock in the file stock.mdb of one folder. Each
 // operation opens its own connection, does its work and closes it again, so
@@ -27,25 +28,28 @@ public:
     // id does not number the records or that would refuse a count, is refused
     // (SQLITE_NOTADB), as is a file or folder that may not be written (SQLITE_READONLY).
     // Before the first record, expect (when given) learns the table's size.
-    void ListAll(const std::function<void(const StockRecordView &)> &visit,
+    void listAll(const std::function<void(const StockRecordView &)> &visit,
                  const std::function<void(const StockListSize &)> &expect = {}) const;
 
     // Stores a new record and returns the id the store gave it. A record the table
     // does not keep (a trigger's doing) is not stored and throws SQLITE_CONSTRAINT.
-    std::int64_t Append(std::string_view location, std::string_view stockCode, std::string_view quantity) const;
+    std::int64_t append(std::string_view location, std::string_view stockCode, std::string_view quantity) const;
 
     // Throws StoreError (SQLITE_NOTFOUND) when no record has this id.
-    StockRecord LoadById(std::int64_t id) const;
+    StockRecord loadById(std::int64_t id) const;
 
     // Throws StoreError (SQLITE_NOTFOUND) when no record has this id, and
     // SQLITE_CONSTRAINT, changing nothing, when the table does not keep the change.
-    void UpdateById(std::int64_t id, std::string_view location, std::string_view stockCode,
+    void updateById(std::int64_t id, std::string_view location, std::string_view stockCode,
                     std::string_view quantity) const;
 
     // Deleting an id that names no record changes nothing and is no error.
-    void DeleteById(std::int64_t id) const;
+    void deleteById(std::int64_t id) const;
 
 private:
+    // Every operation's connection: the one place the file is opened.
+    sqlite::Connection open(sqlite::Connection::Mode mode = sqlite::Connection::Mode::ReadWrite) const;
+
     std::string m_folder;
     int m_busyTimeoutMs;
 };

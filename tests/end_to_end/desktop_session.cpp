@@ -77,7 +77,14 @@ QStringList scanArguments(const QStringList &labels)
 {
     QStringList arguments;
     for (const QString &label : labels)
-        arguments << "type" << "--args" << "1" << "--delay" << "0" << label << "key" << "--delay" << "0" << "Return";
+        arguments << "type"
+                  << "--args"
+                  << "1"
+                  << "--delay"
+                  << "0" << label << "key"
+                  << "--delay"
+                  << "0"
+                  << "Return";
     return arguments;
 }
 

@@ -61,7 +61,10 @@ public:
     void scan(const QStringList &labels) const { m_server.xdotool(scanArguments(labels)); }
     void press(const QString &keys) const { m_server.xdotool(QStringList{"key", "--delay", "0"} + keys.split(' ')); }
     // Waits for the box that reports a failure and closes it with Esc; true when it showed.
-    bool closeErrorBox() const { return m_server.focusWindow(errorBoxTitle) && m_server.xdotool({"key", "Escape"}) == 0; }
+    bool closeErrorBox() const
+    {
+        return m_server.focusWindow(errorBoxTitle) && m_server.xdotool({"key", "Escape"}) == 0;
+    }
     // What the program wrote so far.
     QString output() { return QString::fromUtf8(m_process->readAllStandardOutput()); }
     QString errorOutput() { return m_errorOutput += QString::fromUtf8(m_process->readAllStandardError()); }
@@ -88,4 +91,3 @@ private:
     std::optional<Child> m_recorder;
     QByteArray m_recording;
 };
-

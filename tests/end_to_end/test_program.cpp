@@ -3,9 +3,11 @@
 // fails it (read-only, removed, locked or full) nothing is half-written or made
 // afresh, no committed count is lost and the operator sees every error; and on
 // the command line. Every step is checked in stock.mdb itself.
+#include "command_line.h"
 #include "desktop_session.h"
 #include "stock_fixture.h"
 #include "stock_store.h"
+#include "version.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,41 +19,18 @@
 
 #include <sqlite3.h>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-// Makes a file or folder read-only as chmod a-w does and, for root, whom that does
-// not stop, as chattr +i does; or lifts both again.
-void markReadOnly(const std::string &path, bool readOnly)
-{
-    struct stat status {};
-    if (path.empty() || stat(path.c_str(), &status) != 0)
-        return;
-    chmod(path.c_str(), readOnly ? status.st_mode & ~mode_t(0222) : status.st_mode | 0200);
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
-    int flags = 0;
-    if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-        flags = readOnly ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        ioctl(fd, FS_IOC_SETFLAGS, &flags);
-    }
-    if (fd >= 0)
-        close(fd);
-}
 
 // Whether the program reported error code about the file, in these words, on its standard error.
 bool reported(ProgramRun &program, int code, const StockFolder &folder, const QString &words)
 {
     const QString errors = program.errorOutput();
     const qsizetype report = errors.indexOf(QStringLiteral("quillmarch: Error %1: ").arg(code));
-    return report >= 0 && errors.indexOf(toQString(folder.databasePath()), report) > 0 && errors.indexOf(words, report) > 0;
+    return report >= 0 && errors.indexOf(toQString(folder.databasePath()), report) > 0
+        && errors.indexOf(words, report) > 0;
 }
-
 
 // Whether 16-bit mono samples hold a tone of this pitch (within a tenth) at
 // nearly the program's volume for 20 ms, told by how often the wave crosses zero.
@@ -121,12 +100,12 @@ void TestProgram::shelfCountedByScans_thenExitKeepsEveryCount()
     // scanned for its code or for its quantity.
     program.scan({"ROW:A", "RACK:7", "SHELF:2", "FINLOC", "PX-100", "QTY:12", "PX-200", "QTY:3", "NEWLOC", "SHELF:3",
                   "FINLOC", "PX-400", "ERROR", "PX-500", "QTY:8", "ERROR", "PX-600", "QTY:1"});
-    const std::vector<TableRow> counted{{1, "A72", "PX-100", "12"}, {2, "A72", "PX-200", "3"},
-                                        {3, "A73", "PX-500", "8"}, {4, "A73", "PX-600", "1"}};
+    const std::vector<TableRow> counted{
+        {1, "A72", "PX-100", "12"}, {2, "A72", "PX-200", "3"}, {3, "A73", "PX-500", "8"}, {4, "A73", "PX-600", "1"}};
     // Exit, pressed after the scans, is handled after them.
     program.press(tabToExitFromItemBox);
     QVERIFY(program.waitForExit(0));
-    std::filesystem::rename(DatabasePath(folder), parent.databasePath());
+    std::filesystem::rename(databasePath(folder), parent.databasePath());
     QCOMPARE(parent.rows(), counted);
     // Without a sound server the program is silent, on standard error too.
     QCOMPARE(program.errorOutput(), QString());
@@ -173,41 +152,48 @@ void TestProgram::scansHeard_exceptWhenMuted()
     QVERIFY(failing.waitForExit(1));
 }
 
+namespace {
+enum class Trouble { ReadOnlyFile, ReadOnlyFolder, RemovedWhileRunning, LockedWhileRunning };
+} // namespace
+
 void TestProgram::fileFailing_isReportedAndLeftAsItWas_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("trouble");
+    QTest::addColumn<Trouble>("trouble");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("words");
 
     StockFolder whole;
     whole.createWith({{1, "A11", "OLD", "4"}});
     const QByteArray stock = whole.fileBytes();
-    QTest::newRow("read-only file") << stock << "read-only file" << SQLITE_READONLY
+    QTest::newRow("read-only file") << stock << Trouble::ReadOnlyFile << SQLITE_READONLY
                                     << "may not be written: it is read-only";
-    QTest::newRow("read-only folder") << stock << "read-only folder" << SQLITE_READONLY
+    QTest::newRow("read-only folder") << stock << Trouble::ReadOnlyFolder << SQLITE_READONLY
                                       << "may not be written, and Quillmarch writes beside the file";
-    QTest::newRow("removed while running") << stock << "removed" << SQLITE_CANTOPEN << "is missing or may not be opened";
+    QTest::newRow("removed while running")
+        << stock << Trouble::RemovedWhileRunning << SQLITE_CANTOPEN << "is missing or may not be opened";
     // The scanner goes on with the next count, Enters and all, at the box.
-    QTest::newRow("locked while running") << stock << "locked" << SQLITE_BUSY << "is in use by another program";
+    QTest::newRow("locked while running")
+        << stock << Trouble::LockedWhileRunning << SQLITE_BUSY << "is in use by another program";
 }
 
 void TestProgram::fileFailing_isReportedAndLeftAsItWas()
 {
     QFETCH(QByteArray, content);
-    QFETCH(QString, trouble);
+    QFETCH(Trouble, trouble);
     QFETCH(int, code);
     QFETCH(QString, words);
     StockFolder folder;
     folder.writeFile(content);
-    const std::string readOnly = trouble == "read-only file" ? folder.databasePath()
-                                 : trouble == "read-only folder" ? folder.path() : std::string();
+    const std::string readOnly = trouble == Trouble::ReadOnlyFile ? folder.databasePath()
+        : trouble == Trouble::ReadOnlyFolder                      ? folder.path()
+                                                                  : std::string();
     ProgramRun program(m_server, folder.path(), [readOnly] { markReadOnly(readOnly, true); });
     const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(readOnly, false); });
     std::optional<DatabaseLock> lock;
-    if (trouble == "removed" || trouble == "locked") {
+    if (trouble == Trouble::RemovedWhileRunning || trouble == Trouble::LockedWhileRunning) {
         QVERIFY(m_server.focusWindow(mainWindowTitle));
-        if (trouble == "locked")
+        if (trouble == Trouble::LockedWhileRunning)
             lock.emplace(folder.databasePath());
         else
             QVERIFY(QFile::remove(toQString(folder.databasePath())));
@@ -223,8 +209,9 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas()
     QVERIFY(program.waitForExit(1));
     QVERIFY2(reported(program, code, folder, words), qPrintable(program.errorOutput()));
     QCOMPARE(QDir(toQString(folder.path())).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
-             (QStringList{"quillmarch"} + (trouble == "removed" ? QStringList() : QStringList{"stock.mdb"})));
-    QCOMPARE(folder.fileBytes(), trouble == "removed" ? QByteArray() : content);
+             (QStringList{"quillmarch"}
+              + (trouble == Trouble::RemovedWhileRunning ? QStringList() : QStringList{"stock.mdb"})));
+    QCOMPARE(folder.fileBytes(), trouble == Trouble::RemovedWhileRunning ? QByteArray() : content);
 }
 
 void TestProgram::fileMayNotGrow_isReportedAndEarlierCountsKept()
@@ -250,10 +237,12 @@ void TestProgram::fileMayNotGrow_isReportedAndEarlierCountsKept()
     QVERIFY(program.closeErrorBox());
     QVERIFY(program.waitForExit(1));
     // Linux fails a write past the limit with EFBIG, which SQLite reports as an I/O error.
-    QVERIFY2(reported(program, SQLITE_IOERR, folder, "could not be read or written"), qPrintable(program.errorOutput()));
+    QVERIFY2(reported(program, SQLITE_IOERR, folder, "could not be read or written"),
+             qPrintable(program.errorOutput()));
     QCOMPARE(folder.queryText("PRAGMA integrity_check"), std::string("ok"));
     const std::vector<TableRow> rows = folder.rows();
-    QVERIFY(rows.size() > 40 && rows.size() < counts.size());
+    QCOMPARE_GT(rows.size(), 40u);
+    QCOMPARE_LT(rows.size(), counts.size());
     QCOMPARE(rows, std::vector<TableRow>(counts.begin(), counts.begin() + qsizetype(rows.size())));
 }
 
@@ -263,15 +252,12 @@ void TestProgram::commandLine_answeredOrRefusedWithoutAWindow_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("errors");
-    const QString help = "Usage: quillmarch [--mute]\n"
-                         "Counts stock with a barcode scanner; every count is kept in stock.mdb beside the program.\n"
-                         "\n"
-                         "  --mute     count without the sounds that tell each scan stored, taken or refused\n"
-                         "  --help     show this help and end\n"
-                         "  --version  show the version and end\n";
+    const QString help = QString::fromUtf8(helpText);
     QTest::newRow("help after mute") << QStringList{"--mute", "--help"} << 0 << help << "";
+    QTest::newRow("help, and nothing read after it") << QStringList{"--help", "--loud"} << 0 << help << "";
     QTest::newRow("version, as the About box gives it")
-        << QStringList{"--version"} << 0 << "Quillmarch Version: 1.0 Beta - Build 1\n" << "";
+        << QStringList{"--version"} << 0 << "Quillmarch " + versionText() + "\n"
+        << "";
     QTest::newRow("unknown option") << QStringList{"--mute", "--loud", "--help"} << 2 << ""
                                     << "quillmarch: unknown option '--loud' (see quillmarch --help)\n";
     QTest::newRow("Qt's own option") << QStringList{"-platform", "offscreen"} << 2 << ""

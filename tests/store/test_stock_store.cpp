@@ -5,16 +5,19 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace {
 
 std::vector<TableRow> listAll(const StockStore &store)
 {
     std::vector<TableRow> rows;
-    store.ListAll([&](const StockRecordView &r) {
+    store.listAll([&](const StockRecordView &r) {
         rows.push_back({r.id, std::string(r.location), std::string(r.stockCode), std::string(r.quantity)});
     });
     return rows;
@@ -32,12 +35,28 @@ StoreError failureOf(Operation &&operation)
     qFatal("the operation did not fail");
 }
 
-// The errors of every operation but ListAll, which the program runs first.
-std::vector<StoreError> laterFailures(const StockStore &store)
+// The operations after the start, each on record 1.
+enum class Operation { Append, Load, Update, Delete };
+
+void run(const StockStore &store, Operation operation)
 {
-    return {failureOf([&] { store.Append("A", "B", "C"); }), failureOf([&] { store.LoadById(1); }),
-            failureOf([&] { store.UpdateById(1, "A", "B", "C"); }), failureOf([&] { store.DeleteById(1); })};
+    switch (operation) {
+    case Operation::Append:
+        store.append("B", "Y", "2");
+        break;
+    case Operation::Load:
+        store.loadById(1);
+        break;
+    case Operation::Update:
+        store.updateById(1, "B", "Y", "2");
+        break;
+    case Operation::Delete:
+        store.deleteById(1);
+        break;
+    }
 }
+
+constexpr Operation laterOperations[] = {Operation::Append, Operation::Load, Operation::Update, Operation::Delete};
 
 std::ptrdiff_t openFileCount()
 {
@@ -51,6 +70,9 @@ void checkError(const StoreError &error, int code, const QString &message, const
     QCOMPARE(toQString(error.what()), message.arg(toQString(folder.databasePath())));
 }
 
+// How a test makes the stock.mdb that the store meets.
+enum class Setup { Bytes, Sql, Folder, Locked };
+
 } // namespace
 
 class TestStockStore : public QObject {
@@ -62,6 +84,7 @@ private slots:
     void listAll_readsAnotherToolsTableInIdOrderAndNullAsEmpty();
     void records_storedExactlyAndChangedByTheirIdOnly();
     void missingRecordOrFile_failsWithoutCreatingAnything();
+    void lockReleasedWithinTheWait_letsTheCountThrough();
     void fileNotOurs_isRefusedAndLeftUnchanged_data();
     void fileNotOurs_isRefusedAndLeftUnchanged();
     void writeFailingAfterAGoodStart_isReportedAndUndone_data();
@@ -90,7 +113,7 @@ void TestStockStore::listAll_createsTheTableWhereTheFileHoldsNothing()
     QCOMPARE(folder.queryText("SELECT sql FROM sqlite_master WHERE name = 'Stock'"),
              std::string("CREATE TABLE Stock (id INTEGER PRIMARY KEY AUTOINCREMENT, Location TEXT NOT NULL DEFAULT '',"
                          " StockCode TEXT NOT NULL DEFAULT '', Quantity TEXT NOT NULL DEFAULT '')"));
-    QCOMPARE(StockStore(folder.path()).Append("A", "B", "C"), 1);
+    QCOMPARE(StockStore(folder.path()).append("A", "B", "C"), 1);
     QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "B", "C"}}));
 }
 
@@ -109,17 +132,16 @@ void TestStockStore::listAll_readsAnotherToolsTableInIdOrderAndNullAsEmpty()
                    "INSERT INTO Stock (id, Location, StockCode, Quantity)"
                    " VALUES (9, 'R9', 'CODE-9', '90'), (1, NULL, NULL, NULL), (2, 'A', NULL, 7)");
     const StockStore store(folder.path());
-    QCOMPARE(listAll(store),
-             (std::vector<TableRow>{{1, "", "", ""}, {2, "A", "", "7"}, {9, "R9", "CODE-9", "90"}}));
-    QCOMPARE(store.Append("B", "Y", "8"), 10);
+    QCOMPARE(listAll(store), (std::vector<TableRow>{{1, "", "", ""}, {2, "A", "", "7"}, {9, "R9", "CODE-9", "90"}}));
+    QCOMPARE(store.append("B", "Y", "8"), 10);
     QCOMPARE(folder.queryText("SELECT Note || Counted || Code2 FROM Stock WHERE id = 10"), std::string("newyesY2"));
 }
 
 void TestStockStore::records_storedExactlyAndChangedByTheirIdOnly()
 {
     // Exactly one separator between the folder and the file.
-    QCOMPARE(DatabasePath("/srv/count"), std::string("/srv/count/stock.mdb"));
-    QCOMPARE(DatabasePath("/srv/count/"), std::string("/srv/count/stock.mdb"));
+    QCOMPARE(databasePath("/srv/count"), std::string("/srv/count/stock.mdb"));
+    QCOMPARE(databasePath("/srv/count/"), std::string("/srv/count/stock.mdb"));
     StockFolder folder;
     const StockStore store(folder.path());
     listAll(store);
@@ -131,15 +153,15 @@ void TestStockStore::records_storedExactlyAndChangedByTheirIdOnly()
         {5, std::string(100000, 'x'), std::string(70000, 'y'), std::string(5000, '7')},
     };
     for (const TableRow &row : texts)
-        QCOMPARE(store.Append(row.location, row.stockCode, row.quantity), row.id);
+        QCOMPARE(store.append(row.location, row.stockCode, row.quantity), row.id);
     QCOMPARE(folder.rows(), texts);
     QCOMPARE(listAll(store), texts);
 
-    const StockRecord loaded = store.LoadById(3);
+    const StockRecord loaded = store.loadById(3);
     QCOMPARE((TableRow{loaded.id, loaded.location, loaded.stockCode, loaded.quantity}), texts[2]);
     // An empty text is stored as such, however the caller made it.
-    store.UpdateById(3, " b ", std::string_view(), "12abc");
-    store.DeleteById(2);
+    store.updateById(3, " b ", std::string_view(), "12abc");
+    store.deleteById(2);
     texts[2] = {3, " b ", "", "12abc"};
     texts.erase(texts.begin() + 1);
     QCOMPARE(folder.rows(), texts);
@@ -150,85 +172,114 @@ void TestStockStore::missingRecordOrFile_failsWithoutCreatingAnything()
     StockFolder folder;
     folder.createWith({{1, "A", "X", "1"}});
     const StockStore store(folder.path());
-    for (const StoreError &error : {failureOf([&] { store.LoadById(17); }),
-                                    failureOf([&] { store.UpdateById(17, "L", "C", "Q"); })})
+    for (const StoreError &error :
+         {failureOf([&] { store.loadById(17); }), failureOf([&] { store.updateById(17, "L", "C", "Q"); })})
         checkError(error, SQLITE_NOTFOUND, "The stock record with id 17 no longer exists (%1)", folder);
-    store.DeleteById(17);
+    store.deleteById(17);
     QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "X", "1"}}));
 
     // stock.mdb removed while the program runs: no fresh, empty one takes its place.
     std::filesystem::remove(folder.databasePath());
-    for (const StoreError &error : laterFailures(store))
-        checkError(error, SQLITE_CANTOPEN,
+    for (Operation operation : laterOperations)
+        checkError(failureOf([&] { run(store, operation); }), SQLITE_CANTOPEN,
                    "%1 is missing or may not be opened (unable to open database file); nothing was written.", folder);
     QVERIFY(!std::filesystem::exists(folder.databasePath()));
 }
 
+void TestStockStore::lockReleasedWithinTheWait_letsTheCountThrough()
+{
+    StockFolder folder;
+    folder.createWith({{1, "A", "X", "1"}});
+    const StockStore store(folder.path());
+    // Another program holds the file for a moment, as DB Browser writing its changes.
+    std::promise<void> locked;
+    std::thread other([&] {
+        DatabaseLock lock(folder.databasePath());
+        locked.set_value();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    });
+    locked.get_future().wait();
+    QCOMPARE(store.append("B", "Y", "2"), 2);
+    other.join();
+    QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "X", "1"}, {2, "B", "Y", "2"}}));
+}
+
 void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged_data()
 {
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("sql");
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QByteArray>("content"); // the file's bytes, or the SQL that makes it
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message");
-    // What the operations after a good start meet when such a file has taken stock.mdb's place.
+    // What the operations after a good start meet when such a file has taken stock.mdb's
+    // place; a code of 0 when the file is refused at the start only.
     QTest::addColumn<int>("laterCode");
     QTest::addColumn<QString>("laterMessage");
 
     const QString foreign = "%1 is not a Quillmarch stock database (file is not a database);"
                             " the file was left as it is.";
     const QByteArray noDatabase(4096, 'x');
-    QTest::newRow("not a database") << noDatabase << "" << SQLITE_NOTADB << foreign << SQLITE_NOTADB << foreign;
+    QTest::newRow("not a database") << Setup::Bytes << noDatabase << SQLITE_NOTADB << foreign << SQLITE_NOTADB
+                                    << foreign;
     const QString access = "%1 is a Microsoft Access database. Quillmarch keeps its stock in an SQLite database"
                            " and cannot read it; the file was left as it is.";
     for (const char *engine : {"Jet", "ACE"}) {
         const QByteArray head = QByteArray("\x00\x01\x00\x00Standard ", 13) + engine + " DB";
-        QTest::addRow("Access, %s", engine) << head + noDatabase << "" << SQLITE_NOTADB << access << SQLITE_NOTADB
-                                            << access;
+        QTest::addRow("Access, %s", engine)
+            << Setup::Bytes << head + noDatabase << SQLITE_NOTADB << access << SQLITE_NOTADB << access;
     }
     // A stock.mdb cut short, as by a copy that did not finish.
     StockFolder source;
     source.createWith({});
     const QString damaged = "%1 is damaged and cannot be read (database disk image is malformed);"
                             " the file was left as it is.";
-    QTest::newRow("cut in the header") << source.fileBytes().left(50) << "" << SQLITE_CORRUPT << damaged
+    QTest::newRow("cut in the header") << Setup::Bytes << source.fileBytes().left(50) << SQLITE_CORRUPT << damaged
                                        << SQLITE_CORRUPT << damaged;
     const QString folder = "%1 is a folder, not a Quillmarch stock database; it was left as it is.";
-    QTest::newRow("folder") << QByteArray() << "folder" << SQLITE_CANTOPEN << folder << SQLITE_CANTOPEN << folder;
+    QTest::newRow("folder") << Setup::Folder << QByteArray() << SQLITE_CANTOPEN << folder << SQLITE_CANTOPEN << folder;
     const QString locked = "%1 is in use by another program (database is locked); nothing was written to it.";
-    QTest::newRow("locked") << QByteArray() << "locked" << SQLITE_BUSY << locked << SQLITE_BUSY << locked;
+    QTest::newRow("locked") << Setup::Locked << QByteArray() << SQLITE_BUSY << locked << SQLITE_BUSY << locked;
+    const QString replaced = "%1 is no longer a Quillmarch stock database: another program's database has taken its"
+                             " place (%2); nothing was written to it.";
     QTest::newRow("another program's database")
-        << QByteArray() << "CREATE TABLE Other (x); INSERT INTO Other VALUES (42)" << SQLITE_NOTADB
+        << Setup::Sql << QByteArray("CREATE TABLE Other (x); INSERT INTO Other VALUES (42)") << SQLITE_NOTADB
         << "%1 is not a Quillmarch stock database (an SQLite database without the table Stock);"
            " the file was left as it is."
-        << SQLITE_ERROR
-        << "%1 is no longer a Quillmarch stock database: another program's database has taken its place (no such"
-           " table: Stock); nothing was written to it.";
+        << SQLITE_ERROR << replaced;
 
-    // Tables Stock of another shape, refused at the start only.
+    // Tables Stock of another shape, refused at the start; one without Quantity by
+    // every operation too.
     const QString numbers = "has an id column that does not number the records (it must be the INTEGER PRIMARY KEY)";
     const QStringList shapes = {
         // As sqlite3's .import --csv makes it from the exported counts.
-        "id TEXT, Location TEXT, StockCode TEXT, Quantity TEXT", numbers,
-        "id INTEGER PRIMARY KEY DESC, Location, StockCode, Quantity", numbers,
-        "id INTEGER PRIMARY KEY, Location, StockCode, Quantity) WITHOUT ROWID --", numbers,
-        "id INTEGER, Location, StockCode, Quantity, PRIMARY KEY (id, Location)", numbers,
-        "Location, StockCode, Quantity", "has no column id",
-        "id INTEGER PRIMARY KEY, Location, StockCode", "has no column Quantity",
+        "id TEXT, Location TEXT, StockCode TEXT, Quantity TEXT",
+        numbers,
+        "id INTEGER PRIMARY KEY DESC, Location, StockCode, Quantity",
+        numbers,
+        "id INTEGER PRIMARY KEY, Location, StockCode, Quantity) WITHOUT ROWID --",
+        numbers,
+        "id INTEGER, Location, StockCode, Quantity, PRIMARY KEY (id, Location)",
+        numbers,
+        "Location, StockCode, Quantity",
+        "has no column id",
+        "id INTEGER PRIMARY KEY, Location, StockCode",
+        "has no column Quantity",
         "id INTEGER PRIMARY KEY, Location, StockCode, Quantity, Counter TEXT NOT NULL",
         "has a column Counter that must be given a value (NOT NULL without a default), which Quillmarch does not know",
     };
-    for (qsizetype i = 0; i < shapes.size(); i += 2)
-        QTest::newRow(qPrintable(shapes[i])) << QByteArray() << "CREATE TABLE Stock (" + shapes[i] + ")"
-                                             << SQLITE_NOTADB
-                                             << "%1 is not a Quillmarch stock database: its table Stock " + shapes[i + 1]
-                                                    + ". The file was left as it is."
-                                             << 0 << QString();
+    for (qsizetype i = 0; i < shapes.size(); i += 2) {
+        const bool noQuantity = shapes[i + 1] == "has no column Quantity";
+        QTest::newRow(qPrintable(shapes[i]))
+            << Setup::Sql << ("CREATE TABLE Stock (" + shapes[i] + ")").toUtf8() << SQLITE_NOTADB
+            << "%1 is not a Quillmarch stock database: its table Stock " + shapes[i + 1]
+                + ". The file was left as it is."
+            << (noQuantity ? SQLITE_ERROR : 0) << (noQuantity ? replaced : QString());
+    }
 }
 
 void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
 {
+    QFETCH(Setup, setup);
     QFETCH(QByteArray, content);
-    QFETCH(QString, sql);
     QFETCH(int, code);
     QFETCH(QString, message);
     QFETCH(int, laterCode);
@@ -236,91 +287,103 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
     const std::ptrdiff_t openFiles = openFileCount();
     StockFolder folder;
     std::optional<DatabaseLock> lock;
-    if (sql == "folder") {
+    switch (setup) {
+    case Setup::Bytes:
+        folder.writeFile(content);
+        break;
+    case Setup::Sql:
+        folder.execute(content.toStdString());
+        break;
+    case Setup::Folder:
         std::filesystem::create_directory(folder.databasePath());
-    } else if (sql == "locked") {
+        break;
+    case Setup::Locked:
         folder.createWith({{1, "A", "X", "1"}});
         lock.emplace(folder.databasePath());
-    } else if (sql.isEmpty()) {
-        folder.writeFile(content);
-    } else {
-        folder.execute(sql.toStdString());
+        break;
     }
     const QByteArray before = folder.fileBytes();
     const StockStore store(folder.path(), 50);
 
     checkError(failureOf([&] { listAll(store); }), code, message, folder);
-    if (laterCode)
-        for (const StoreError &error : laterFailures(store))
-            checkError(error, laterCode, laterMessage, folder);
+    if (laterCode) {
+        for (Operation operation : laterOperations) {
+            const StoreError error = failureOf([&] { run(store, operation); });
+            // Where %2 stands, SQLite's own words follow the user's: they name what the operation met first.
+            const QString sqliteWords = toQString(error.what()).section('(', 1).section(')', 0, 0);
+            checkError(error, laterCode,
+                       laterMessage.contains("%2") ? laterMessage.arg("%1", sqliteWords) : laterMessage, folder);
+        }
+    }
     lock.reset();
     QCOMPARE(openFileCount(), openFiles);
     QCOMPARE(folder.fileBytes(), before);
-    if (sql == "folder")
+    if (setup == Setup::Folder)
         QVERIFY(std::filesystem::is_empty(folder.databasePath()));
     QVERIFY(!std::filesystem::exists(folder.databasePath() + "-journal"));
 }
 
 void TestStockStore::writeFailingAfterAGoodStart_isReportedAndUndone_data()
 {
-    QTest::addColumn<QString>("sql");
-    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("sql");   // run on another program's connection, kept open
+    QTest::addColumn<bool>("readOnly"); // the file made read-only after the start
+    QTest::addColumn<Operation>("operation");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message");
 
     const auto notKept = [](const QString &what) {
-        return "%1 did not keep the " + what + " as given: something in the file (a trigger) swallowed or dropped it."
-               " The " + what + " was not stored.";
+        return "%1 did not keep the " + what
+            + " as given: something in the file (a trigger) swallowed or dropped it."
+              " The "
+            + what + " was not stored.";
     };
     QTest::newRow("insert swallowed") << "CREATE TRIGGER T BEFORE INSERT ON Stock BEGIN SELECT RAISE(IGNORE); END"
-                                      << "append" << SQLITE_CONSTRAINT << notKept("count");
+                                      << false << Operation::Append << SQLITE_CONSTRAINT << notKept("count");
     QTest::newRow("new row dropped")
-        << "CREATE TRIGGER T AFTER INSERT ON Stock BEGIN DELETE FROM Stock WHERE id = NEW.id; END" << "append"
-        << SQLITE_CONSTRAINT << notKept("count");
+        << "CREATE TRIGGER T AFTER INSERT ON Stock BEGIN DELETE FROM Stock WHERE id = NEW.id; END" << false
+        << Operation::Append << SQLITE_CONSTRAINT << notKept("count");
     QTest::newRow("update swallowed") << "CREATE TRIGGER T BEFORE UPDATE ON Stock BEGIN SELECT RAISE(IGNORE); END"
-                                      << "update" << SQLITE_CONSTRAINT << notKept("change");
+                                      << false << Operation::Update << SQLITE_CONSTRAINT << notKept("change");
     const QString usedUp = "%1 has no more record numbers: its table Stock has given out the highest id there is,"
                            " and deleting records does not free one. Copy the records into a new stock.mdb to count"
                            " on (see the README). The count was not stored.";
     const QString highest = "INSERT INTO Stock VALUES (9223372036854775807, 'H', 'I', '9');";
-    QTest::newRow("record numbers used up") << highest << "append" << SQLITE_FULL << usedUp;
-    QTest::newRow("highest record number deleted") << highest + "DELETE FROM Stock WHERE id > 1" << "append"
-                                                   << SQLITE_FULL << usedUp;
-    QTest::newRow("numbering reset by hand") << highest + "UPDATE sqlite_sequence SET seq = 1" << "append"
-                                             << SQLITE_FULL << usedUp;
+    QTest::newRow("record numbers used up") << highest << false << Operation::Append << SQLITE_FULL << usedUp;
+    QTest::newRow("highest record number deleted")
+        << highest + "DELETE FROM Stock WHERE id > 1" << false << Operation::Append << SQLITE_FULL << usedUp;
+    QTest::newRow("numbering reset by hand")
+        << highest + "UPDATE sqlite_sequence SET seq = 1" << false << Operation::Append << SQLITE_FULL << usedUp;
     // Another program in the middle of its own changes, as DB Browser with changes not yet written.
-    QTest::newRow("held for writing") << "BEGIN IMMEDIATE" << "delete" << SQLITE_BUSY
+    QTest::newRow("held for writing") << "BEGIN IMMEDIATE" << false << Operation::Delete << SQLITE_BUSY
                                       << "%1 is in use by another program (database is locked); nothing was written"
                                          " to it.";
+    QTest::newRow("made read-only") << "" << true << Operation::Append << SQLITE_READONLY
+                                    << "%1 may not be written (attempt to write a readonly database): the file or its"
+                                       " folder was made read-only. The change was not stored.";
 }
 
 void TestStockStore::writeFailingAfterAGoodStart_isReportedAndUndone()
 {
     QFETCH(QString, sql);
-    QFETCH(QString, operation);
+    QFETCH(bool, readOnly);
+    QFETCH(Operation, operation);
     QFETCH(int, code);
     QFETCH(QString, message);
     StockFolder folder;
     folder.createWith({{1, "A", "X", "1"}});
-    // A connection of another program's, kept open for as long as the case runs.
+    const StockStore store(folder.path(), 50);
+    listAll(store);
     sqlite3 *other = nullptr;
     sqlite3_open(folder.databasePath().c_str(), &other);
     const std::unique_ptr<sqlite3, int (*)(sqlite3 *)> closed(other, sqlite3_close);
     QCOMPARE(sqlite3_exec(other, sql.toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-    const std::vector<TableRow> before = folder.rows();
-    const StockStore store(folder.path(), 50);
-    listAll(store);
+    markReadOnly(readOnly ? folder.databasePath() : std::string(), true);
+    const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(folder.databasePath(), false); });
+    const QByteArray before = folder.fileBytes();
 
-    checkError(failureOf([&] {
-                   if (operation == "append")
-                       store.Append("B", "Y", "2");
-                   else if (operation == "update")
-                       store.UpdateById(1, "B", "Y", "2");
-                   else
-                       store.DeleteById(1);
-               }),
-               code, message, folder);
-    QCOMPARE(folder.rows(), before);
+    checkError(failureOf([&] { run(store, operation); }), code, message, folder);
+    // Nothing of the write is kept, not even what a trigger did along with it.
+    QCOMPARE(folder.fileBytes(), before);
 }
 
 QTEST_GUILESS_MAIN(TestStockStore)

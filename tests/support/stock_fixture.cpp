@@ -5,6 +5,12 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 struct Database {
@@ -81,14 +87,14 @@ std::vector<TableRow> StockFolder::rows() const
 {
     Database database(databasePath());
     sqlite3_stmt *select = nullptr;
-    if (sqlite3_prepare_v2(database.db, "SELECT id, Location, StockCode, Quantity FROM Stock ORDER BY id", -1,
-                           &select, nullptr)
+    if (sqlite3_prepare_v2(database.db, "SELECT id, Location, StockCode, Quantity FROM Stock ORDER BY id", -1, &select,
+                           nullptr)
         != SQLITE_OK)
         qFatal("select: %s", sqlite3_errmsg(database.db));
     std::vector<TableRow> rows;
     while (sqlite3_step(select) == SQLITE_ROW)
-        rows.push_back({sqlite3_column_int64(select, 0), columnText(select, 1), columnText(select, 2),
-                        columnText(select, 3)});
+        rows.push_back(
+            {sqlite3_column_int64(select, 0), columnText(select, 1), columnText(select, 2), columnText(select, 3)});
     sqlite3_finalize(select);
     return rows;
 }
@@ -108,15 +114,32 @@ void StockFolder::writeFile(const QByteArray &bytes) const
 
 ReportedErrors::ReportedErrors()
 {
-    ErrorReporter::setReporter([this](const StoreError &error) { reports.push_back({error.code(), error.what()}); });
+    ErrorReporter::setReporter([this](const Failure &failure) { failures.push_back(failure); });
 }
 
-HeardSounds::HeardSounds()
+QList<int> ReportedErrors::numbers() const
 {
-    ScanSounds::setOutput([this](ScanSound sound) {
-        static const char *const names[] = {"stored", "accepted", "refused"}; // in ScanSound's order
-        sounds.append(names[int(sound)]);
-    });
+    QList<int> numbers;
+    for (const Failure &failure : failures)
+        numbers << failure.number;
+    return numbers;
+}
+
+SoundOutput HeardSounds::output()
+{
+    return [this](ScanSound sound) {
+        switch (sound) {
+        case ScanSound::Stored:
+            sounds << "stored";
+            break;
+        case ScanSound::Accepted:
+            sounds << "accepted";
+            break;
+        case ScanSound::Refused:
+            sounds << "refused";
+            break;
+        }
+    };
 }
 
 DatabaseLock::DatabaseLock(const std::string &path)
@@ -130,4 +153,20 @@ DatabaseLock::~DatabaseLock()
 {
     sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(m_db);
+}
+
+void markReadOnly(const std::string &path, bool readOnly)
+{
+    struct stat status {};
+    if (path.empty() || stat(path.c_str(), &status) != 0)
+        return;
+    chmod(path.c_str(), readOnly ? status.st_mode & ~mode_t(0222) : status.st_mode | 0200);
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    int flags = 0;
+    if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+        flags = readOnly ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0)
+        close(fd);
 }

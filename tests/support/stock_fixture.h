@@ -2,7 +2,6 @@
 
 #include "error_reporter.h"
 #include "scan_sounds.h"
-#include "store_error.h"
 
 #include <QFile>
 #include <QString>
@@ -51,19 +50,16 @@ public:
     ReportedErrors();
     ~ReportedErrors() { ErrorReporter::setReporter({}); }
 
-    struct Report {
-        int code;
-        std::string text;
-    };
-    std::vector<Report> reports;
+    // The numbers of the failures reported, in order.
+    QList<int> numbers() const;
+    std::vector<Failure> failures;
 };
 
-// Takes the place of the program's sound output for as long as it lives:
-// the sounds played, in order, by name ("stored", "accepted", "refused").
+// Stands in for the program's sound player: the sounds played, in order, by
+// name ("stored", "accepted", "refused").
 class HeardSounds {
 public:
-    HeardSounds();
-    ~HeardSounds() { ScanSounds::setOutput({}); }
+    SoundOutput output();
 
     QStringList sounds;
 };
@@ -77,6 +73,10 @@ public:
 private:
     struct sqlite3 *m_db = nullptr;
 };
+
+// Makes a file or folder read-only as chmod a-w does and, for root, whom that does
+// not stop, as chattr +i does; or lifts both again.
+void markReadOnly(const std::string &path, bool readOnly);
 
 inline QString toQString(const std::string &text)
 {

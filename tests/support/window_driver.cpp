@@ -1,7 +1,6 @@
 #include "window_driver.h"
 
 #include "stock_list_model.h"
-#include "stock_main.h"
 
 #include <QKeyEvent>
 #include <QTest>
@@ -18,14 +17,14 @@ QStringList tabStops()
     return stops;
 }
 
-std::vector<TableRow> listedRows(StockMain &window)
+std::vector<TableRow> listedRows(const StockListModel &list)
 {
-    const StockListModel &list = window.listItems();
     std::vector<TableRow> rows;
-    for (int row = 0; row < list.rowCount(); ++row)
-        rows.push_back({list.tag(row), list.text(row, StockListModel::LocationColumn).toStdString(),
-                        list.text(row, StockListModel::CodeColumn).toStdString(),
-                        list.text(row, StockListModel::QtyColumn).toStdString()});
+    for (int row = 0; row < list.rowCount(); ++row) {
+        const RecordTexts texts = list.texts(row);
+        rows.push_back(
+            {list.id(row), texts.location.toStdString(), texts.stockCode.toStdString(), texts.quantity.toStdString()});
+    }
     return rows;
 }
 

@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-class StockMain;
+class StockListModel;
 
 // A control of a window by its name; the test stops when it is missing.
 template<typename Widget>
@@ -28,8 +28,8 @@ QStringList tabStops();
 // Types text one character at a time, as a keyboard would, any Unicode character included.
 void typeText(QWidget *widget, const QString &text);
 
-// The main window's list as rows of the table: each row's tag and its three cells.
-std::vector<TableRow> listedRows(StockMain &window);
+// The stock list's rows as rows of the table: each row's id and its three texts.
+std::vector<TableRow> listedRows(const StockListModel &list);
 
 // Runs open, which may show a modal Dialog; once it is up, interact runs inside its
 // loop and whatever it leaves open is closed, so a failed check cannot hang the test.

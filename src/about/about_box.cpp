@@ -1,7 +1,8 @@
-#include "frm_about.h"
+#include "about_box.h"
 
 #include "look.h"
-#include "ui_frm_about.h"
+#include "ui_about_box.h"
+#include "version.h"
 
 #include <QAccessibleWidget>
 #include <QBitmap>
@@ -17,6 +18,7 @@ namespace {
 
 // The link pointer: black outline ('X'), white inside ('.'), the rest
 // transparent. Its hot spot is the fingertip at (6, 4).
+// clang-format off
 constexpr const char *pointingHand[32] = {
     "                                ",
     "                                ",
@@ -51,6 +53,7 @@ constexpr const char *pointingHand[32] = {
     "                                ",
     "                                ",
 };
+// clang-format on
 
 // The hand with a bit set wherever its artwork shows one of `marks`. A cursor's
 // picture has its black pixels set, its mask its opaque ones.
@@ -71,13 +74,14 @@ QCursor linkCursor()
     return QCursor(handBits("X"), handBits("X."), 6, 4);
 }
 
-void openTag(const QLabel *label)
+// Each link label holds the address it opens.
+void openLink(const QLabel *label)
 {
     // A browser that fails to start is no business of the About box.
-    QDesktopServices::openUrl(QUrl(label->property("Tag").toString()));
+    QDesktopServices::openUrl(QUrl(label->property("link").toString()));
 }
 
-// Marks a widget that only decorates the box.
+// Set in the form on every widget that only decorates the box.
 constexpr char decorative[] = "decorative";
 
 // The box as assistive technology reads it: its decorations (shapes, lines,
@@ -108,89 +112,45 @@ private:
     }
 };
 
-QAccessibleInterface *aboutAccessible(const QString &key, QObject *object)
-{
-    if (key == QLatin1String("frmAbout"))
-        return new AboutAccessible(static_cast<QWidget *>(object));
-    return nullptr;
-}
-
 } // namespace
 
-QString versionText(int major, int minor, int revision)
+AboutBox::AboutBox(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::AboutBox>())
 {
-    return QStringLiteral("Version: %1.%2 Beta - Build %3").arg(major).arg(minor).arg(revision);
-}
-
-frmAbout::frmAbout(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::frmAbout>())
-{
-    static const bool accessible = (QAccessible::installFactory(&aboutAccessible), true);
-    Q_UNUSED(accessible);
     ui->setupUi(this);
     Look::applyToWindow(this);
-    for (QWidget *decoration : {static_cast<QWidget *>(ui->shpRect_0), static_cast<QWidget *>(ui->shpRect_1),
-                                static_cast<QWidget *>(ui->shpRect_2), static_cast<QWidget *>(ui->Line1_0),
-                                static_cast<QWidget *>(ui->Line1_1), static_cast<QWidget *>(ui->lblDotLine_0),
-                                static_cast<QWidget *>(ui->lblDotLine_1), static_cast<QWidget *>(ui->Label1),
-                                static_cast<QWidget *>(ui->lblDescription), static_cast<QWidget *>(ui->lblInfo_4)})
-        decoration->setProperty(decorative, true);
-    ui->lblInfo_1->setFont(Look::font(27.75, true));
-    ui->lblProduct->setForegroundRole(QPalette::ButtonText);
-    ui->imgIcon->setPixmap(Look::programIcon().pixmap(ui->imgIcon->size()));
+    ui->productName->setFont(Look::font(27.75, true));
+    ui->productLink->setForegroundRole(QPalette::ButtonText);
+    ui->icon->setPixmap(Look::programIcon().pixmap(ui->icon->size()));
+    ui->versionLabel->setText(versionText());
 
     const QCursor pointer = linkCursor();
-    for (QLabel *link : {ui->lblProduct, ui->lblURL, ui->lblCopyright}) {
+    for (QLabel *link : {ui->productLink, ui->addressLink, ui->copyrightLink}) {
         link->setCursor(pointer);
         link->installEventFilter(this);
     }
-    connect(ui->cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
+    connect(ui->okButton, &QPushButton::clicked, this, &QDialog::accept);
 
-    Form_Load();
-    ui->cmdOK->setFocus();
+    ui->okButton->setFocus();
     Look::centreOnScreen(this);
 }
 
-frmAbout::~frmAbout() = default;
-
-void frmAbout::Form_Load()
-{
-    ui->lblVersion->setText(versionText(QUILLMARCH_VERSION_MAJOR, QUILLMARCH_VERSION_MINOR,
-                                        QUILLMARCH_VERSION_REVISION));
-}
-
-void frmAbout::cmdOK_Click()
-{
-    accept();
-}
-
-void frmAbout::lblProduct_Click()
-{
-    openTag(ui->lblProduct);
-}
-
-void frmAbout::lblURL_Click()
-{
-    openTag(ui->lblURL);
-}
-
-void frmAbout::lblCopyright_Click()
-{
-    openTag(ui->lblCopyright);
-}
+AboutBox::~AboutBox() = default;
 
 // Labels have no click signal: a left button released over a link label is its click.
-bool frmAbout::eventFilter(QObject *watched, QEvent *event)
+bool AboutBox::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::MouseButtonRelease) {
         const auto *release = static_cast<QMouseEvent *>(event);
-        const bool click = release->button() == Qt::LeftButton
-                           && static_cast<QWidget *>(watched)->rect().contains(release->position().toPoint());
-        if (click && watched == ui->lblProduct)
-            lblProduct_Click();
-        else if (click && watched == ui->lblURL)
-            lblURL_Click();
-        else if (click && watched == ui->lblCopyright)
-            lblCopyright_Click();
+        auto *link = static_cast<QLabel *>(watched);
+        if (release->button() == Qt::LeftButton && link->rect().contains(release->position().toPoint()))
+            openLink(link);
     }
     return QDialog::eventFilter(watched, event);
+}
+
+QAccessibleInterface *accessibleAboutBox(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("AboutBox"))
+        return new AboutAccessible(static_cast<QWidget *>(object));
+    return nullptr;
 }

@@ -1,0 +1,107 @@
+#include "about_box.h"
+#include "application.h"
+#include "version.h"
+#include "window_driver.h"
+
+#include <QAccessible>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QUrl>
+
+// Stands in for the browser: records every address the program asks to open.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+
+public:
+    OpenedUrls() { QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open"); }
+    ~OpenedUrls() override { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+class TestAboutBox : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { setUpApplication(); }
+    void showsTheVersion_readWithoutDecorations();
+    void linksOpenTheirAddress_nothingElseDoes();
+    void enterAndEscClose();
+};
+
+void TestAboutBox::showsTheVersion_readWithoutDecorations()
+{
+    AboutBox about;
+    about.show();
+    QVERIFY(QTest::qWaitForWindowActive(&about));
+    QCOMPARE(about.windowTitle(), "About Quillmarch");
+    QCOMPARE(about.frameGeometry().center(), about.screen()->availableGeometry().center());
+    QCOMPARE(QApplication::focusWidget(), control<QPushButton>(about, "okButton"));
+    QCOMPARE(control<QLabel>(about, "versionLabel")->text(), versionText(versionMajor, versionMinor, versionRevision));
+    // Every number in plain decimal, and always a beta.
+    QCOMPARE(versionText(1, 0, 1), "Version: 1.0 Beta - Build 1");
+    QCOMPARE(versionText(2, 10, 305), "Version: 2.10 Beta - Build 305");
+    // The texts, the icon and the controls are read; none of the decorations.
+    QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(&about);
+    QCOMPARE(reader->role(), QAccessible::Dialog);
+    QStringList read;
+    for (int i = 0; i < reader->childCount(); ++i) {
+        read << reader->child(i)->text(QAccessible::Name);
+        QCOMPARE(reader->indexOfChild(reader->child(i)), i);
+    }
+    QCOMPARE(read,
+             QStringList({control<QLabel>(about, "versionLabel")->text(), "Copyright © 2026 Example Software",
+                          "https://quillmarch.example/", "Quillmarch Pages", "  Example Software", "Quillmarch icon",
+                          control<QLabel>(about, "creditLine")->text(), "Quillmarch", "OK", "Copyright warning"}));
+}
+
+void TestAboutBox::linksOpenTheirAddress_nothingElseDoes()
+{
+    AboutBox about;
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    // Each link opens its own address (changed here to tell them apart) under a pointing hand whose
+    // fingertip is the hot spot; a press released outside it, or a click anywhere else, opens nothing.
+    OpenedUrls browser;
+    QList<QUrl> expected;
+    for (const char *name : {"productLink", "addressLink", "copyrightLink"}) {
+        QLabel *link = control<QLabel>(about, name);
+        QCOMPARE(link->property("link").toString(), "https://quillmarch.example/");
+        link->setProperty("link", QString("https://quillmarch.example/") + name);
+        expected << QUrl(link->property("link").toString());
+        QTest::mouseClick(link, Qt::LeftButton);
+        QTest::mousePress(link, Qt::LeftButton);
+        QTest::mouseRelease(link, Qt::LeftButton, {}, QPoint(-4, -4));
+        QTest::mouseClick(link, Qt::RightButton);
+        QCOMPARE(link->cursor().hotSpot(), QPoint(6, 4));
+    }
+    for (const char *name : {"versionLabel", "companyTitle", "creditLine", "icon", "productName", "yellowBand"})
+        QTest::mouseClick(control<QWidget>(about, name), Qt::LeftButton);
+    QCOMPARE(browser.urls, expected);
+    QVERIFY(about.isVisible());
+}
+
+void TestAboutBox::enterAndEscClose()
+{
+    // Even from the notice, which leaves Enter to OK.
+    for (const auto &[key, result] :
+         {std::pair{Qt::Key_Return, QDialog::Accepted}, {Qt::Key_Escape, QDialog::Rejected}}) {
+        AboutBox about;
+        QVERIFY(whileModal<AboutBox>([&] { about.exec(); },
+                                     [&](AboutBox &) {
+                                         QVERIFY(QTest::qWaitForWindowActive(&about));
+                                         control<QPlainTextEdit>(about, "legalNotice")->setFocus();
+                                         QTest::keyClick(QApplication::focusWidget(), key);
+                                     }));
+        QCOMPARE(about.result(), int(result));
+    }
+}
+
+QTEST_MAIN(TestAboutBox)
+#include "test_about_box.moc"

@@ -1,0 +1,171 @@
+#include "scan_rules.h"
+
+#include <QTest>
+
+namespace {
+
+struct Scan {
+    ScanBox box;
+    QString label;
+};
+
+// The outcome as a test states it, every field named.
+struct Expected {
+    ScanResult result = ScanResult::Nothing;
+    std::optional<ScanBox> focus;
+    ScanBoxes emptied;
+    std::optional<RecordTexts> count;
+    QString announcement;
+};
+
+const char *nameOf(ScanResult result)
+{
+    static const char *const names[] = {"Nothing",  "LocationPiece", "LocationDone", "NewLocation", "ItemDropped",
+                                        "ItemCode", "Count",         "NotALocation", "NotAQuantity"};
+    return names[int(result)];
+}
+
+QString nameOf(std::optional<ScanBox> box)
+{
+    if (!box)
+        return "stays";
+    return *box == ScanBox::Location ? "Location" : *box == ScanBox::Item ? "Item" : "Quantity";
+}
+
+QString namesOf(ScanBoxes boxes)
+{
+    QStringList names;
+    for (ScanBox box : {ScanBox::Location, ScanBox::Item, ScanBox::Quantity})
+        if (boxes.testFlag(box))
+            names << nameOf(box);
+    return names.join('+');
+}
+
+QString textOf(const std::optional<RecordTexts> &count)
+{
+    return count ? QString("[%1|%2|%3]").arg(count->location, count->stockCode, count->quantity) : QString("none");
+}
+
+constexpr ScanBox location = ScanBox::Location, item = ScanBox::Item, quantity = ScanBox::Quantity;
+const ScanBoxes itemAndQuantity = ScanBox::Item | ScanBox::Quantity;
+
+} // namespace
+
+class TestScanRules : public QObject {
+    Q_OBJECT
+
+private slots:
+    void scan_data();
+    void scan();
+    void add_keepsTheQuantityBoxWhole();
+    void pieceSetByHand_countsAndShowsWithABlank();
+};
+
+void TestScanRules::scan_data()
+{
+    QTest::addColumn<QStringList>("before"); // labels scanned first in the location box
+    QTest::addColumn<Scan>("scan");
+    QTest::addColumn<QString>("itemCode"); // what the item box holds
+    QTest::addColumn<Expected>("expected");
+    QTest::addColumn<QString>("location"); // the location afterwards
+
+    // Location box: a piece is set and announced by its caption; the box is emptied whatever it held.
+    const auto piece = [](const QString &caption) {
+        return Expected{ScanResult::LocationPiece, {}, location, {}, caption};
+    };
+    const Expected notALocation{ScanResult::NotALocation, {}, location, {}, {}};
+    const Expected done{ScanResult::LocationDone, item, location, {}, {}};
+    const QStringList none;
+    QTest::newRow("row") << none << Scan{location, "ROW:A1"} << "" << piece("Row:A1") << "A1";
+    QTest::newRow("shelf, with a blank") << none << Scan{location, "SHELF:B"} << "" << piece("Shelf: B") << "B";
+    QTest::newRow("rack") << none << Scan{location, "RACK:7"} << "" << piece("Rack: 7") << "7";
+    QTest::newRow("bare row label") << QStringList{"ROW:A"} << Scan{location, "ROW:"} << "" << piece("Row:") << "";
+    QTest::newRow("never trimmed") << none << Scan{location, "SHELF: 4 "} << "" << piece("Shelf:  4 ") << " 4 ";
+    QTest::newRow("piece replaced") << QStringList{"ROW:A", "RACK:1"} << Scan{location, "ROW:B"} << "" << piece("Row:B")
+                                    << "B1";
+    QTest::newRow("joined row, rack, shelf")
+        << QStringList{"SHELF:2", "ROW:A"} << Scan{location, "RACK:03"} << "" << piece("Rack: 03") << "A032";
+    QTest::newRow("lower case") << none << Scan{location, "row:A1"} << "" << notALocation << "";
+    QTest::newRow("leading blank") << none << Scan{location, " ROW:A1"} << "" << notALocation << "";
+    QTest::newRow("shorter than a label") << none << Scan{location, "ROW"} << "" << notALocation << "";
+    QTest::newRow("quantity label") << none << Scan{location, "QTY:5"} << "" << notALocation << "";
+    QTest::newRow("empty location box") << none << Scan{location, ""} << ""
+                                        << Expected{ScanResult::Nothing, {}, location, {}, {}} << "";
+    QTest::newRow("FINLOC") << QStringList{"ROW:A"} << Scan{location, "FINLOC"} << "" << done << "A";
+    QTest::newRow("FINLOCATION") << none << Scan{location, "FINLOCATION"} << "" << done << "";
+
+    // Item box: any other text is the item's code, and stays.
+    const Expected code{ScanResult::ItemCode, quantity, {}, {}, {}};
+    const Expected dropped{ScanResult::ItemDropped, item, itemAndQuantity, {}, {}};
+    QTest::newRow("item code") << none << Scan{item, "CODE-1"} << "CODE-1" << code << "";
+    QTest::newRow("quantity label as a code") << none << Scan{item, "QTY:5"} << "QTY:5" << code << "";
+    QTest::newRow("empty item box") << none << Scan{item, ""} << ""
+                                    << Expected{ScanResult::Nothing, quantity, {}, {}, {}} << "";
+    QTest::newRow("NEWLOC keeps the location") << QStringList{"ROW:A"} << Scan{item, "NEWLOC-7"} << "NEWLOC-7"
+                                               << Expected{ScanResult::NewLocation, location, item, {}, {}} << "A";
+    QTest::newRow("ERROR in the item box") << none << Scan{item, "ERRORS"} << "ERRORS" << dropped << "";
+
+    // Quantity box: a count of the location, the item box's code and the label's rest.
+    const auto count = [](const QString &location, const QString &code, const QString &quantity) {
+        return Expected{ScanResult::Count, item, itemAndQuantity, RecordTexts{location, code, quantity}, {}};
+    };
+    const Expected notAQuantity{ScanResult::NotAQuantity, {}, {}, {}, {}};
+    QTest::newRow("count") << QStringList{"ROW:A", "SHELF:2"} << Scan{quantity, "QTY:12"} << "CODE-1"
+                           << count("A2", "CODE-1", "12") << "A2";
+    QTest::newRow("bare quantity label, no code, no location")
+        << none << Scan{quantity, "QTY:"} << "" << count("", "", "") << "";
+    QTest::newRow("any text, exactly") << QStringList{"ROW:Reihe-ä"} << Scan{quantity, "QTY:  \"x\\ 数量"}
+                                       << "🙂'; DROP TABLE Stock; --"
+                                       << count("Reihe-ä", "🙂'; DROP TABLE Stock; --", "  \"x\\ 数量") << "Reihe-ä";
+    QTest::newRow("ERROR in the quantity box") << none << Scan{quantity, "ERROR"} << "CODE-1" << dropped << "";
+    QTest::newRow("no quantity label") << none << Scan{quantity, "5"} << "CODE-1" << notAQuantity << "";
+    QTest::newRow("label not at the start") << none << Scan{quantity, "5 QTY:5"} << "CODE-1" << notAQuantity << "";
+    QTest::newRow("location label") << none << Scan{quantity, "ROW:A"} << "" << notAQuantity << "";
+    QTest::newRow("empty quantity box") << none << Scan{quantity, ""} << "CODE-1"
+                                        << Expected{ScanResult::Nothing, {}, {}, {}, {}} << "";
+}
+
+void TestScanRules::scan()
+{
+    QFETCH(QStringList, before);
+    QFETCH(Scan, scan);
+    QFETCH(QString, itemCode);
+    QFETCH(Expected, expected);
+    ScanRules rules;
+    for (const QString &label : before)
+        rules.scan(ScanBox::Location, label, {});
+    const ScanOutcome outcome = rules.scan(scan.box, scan.label, itemCode);
+    QCOMPARE(nameOf(outcome.result), nameOf(expected.result));
+    QCOMPARE(nameOf(outcome.focus), nameOf(expected.focus));
+    QCOMPARE(namesOf(outcome.emptied), namesOf(expected.emptied));
+    QCOMPARE(textOf(outcome.count), textOf(expected.count));
+    QCOMPARE(outcome.announcement, expected.announcement);
+    QTEST(rules.location(), "location");
+}
+
+void TestScanRules::add_keepsTheQuantityBoxWhole()
+{
+    ScanRules rules;
+    rules.scan(ScanBox::Location, "RACK:3", {});
+    const ScanOutcome outcome = rules.add("CODE-1", "QTY:7");
+    QCOMPARE(nameOf(outcome.result), nameOf(ScanResult::Count));
+    QCOMPARE(textOf(outcome.count), textOf(RecordTexts{"3", "CODE-1", "QTY:7"}));
+    QCOMPARE(nameOf(outcome.focus), nameOf(ScanBox::Item));
+    QCOMPARE(namesOf(outcome.emptied), namesOf(itemAndQuantity));
+    QCOMPARE(ScanRules::storedAnnouncement(4, *outcome.count), "Stored row 4: 3, CODE-1, QTY:7");
+}
+
+void TestScanRules::pieceSetByHand_countsAndShowsWithABlank()
+{
+    ScanRules rules;
+    rules.scan(ScanBox::Location, "ROW:A", {});
+    rules.setPiece(LocationPiece::Row, "ROW:5");
+    rules.setPiece(LocationPiece::Shelf, " 2");
+    QCOMPARE(rules.location(), "ROW:5 2");
+    QCOMPARE(ScanRules::manualCaption(LocationPiece::Row, "12"), "Row: 12");
+    QCOMPARE(ScanRules::manualCaption(LocationPiece::Rack, ""), "Rack: ");
+    QCOMPARE(ScanRules::scannedCaption(LocationPiece::Row, "12"), "Row:12");
+}
+
+QTEST_GUILESS_MAIN(TestScanRules)
+#include "test_scan_rules.moc"
