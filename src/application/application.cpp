@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include "about_box.h"
+#include "announcer.h"
 #include "look.h"
 #include "stock_list_accessible.h"
 #include "stock_main.h"
@@ -14,7 +15,7 @@ namespace {
 void installAccessibleInterfaces()
 {
     for (QAccessible::InterfaceFactory factory :
-         {&accessibleStockMain, &accessibleStockList, &accessibleUpDown, &accessibleAboutBox})
+         {&accessibleStockMain, &accessibleStockList, &accessibleUpDown, &accessibleAboutBox, &accessibleAnnouncer})
         QAccessible::installFactory(factory);
 }
 

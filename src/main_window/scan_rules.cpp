@@ -31,18 +31,38 @@ const Label *labelOf(ScanBox box, const QString &text)
     return found == std::end(labels) ? nullptr : found;
 }
 
-// What stands before a piece's value in its label's caption.
-QString captionPrefix(LocationPiece piece)
+QString nameOf(LocationPiece piece)
 {
     switch (piece) {
     case LocationPiece::Row:
-        return QStringLiteral("Row: ");
+        return QStringLiteral("Row");
     case LocationPiece::Rack:
-        return QStringLiteral("Rack: ");
+        return QStringLiteral("Rack");
     case LocationPiece::Shelf:
-        return QStringLiteral("Shelf: ");
+        return QStringLiteral("Shelf");
     }
     return {};
+}
+
+// What stands before a piece's value in its label's caption.
+QString captionPrefix(LocationPiece piece)
+{
+    return nameOf(piece) + QStringLiteral(": ");
+}
+
+// A text as a screen reader is to say it: an empty one by name, as it would go
+// unheard; a long one cut short, so that a stray paste does not hold the
+// operator for minutes. (Announcements join their parts with commas, which are
+// heard as pauses; a screen reader reads a colon out as a word.)
+QString spoken(const QString &text)
+{
+    constexpr qsizetype spokenCharacters = 100;
+    if (text.isEmpty())
+        return QStringLiteral("empty");
+    if (text.size() <= spokenCharacters)
+        return text;
+    const qsizetype end = text.at(spokenCharacters - 1).isHighSurrogate() ? spokenCharacters - 1 : spokenCharacters;
+    return text.left(end) + QChar(0x2026);
 }
 
 // The counted item is done with: on to the next item at the same location.
@@ -52,6 +72,8 @@ ScanOutcome nextItem(ScanResult result)
     outcome.result = result;
     outcome.focus = ScanBox::Item;
     outcome.emptied = ScanBox::Item | ScanBox::Quantity;
+    if (result == ScanResult::ItemDropped)
+        outcome.announcement = QStringLiteral("Item dropped, nothing stored");
     return outcome;
 }
 
@@ -68,14 +90,17 @@ ScanOutcome ScanRules::scan(ScanBox box, const QString &text, const QString &ite
         outcome.emptied = ScanBox::Location;
         if (!label) {
             outcome.result = text.isEmpty() ? ScanResult::Nothing : ScanResult::NotALocation;
+            if (!text.isEmpty())
+                outcome.announcement = QStringLiteral("Not taken, no location label");
         } else if (label->result == ScanResult::LocationPiece) {
             outcome.result = ScanResult::LocationPiece;
             outcome.piece = label->piece;
             setPiece(label->piece, value);
-            outcome.announcement = scannedCaption(label->piece, value);
+            outcome.announcement = pieceAnnouncement(label->piece, value);
         } else {
             outcome.result = ScanResult::LocationDone;
             outcome.focus = ScanBox::Item;
+            outcome.announcement = QStringLiteral("Location complete, ") + spoken(location());
         }
         return outcome;
     case ScanBox::Item:
@@ -83,18 +108,26 @@ ScanOutcome ScanRules::scan(ScanBox box, const QString &text, const QString &ite
             // The text stays: it is the code the next quantity label stores.
             outcome.result = text.isEmpty() ? ScanResult::Nothing : ScanResult::ItemCode;
             outcome.focus = ScanBox::Quantity;
+            if (!text.isEmpty())
+                outcome.announcement = QStringLiteral("Item ") + spoken(text);
         } else if (label->result == ScanResult::NewLocation) {
             outcome.result = ScanResult::NewLocation;
             outcome.focus = ScanBox::Location;
             outcome.emptied = ScanBox::Item;
+            outcome.announcement = QStringLiteral("New location");
         } else {
             outcome = nextItem(ScanResult::ItemDropped);
         }
         return outcome;
     case ScanBox::Quantity:
         if (!label) {
-            // The text stays in the box for the operator to correct.
+            // The text stays in the box for the operator to correct, or for the
+            // next scan to replace.
             outcome.result = text.isEmpty() ? ScanResult::Nothing : ScanResult::NotAQuantity;
+            if (!text.isEmpty()) {
+                outcome.selected = ScanBox::Quantity;
+                outcome.announcement = QStringLiteral("Not taken, no quantity label");
+            }
             return outcome;
         }
         if (label->result == ScanResult::Count)
@@ -134,7 +167,18 @@ QString ScanRules::manualCaption(LocationPiece piece, const QString &value)
     return captionPrefix(piece) + value;
 }
 
+QString ScanRules::pieceAnnouncement(LocationPiece piece, const QString &value)
+{
+    return nameOf(piece) + ' ' + spoken(value);
+}
+
+QString ScanRules::spokenRecord(const RecordTexts &record)
+{
+    return QStringLiteral("location %1, item %2, quantity %3")
+        .arg(spoken(record.location), spoken(record.stockCode), spoken(record.quantity));
+}
+
 QString ScanRules::storedAnnouncement(int row, const RecordTexts &count)
 {
-    return QStringLiteral("Stored row %1: %2, %3, %4").arg(row).arg(count.location, count.stockCode, count.quantity);
+    return QStringLiteral("Stored row %1, ").arg(row) + spokenRecord(count);
 }

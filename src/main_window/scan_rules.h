@@ -37,7 +37,8 @@ struct ScanOutcome {
     std::optional<LocationPiece> piece; // the piece a location label set
     std::optional<ScanBox> focus;       // the box that takes the focus; none when it stays
     ScanBoxes emptied;                  // the boxes emptied, after the focus has moved
-    QString announcement;               // what a screen reader is told; empty for nothing
+    ScanBoxes selected;                 // the boxes whose text the next scan replaces
+    QString announcement;               // what a screen reader says of it; empty for nothing
 };
 
 // The rules of scanning: what each label means in each box, and the location
@@ -64,7 +65,11 @@ public:
     static QString scannedCaption(LocationPiece piece, const QString &value);
     static QString manualCaption(LocationPiece piece, const QString &value);
 
-    // What a screen reader is told of a count stored as the list's row (from 1).
+    // What a screen reader says: of a piece ("Row A"), of a record's texts
+    // ("location A72, item PX-100, quantity 5"), and of a count stored as the
+    // list's row (from 1).
+    static QString pieceAnnouncement(LocationPiece piece, const QString &value);
+    static QString spokenRecord(const RecordTexts &record);
     static QString storedAnnouncement(int row, const RecordTexts &count);
 
 private:

@@ -1,6 +1,7 @@
 #include "stock_list_view.h"
 
 #include <QAccessible>
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -143,7 +144,11 @@ QModelIndex StockListView::moveCursor(CursorAction cursorAction, Qt::KeyboardMod
         break;
     case MoveLeft:
     case MoveRight:
-        break; // the list is read by rows; there is no cell to move to
+        // Cell by cell along the row, where a screen reader names each cell's column.
+        return model()->index(
+            row,
+            qBound(0, current.column() + (cursorAction == MoveLeft ? -1 : 1), model()->columnCount(rootIndex()) - 1),
+            rootIndex());
     }
     return model()->index(qBound(0, row, rows - 1), current.column(), rootIndex());
 }
@@ -291,13 +296,36 @@ void StockListView::paintEvent(QPaintEvent *event)
 void StockListView::currentChanged(const QModelIndex &current, const QModelIndex &previous)
 {
     // A screen reader follows the keys through the list by the focused cell, as
-    // in Qt's own tables; without one, no cell's accessible object is made.
+    // in Qt's own tables.
+    focusCurrentCell();
+    QAbstractItemView::currentChanged(current, previous);
+}
+
+void StockListView::focusInEvent(QFocusEvent *event)
+{
+    QAbstractItemView::focusInEvent(event); // makes the first row current if none is
+    const QModelIndex current = currentIndex();
+    if (!current.isValid())
+        return;
+    // As in list views, the row the keys start from is the selected one, the row
+    // F2 opens; a click selects its own.
+    if (event->reason() != Qt::MouseFocusReason && !selectionModel()->isRowSelected(current.row(), rootIndex()))
+        selectionModel()->select(current, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    // Qt tells a screen reader of the list's focus only after this handler, and
+    // the reader then reads the list, not its row: the cell follows.
+    if (QAccessible::isActive())
+        QMetaObject::invokeMethod(this, &StockListView::focusCurrentCell, Qt::QueuedConnection);
+}
+
+void StockListView::focusCurrentCell()
+{
+    // Without a screen reader no cell's accessible object is made.
+    const QModelIndex current = currentIndex();
     if (QAccessible::isActive() && current.isValid() && hasFocus()) {
         QAccessibleEvent focus(this, QAccessible::Focus);
         focus.setChild(accessibleChild(current));
         QAccessible::updateAccessibility(&focus);
     }
-    QAbstractItemView::currentChanged(current, previous);
 }
 
 void StockListView::mouseDoubleClickEvent(QMouseEvent *event)

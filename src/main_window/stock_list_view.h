@@ -50,10 +50,13 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
     void paintEvent(QPaintEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void focusInEvent(QFocusEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
     int rowCount() const;
+    // Tells a screen reader that the current cell has the focus.
+    void focusCurrentCell();
     // The rows, from first to last, that lie at least partly between the
     // viewport's y coordinates top and bottom; last < first when none do.
     std::pair<int, int> rowsBetween(int top, int bottom) const;

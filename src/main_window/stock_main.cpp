@@ -1,6 +1,7 @@
 #include "stock_main.h"
 
 #include "about_box.h"
+#include "announcer.h"
 #include "error_reporter.h"
 #include "location_select.h"
 #include "look.h"
@@ -153,25 +154,36 @@ void StockMain::carryOut(const ScanOutcome &outcome)
         return;
     if (outcome.piece)
         setLocationCaption(*outcome.piece, ScanRules::scannedCaption(*outcome.piece, m_rules.piece(*outcome.piece)));
+    // The focus moves first: a screen reader takes a box emptied before it gets
+    // the focus for the move, and says nothing. It then says the outcome after
+    // the box the focus is in.
     if (outcome.focus)
         box(*outcome.focus)->setFocus();
     for (ScanBox scanBox : {ScanBox::Location, ScanBox::Item, ScanBox::Quantity})
         if (outcome.emptied.testFlag(scanBox))
             box(scanBox)->clear();
-    if (outcome.count)
-        announce(ui->itemBox, ScanRules::storedAnnouncement(m_records->rowCount(), *outcome.count));
-    else if (!outcome.announcement.isEmpty())
-        announce(ui->locationBox, outcome.announcement);
+    Announcer::announce(this,
+                        outcome.count ? ScanRules::storedAnnouncement(m_records->rowCount(), *outcome.count)
+                                      : outcome.announcement);
     if (const std::optional<ScanSound> sound = soundOf(outcome.result))
         playSound(*sound);
+    for (ScanBox scanBox : {ScanBox::Location, ScanBox::Item, ScanBox::Quantity})
+        if (outcome.selected.testFlag(scanBox))
+            box(scanBox)->selectAll();
 }
 
 void StockMain::listKeyPressed(const QKeyEvent &key)
 {
-    if (isEnter(key))
+    if (isEnter(key)) {
         ui->itemBox->setFocus();
-    else if (key.key() == Qt::Key_F2)
-        editSelectedRecord(); // the editor without a mouse
+    } else if (key.key() == Qt::Key_F2) {
+        // The editor without a mouse, on the row the keys have reached.
+        const QModelIndex current = ui->stockList->currentIndex();
+        if (current.isValid())
+            ui->stockList->selectionModel()->select(current,
+                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        editSelectedRecord();
+    }
 }
 
 // Stores the boxes as they stand, a quantity label's prefix included.
@@ -210,6 +222,7 @@ void StockMain::chooseLocation()
     connect(&dialog, &LocationSelect::pieceChosen, this, [this](LocationPiece piece, const QString &value) {
         m_rules.setPiece(piece, value);
         setLocationCaption(piece, ScanRules::manualCaption(piece, value));
+        Announcer::announce(this, ScanRules::pieceAnnouncement(piece, value));
     });
     dialog.exec();
 }
@@ -234,6 +247,8 @@ void StockMain::editSelectedRecord()
         m_records->setRecord(row, edited);
         playSound(ScanSound::Stored);
         editor.accept();
+        Announcer::announceOnReturn(this,
+                                    QStringLiteral("Saved row %1, ").arg(row + 1) + ScanRules::spokenRecord(edited));
     });
     connect(&editor, &StockItem::deleteChosen, this, [&] {
         if (!attempt([&] { m_store.deleteById(id); }))
@@ -241,6 +256,8 @@ void StockMain::editSelectedRecord()
         m_records->removeRecord(row);
         playSound(ScanSound::Stored);
         editor.accept();
+        Announcer::announceOnReturn(
+            this, QStringLiteral("Deleted row %1, ").arg(row + 1) + ScanRules::spokenRecord(textsOf(*record)));
     });
     editor.exec();
 }
@@ -278,11 +295,6 @@ void StockMain::playSound(ScanSound sound) const
 {
     if (m_playSound)
         m_playSound(sound);
-}
-
-void StockMain::announce(QWidget *box, const QString &text)
-{
-    box->setAccessibleDescription(text);
 }
 
 QLineEdit *StockMain::box(ScanBox scanBox) const

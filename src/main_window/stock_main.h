@@ -54,8 +54,6 @@ private:
     template<typename Operation>
     auto attempt(Operation &&operation);
     void playSound(ScanSound sound) const;
-    // Tells a screen reader, through the box the operator is in, what a scan did.
-    static void announce(QWidget *box, const QString &text);
 
     QLineEdit *box(ScanBox box) const;
     // The list row (from 0) the operator chose, or -1.

@@ -1,6 +1,8 @@
 #include "desktop_session.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QtCore/qtestsupport_core.h>
 
@@ -52,7 +54,7 @@ QProcessEnvironment XServer::environment() const
     // Without an address libdbus would start a bus (dbus-launch) that outlives the
     // test, or leak its failed start into a sanitized build's exit; without a named
     // sound server libpulse would look for the user's own.
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_runtimeDir.filePath("no-bus"));
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + busSocket());
     environment.insert("PULSE_SERVER", "unix:" + soundSocket());
     return environment;
 }
@@ -65,12 +67,27 @@ int XServer::xdotool(const QStringList &arguments) const
     return tool.exitCode();
 }
 
+namespace {
+
+// xdotool's arguments for the visible windows with exactly this title; it ends
+// with 1 when there is none.
+QStringList windowsTitled(const QString &title)
+{
+    return {"search", "--onlyvisible", "--name", '^' + QRegularExpression::escape(title) + '$'};
+}
+
+} // namespace
+
 bool XServer::focusWindow(const QString &title) const
 {
-    // xdotool ends with 1 when no window matches.
-    const QStringList search{"search", "--onlyvisible", "--name", '^' + QRegularExpression::escape(title) + '$'};
+    const QStringList search = windowsTitled(title);
     return QTest::qWaitFor([&] { return xdotool(search) == 0; }, 10000)
         && xdotool(search + QStringList{"windowfocus", "--sync"}) == 0;
+}
+
+bool XServer::windowGone(const QString &title) const
+{
+    return QTest::qWaitFor([&] { return xdotool(windowsTitled(title)) == 1; }, 10000);
 }
 
 QStringList scanArguments(const QStringList &labels)
@@ -124,8 +141,13 @@ SoundServer::SoundServer(const XServer &server)
                                  "--log-level=error", "--log-target=stderr",
                                  "--load=module-native-protocol-unix auth-anonymous=1 socket=" + server.soundSocket(),
                                  "--load=module-null-sink sink_name=counting"});
-    if (!QTest::qWaitFor([&] { return QFile::exists(server.soundSocket()); }, 10000))
-        qFatal("pulseaudio made no socket");
+    // Answering, not merely listening: a client that comes too early gives up.
+    const auto answers = [&] {
+        Child info(environment, "pactl", {"info"});
+        return info.waitForFinished(10000) && info.exitStatus() == QProcess::NormalExit && info.exitCode() == 0;
+    };
+    if (!QTest::qWaitFor(answers, 20000))
+        qFatal("pulseaudio does not answer");
     m_recorder.emplace(environment, "parec",
                        QStringList{"--device=counting.monitor", "--raw", "--format=s16le", "--channels=1",
                                    QStringLiteral("--rate=%1").arg(recordingRate), "--latency-msec=20"});
@@ -138,4 +160,140 @@ QByteArray SoundServer::recording()
     if (m_recorder->state() == QProcess::NotRunning)
         qFatal("parec ended: status %d", m_recorder->exitCode());
     return m_recording;
+}
+
+SessionBus::SessionBus(const XServer &server)
+{
+    // It writes its address once it listens.
+    m_daemon.emplace(server.environment(), "dbus-daemon",
+                     QStringList{"--session", "--nofork", "--nopidfile", "--print-address",
+                                 "--address=unix:path=" + server.busSocket()});
+    QByteArray address;
+    while (!address.endsWith('\n') && m_daemon->waitForReadyRead(20000))
+        address += m_daemon->readAllStandardOutput();
+    if (!address.endsWith('\n'))
+        qFatal("dbus-daemon did not start: %s", m_daemon->readAllStandardError().constData());
+}
+
+namespace {
+
+void writeFile(const QString &path, const QString &text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0)
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+// Whether a process of this user named orca runs: Orca refuses to start beside
+// another, and one that a test before ended may not have been reaped yet.
+bool orcaRunning()
+{
+    const QDir processes("/proc");
+    for (const QString &pid : processes.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile name(processes.filePath(pid + "/comm"));
+        if (QFileInfo(processes.filePath(pid)).ownerId() == getuid() && name.open(QIODevice::ReadOnly)
+            && name.readAll() == "orca\n")
+            return true;
+    }
+    return false;
+}
+
+// Orca as its own command starts it, but with its log of what it did written line
+// by line (its --debug-file is written in blocks, the last of them lost to SIGKILL,
+// which is the only signal that ends it).
+constexpr auto orcaWithLog = R"(import runpy, sys
+from orca import debug
+debug.debugLevel = debug.LEVEL_INFO
+debug.debugFile = open(sys.argv[1], "w", buffering=1)
+sys.argv = ["orca"]
+runpy.run_path("/usr/bin/orca", run_name="__main__")
+)";
+
+} // namespace
+
+ScreenReader::ScreenReader(const XServer &server)
+{
+    QProcessEnvironment environment = server.environment();
+    // Settings, caches and logs of a new user.
+    for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+        environment.insert(name, m_dir.path());
+
+    // Speech dispatcher's own preprocessing stays, so what is written is what a
+    // synthesizer would be given: punctuation read out as words, for one.
+    const QString configuration = m_dir.filePath("speech-dispatcher");
+    writeFile(configuration + "/speechd.conf", R"(AddModule "generic" "sd_generic" "generic.conf"
+DefaultModule generic
+AudioOutputMethod "pulse"
+SymbolsPreproc "char"
+SymbolsPreprocFile "gender-neutral.dic"
+SymbolsPreprocFile "font-variants.dic"
+SymbolsPreprocFile "symbols.dic"
+SymbolsPreprocFile "emojis.dic"
+SymbolsPreprocFile "orca.dic"
+SymbolsPreprocFile "orca-chars.dic"
+)");
+    writeFile(configuration + "/modules/generic.conf",
+              QStringLiteral(R"(GenericExecuteSynth "printf '%s\\n' '$DATA' >> %1"
+GenericLanguage "en" "en" "utf-8"
+AddVoice "en" "MALE1" "heard"
+)")
+                  .arg(m_dir.filePath("heard.txt")));
+    m_speech.emplace(
+        environment, "speech-dispatcher",
+        QStringList{"--run-single", "--timeout", "0", "--config-dir", configuration, "--log-dir", m_dir.path()});
+    const QString speechSocket = environment.value("XDG_RUNTIME_DIR") + "/speech-dispatcher/speechd.sock";
+    if (!QTest::qWaitFor([&] { return QFile::exists(speechSocket); }, 20000))
+        qFatal("speech-dispatcher made no socket");
+
+    writeFile(m_dir.filePath("orca/user-settings.conf"), R"({"general": {}, "pronunciations": {}, "keybindings": {},
+"profiles": {"default": {"profile": ["Default", "default"], "enableBraille": false, "enableKeyEcho": false}}}
+)");
+    if (!QTest::qWaitFor([] { return !orcaRunning(); }, 30000))
+        qFatal("another orca of this user runs, and Orca starts only alone");
+    m_orca.emplace(environment, "/usr/bin/python3", QStringList{"-c", orcaWithLog, m_dir.filePath("orca.log")});
+    if (!hear({"Screen reader on."}))
+        qFatal("Orca did not start: %s", m_orca->readAllStandardOutput().constData());
+}
+
+QStringList ScreenReader::heard() const
+{
+    QFile file(m_dir.filePath("heard.txt"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+bool ScreenReader::hear(const QStringList &utterances)
+{
+    qsizetype end = m_waitedFor;
+    const bool heardAll = QTest::qWaitFor(
+        [&] {
+            const QStringList lines = heard();
+            end = m_waitedFor;
+            for (const QString &utterance : utterances) {
+                end = lines.indexOf(utterance, end);
+                if (end < 0)
+                    return false;
+                ++end;
+            }
+            m_lastHeard = lines.mid(m_waitedFor, end - m_waitedFor);
+            return true;
+        },
+        30000);
+    if (!heardAll) {
+        QFile::remove("orca.log");
+        QFile::copy(m_dir.filePath("orca.log"), "orca.log");
+        return false;
+    }
+    m_waitedFor = end;
+    return true;
+}
+
+QString ScreenReader::transcript() const
+{
+    const QStringList lines = heard();
+    return QStringLiteral("heard: [%1] then [%2]; Orca's log: %3")
+        .arg(lines.mid(0, m_waitedFor).join("|"), lines.mid(m_waitedFor).join("|"),
+             QFileInfo("orca.log").absoluteFilePath());
 }

@@ -16,6 +16,7 @@ struct Expected {
     ScanBoxes emptied;
     std::optional<RecordTexts> count;
     QString announcement;
+    ScanBoxes selected;
 };
 
 const char *nameOf(ScanResult result)
@@ -69,47 +70,58 @@ void TestScanRules::scan_data()
     QTest::addColumn<Expected>("expected");
     QTest::addColumn<QString>("location"); // the location afterwards
 
-    // Location box: a piece is set and announced by its caption; the box is emptied whatever it held.
-    const auto piece = [](const QString &caption) {
-        return Expected{ScanResult::LocationPiece, {}, location, {}, caption};
+    // Location box: a piece is set and announced; the box is emptied whatever it held.
+    const auto piece = [](const QString &announcement) {
+        return Expected{ScanResult::LocationPiece, {}, location, {}, announcement};
     };
-    const Expected notALocation{ScanResult::NotALocation, {}, location, {}, {}};
-    const Expected done{ScanResult::LocationDone, item, location, {}, {}};
+    const Expected notALocation{ScanResult::NotALocation, {}, location, {}, "Not taken, no location label"};
+    const auto done = [](const QString &announcement) {
+        return Expected{ScanResult::LocationDone, item, location, {}, announcement};
+    };
     const QStringList none;
-    QTest::newRow("row") << none << Scan{location, "ROW:A1"} << "" << piece("Row:A1") << "A1";
-    QTest::newRow("shelf, with a blank") << none << Scan{location, "SHELF:B"} << "" << piece("Shelf: B") << "B";
-    QTest::newRow("rack") << none << Scan{location, "RACK:7"} << "" << piece("Rack: 7") << "7";
-    QTest::newRow("bare row label") << QStringList{"ROW:A"} << Scan{location, "ROW:"} << "" << piece("Row:") << "";
-    QTest::newRow("never trimmed") << none << Scan{location, "SHELF: 4 "} << "" << piece("Shelf:  4 ") << " 4 ";
-    QTest::newRow("piece replaced") << QStringList{"ROW:A", "RACK:1"} << Scan{location, "ROW:B"} << "" << piece("Row:B")
+    QTest::newRow("row") << none << Scan{location, "ROW:A1"} << "" << piece("Row A1") << "A1";
+    QTest::newRow("shelf") << none << Scan{location, "SHELF:B"} << "" << piece("Shelf B") << "B";
+    QTest::newRow("rack") << none << Scan{location, "RACK:7"} << "" << piece("Rack 7") << "7";
+    QTest::newRow("bare row label") << QStringList{"ROW:A"} << Scan{location, "ROW:"} << "" << piece("Row empty") << "";
+    QTest::newRow("never trimmed") << none << Scan{location, "SHELF: 4 "} << "" << piece("Shelf  4 ") << " 4 ";
+    QTest::newRow("piece replaced") << QStringList{"ROW:A", "RACK:1"} << Scan{location, "ROW:B"} << "" << piece("Row B")
                                     << "B1";
     QTest::newRow("joined row, rack, shelf")
-        << QStringList{"SHELF:2", "ROW:A"} << Scan{location, "RACK:03"} << "" << piece("Rack: 03") << "A032";
+        << QStringList{"SHELF:2", "ROW:A"} << Scan{location, "RACK:03"} << "" << piece("Rack 03") << "A032";
     QTest::newRow("lower case") << none << Scan{location, "row:A1"} << "" << notALocation << "";
     QTest::newRow("leading blank") << none << Scan{location, " ROW:A1"} << "" << notALocation << "";
     QTest::newRow("shorter than a label") << none << Scan{location, "ROW"} << "" << notALocation << "";
     QTest::newRow("quantity label") << none << Scan{location, "QTY:5"} << "" << notALocation << "";
     QTest::newRow("empty location box") << none << Scan{location, ""} << ""
                                         << Expected{ScanResult::Nothing, {}, location, {}, {}} << "";
-    QTest::newRow("FINLOC") << QStringList{"ROW:A"} << Scan{location, "FINLOC"} << "" << done << "A";
-    QTest::newRow("FINLOCATION") << none << Scan{location, "FINLOCATION"} << "" << done << "";
+    QTest::newRow("FINLOC") << QStringList{"ROW:A", "RACK:3"} << Scan{location, "FINLOC"} << ""
+                            << done("Location complete, A3") << "A3";
+    QTest::newRow("FINLOCATION") << none << Scan{location, "FINLOCATION"} << "" << done("Location complete, empty")
+                                 << "";
 
-    // Item box: any other text is the item's code, and stays.
-    const Expected code{ScanResult::ItemCode, quantity, {}, {}, {}};
-    const Expected dropped{ScanResult::ItemDropped, item, itemAndQuantity, {}, {}};
-    QTest::newRow("item code") << none << Scan{item, "CODE-1"} << "CODE-1" << code << "";
-    QTest::newRow("quantity label as a code") << none << Scan{item, "QTY:5"} << "QTY:5" << code << "";
+    // Item box: any other text is the item's code, and stays; a long one is not read out whole.
+    const auto code = [](const QString &announcement) {
+        return Expected{ScanResult::ItemCode, quantity, {}, {}, announcement};
+    };
+    const Expected dropped{ScanResult::ItemDropped, item, itemAndQuantity, {}, "Item dropped, nothing stored"};
+    const QString longCode = QString(99, 'x') + "🙂" + "y";
+    QTest::newRow("item code") << none << Scan{item, "CODE-1"} << "CODE-1" << code("Item CODE-1") << "";
+    QTest::newRow("quantity label as a code") << none << Scan{item, "QTY:5"} << "QTY:5" << code("Item QTY:5") << "";
+    QTest::newRow("long code, cut before a whole character")
+        << none << Scan{item, longCode} << longCode << code("Item " + QString(99, 'x') + "…") << "";
     QTest::newRow("empty item box") << none << Scan{item, ""} << ""
                                     << Expected{ScanResult::Nothing, quantity, {}, {}, {}} << "";
-    QTest::newRow("NEWLOC keeps the location") << QStringList{"ROW:A"} << Scan{item, "NEWLOC-7"} << "NEWLOC-7"
-                                               << Expected{ScanResult::NewLocation, location, item, {}, {}} << "A";
+    QTest::newRow("NEWLOC keeps the location")
+        << QStringList{"ROW:A"} << Scan{item, "NEWLOC-7"} << "NEWLOC-7"
+        << Expected{ScanResult::NewLocation, location, item, {}, "New location"} << "A";
     QTest::newRow("ERROR in the item box") << none << Scan{item, "ERRORS"} << "ERRORS" << dropped << "";
 
     // Quantity box: a count of the location, the item box's code and the label's rest.
     const auto count = [](const QString &location, const QString &code, const QString &quantity) {
         return Expected{ScanResult::Count, item, itemAndQuantity, RecordTexts{location, code, quantity}, {}};
     };
-    const Expected notAQuantity{ScanResult::NotAQuantity, {}, {}, {}, {}};
+    // A refused label stays selected, for the next scan to replace.
+    const Expected notAQuantity{ScanResult::NotAQuantity, {}, {}, {}, "Not taken, no quantity label", quantity};
     QTest::newRow("count") << QStringList{"ROW:A", "SHELF:2"} << Scan{quantity, "QTY:12"} << "CODE-1"
                            << count("A2", "CODE-1", "12") << "A2";
     QTest::newRow("bare quantity label, no code, no location")
@@ -140,6 +152,7 @@ void TestScanRules::scan()
     QCOMPARE(namesOf(outcome.emptied), namesOf(expected.emptied));
     QCOMPARE(textOf(outcome.count), textOf(expected.count));
     QCOMPARE(outcome.announcement, expected.announcement);
+    QCOMPARE(namesOf(outcome.selected), namesOf(expected.selected));
     QTEST(rules.location(), "location");
 }
 
@@ -152,7 +165,7 @@ void TestScanRules::add_keepsTheQuantityBoxWhole()
     QCOMPARE(textOf(outcome.count), textOf(RecordTexts{"3", "CODE-1", "QTY:7"}));
     QCOMPARE(nameOf(outcome.focus), nameOf(ScanBox::Item));
     QCOMPARE(namesOf(outcome.emptied), namesOf(itemAndQuantity));
-    QCOMPARE(ScanRules::storedAnnouncement(4, *outcome.count), "Stored row 4: 3, CODE-1, QTY:7");
+    QCOMPARE(ScanRules::storedAnnouncement(4, *outcome.count), "Stored row 4, location 3, item CODE-1, quantity QTY:7");
 }
 
 void TestScanRules::pieceSetByHand_countsAndShowsWithABlank()
