@@ -29,7 +29,7 @@ public:
     XServer();
 
     // The environment that puts a program on this server, with no session bus and
-    // no sound server but those a SessionBus and a SoundServer start at busSocket()
+    // no sound server but those a ScreenReader and a SoundServer start at busSocket()
     // and soundSocket().
     QProcessEnvironment environment() const;
     QString busSocket() const { return m_runtimeDir.filePath("bus"); }
@@ -96,20 +96,11 @@ private:
     QByteArray m_recording;
 };
 
-// A D-Bus session bus on the X server, as a desktop session has one; the
-// accessibility bus starts on it when a program asks for it.
-class SessionBus {
-public:
-    explicit SessionBus(const XServer &server);
-
-private:
-    std::optional<Child> m_daemon;
-};
-
-// Orca, the screen reader, on an X server with a session bus and a sound server.
-// It speaks through speech-dispatcher, whose generic module writes each utterance
-// as one line into a file instead of sounding it. Braille and the echo of every key
-// are off, so that what is heard is what the screen reader says of the program.
+// Orca, the screen reader, on an X server whose SoundServer answers, with a
+// session bus of its own. It speaks through speech-dispatcher, whose generic
+// module writes each utterance as one line into a file instead of sounding it.
+// Braille and the echo of every key are off, so that what is heard is what the
+// screen reader says of the program.
 class ScreenReader {
 public:
     explicit ScreenReader(const XServer &server);
@@ -117,8 +108,7 @@ public:
     // Waits until the utterances are heard, in this order, after the last ones
     // waited for (others may come between them); true when they were.
     bool hear(const QStringList &utterances);
-    // Everything heard from the end of the wait before the last one to the end
-    // of the last one.
+    // What was heard from the end of the wait before the last to the end of the last.
     const QStringList &lastHeard() const { return m_lastHeard; }
     // Everything heard so far, for a failure's message; Orca's own log is then
     // copied into the working folder.
@@ -128,6 +118,7 @@ private:
     QStringList heard() const;
 
     QTemporaryDir m_dir;
+    std::optional<Child> m_bus;
     std::optional<Child> m_speech;
     std::optional<Child> m_orca;
     qsizetype m_waitedFor = 0; // the utterances heard up to the end of the last wait

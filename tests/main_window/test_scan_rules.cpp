@@ -16,7 +16,7 @@ struct Expected {
     ScanBoxes emptied;
     std::optional<RecordTexts> count;
     QString announcement;
-    ScanBoxes selected;
+    ScanBoxes selected = {};
 };
 
 const char *nameOf(ScanResult result)
