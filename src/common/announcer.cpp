@@ -24,6 +24,8 @@ constexpr qsizetype notificationsKept = 8;
 
 void Announcer::announce(QWidget *window, const QString &text)
 {
+    if (text.isEmpty())
+        return;
     Announcer *announcer = of(window);
     announcer->m_pending.append(text);
     announcer->showPending();
@@ -51,9 +53,9 @@ Announcer::Announcer(QWidget *shownIn) : QWidget(shownIn)
     setGeometry(0, 0, 0, 0);
     show();
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
-        // Qt tells a screen reader of the focus after this signal, and the list
-        // of its current cell in a call queued before it: a queued call comes
-        // after both.
+        // Qt tells a screen reader of the focus only after this signal, and the
+        // list tells of its current cell in a call it queued before: a call
+        // queued now comes after both.
         if (!m_pending.isEmpty() && now && now->window() == parentWidget())
             QMetaObject::invokeMethod(this, &Announcer::showPending, Qt::QueuedConnection);
     });
@@ -62,8 +64,7 @@ Announcer::Announcer(QWidget *shownIn) : QWidget(shownIn)
 void Announcer::showPending()
 {
     for (const QString &text : std::exchange(m_pending, {}))
-        if (!text.isEmpty())
-            (new Announcement(this, text))->show();
+        (new Announcement(this, text))->show();
     const QList<Announcement *> shown = findChildren<Announcement *>(QString(), Qt::FindDirectChildrenOnly);
     for (qsizetype i = 0; i < shown.size() - notificationsKept; ++i)
         delete shown[i];

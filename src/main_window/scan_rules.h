@@ -37,7 +37,7 @@ struct ScanOutcome {
     std::optional<LocationPiece> piece; // the piece a location label set
     std::optional<ScanBox> focus;       // the box that takes the focus; none when it stays
     ScanBoxes emptied;                  // the boxes emptied, after the focus has moved
-    ScanBoxes selected;                 // the boxes whose text the next scan replaces
+    ScanBoxes selected;                 // the boxes whose text is selected, for the next scan to replace
     QString announcement;               // what a screen reader says of it; empty for nothing
 };
 
