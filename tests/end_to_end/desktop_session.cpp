@@ -91,18 +91,16 @@ bool XServer::windowGone(const QString &title) const
     return QTest::qWaitFor([&] { return xdotool(windowsTitled(title)) == 1; }, 10000);
 }
 
-QStringList scanArguments(const QStringList &labels)
+QStringList scanArguments(const QStringList &labels, int keyDelayMs)
 {
+    const QString delay = QString::number(keyDelayMs);
     QStringList arguments;
     for (const QString &label : labels)
         arguments << "type"
                   << "--args"
                   << "1"
-                  << "--delay"
-                  << "0" << label << "key"
-                  << "--delay"
-                  << "0"
-                  << "Return";
+                  << "--delay" << delay << label << "key"
+                  << "--delay" << delay << "Return";
     return arguments;
 }
 

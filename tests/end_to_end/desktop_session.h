@@ -49,9 +49,9 @@ private:
     QString m_display;
 };
 
-// xdotool's arguments for scanning labels at scanner speed: each label's text
-// and its closing Enter, with no pause between keys.
-QStringList scanArguments(const QStringList &labels);
+// xdotool's arguments for scanning labels: each label's text and its closing
+// Enter, at scanner speed (no pause between keys) or keyDelayMs apart.
+QStringList scanArguments(const QStringList &labels, int keyDelayMs = 0);
 
 // The built program, copied into a folder beside its stock.mdb and started there
 // on an X server. childSetup runs in its process just before it starts.
@@ -61,9 +61,15 @@ public:
                const QStringList &arguments = {});
 
     // Scans labels into the window with the keyboard focus, or presses keys by their X
-    // names, separated by spaces.
-    void scan(const QStringList &labels) const { m_server.xdotool(scanArguments(labels)); }
-    void press(const QString &keys) const { m_server.xdotool(QStringList{"key", "--delay", "0"} + keys.split(' ')); }
+    // names, separated by spaces; keyDelayMs apart.
+    void scan(const QStringList &labels, int keyDelayMs = 0) const
+    {
+        m_server.xdotool(scanArguments(labels, keyDelayMs));
+    }
+    void press(const QString &keys, int keyDelayMs = 0) const
+    {
+        m_server.xdotool(QStringList{"key", "--delay", QString::number(keyDelayMs)} + keys.split(' '));
+    }
     // Waits for the box that reports a failure and closes it with Esc; true when it showed.
     bool closeErrorBox() const
     {

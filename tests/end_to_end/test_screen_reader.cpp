@@ -26,6 +26,12 @@ struct Step {
     Words words = Words::Among;
 };
 
+// Keys come this far apart, so that Orca has answered each before the next:
+// Qt 6.4 waits at most 100 ms for a screen reader's answer to a key before it
+// handles the key, and Orca, handling it later still, cuts short what it has
+// said meanwhile.
+constexpr int keyDelayMs = 100;
+
 } // namespace
 
 class TestScreenReader : public QObject {
@@ -93,10 +99,10 @@ void TestScreenReader::everyOutcomeHeardOnce()
     for (const Step &step : steps) {
         switch (step.action) {
         case Action::Scan:
-            program.scan({step.input});
+            program.scan({step.input}, keyDelayMs);
             break;
         case Action::Press:
-            program.press(step.input);
+            program.press(step.input, keyDelayMs);
             break;
         case Action::DialogGone:
             QVERIFY(m_server.windowGone(step.input));
