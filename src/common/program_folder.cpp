@@ -1,7 +1,7 @@
 #include "program_folder.h"
 
 #include <QCoreApplication>
-#include <QFile>
+#include <QDir>
 
 #include <filesystem>
 
@@ -14,7 +14,8 @@ std::optional<std::string> programFolder()
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
     const std::string folder = error ? std::string() : program.parent_path().string();
 #else
-    const std::string folder = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
+    // As UTF-8, which the store takes for every path, with the system's separators.
+    const std::string folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdString();
 #endif
     if (folder.empty())
         return std::nullopt;

@@ -1,9 +1,12 @@
 #include "stock_rows.h"
 
-#include <cstdlib>
+#include <QtGlobal>
+
 #include <new>
 
+#ifdef Q_OS_LINUX
 #include <sys/mman.h>
+#endif
 
 namespace {
 
@@ -41,11 +44,11 @@ void *allocateBulk(std::size_t bytes)
     if (bytes < hugePageBytes)
         return ::operator new(bytes);
     const std::size_t whole = (bytes + hugePageBytes - 1) / hugePageBytes * hugePageBytes;
-    void *buffer = std::aligned_alloc(hugePageBytes, whole);
-    if (!buffer)
-        throw std::bad_alloc();
+    void *buffer = ::operator new(whole, std::align_val_t(hugePageBytes));
+#ifdef Q_OS_LINUX
     // Only advice: where huge pages are off or unknown the call fails and nothing changes.
     madvise(buffer, whole, MADV_HUGEPAGE);
+#endif
     return buffer;
 }
 
@@ -54,7 +57,7 @@ void freeBulk(void *buffer, std::size_t bytes)
     if (bytes < hugePageBytes)
         ::operator delete(buffer);
     else
-        std::free(buffer);
+        ::operator delete(buffer, std::align_val_t(hugePageBytes));
 }
 
 void StockRows::reserve(std::size_t rows, std::size_t textBytes)

@@ -1,6 +1,7 @@
 #include "sqlite_handle.h"
 
 #include "store_error.h"
+#include "utf8_path.h"
 
 #include <sqlite3.h>
 
@@ -8,6 +9,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace sqlite {
 
@@ -17,7 +22,7 @@ namespace {
 bool isAccessDatabase(const std::string &path)
 {
     std::array<char, 19> head{};
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(pathFromUtf8(path), std::ios::binary);
     if (!file.read(head.data(), head.size()))
         return false;
     static constexpr char magic[4] = {0x00, 0x01, 0x00, 0x00};
@@ -60,12 +65,27 @@ std::string describe(int code, const char *sqliteText, const std::string &path)
             + sqliteText + "); nothing was written to it.";
     if (code == SQLITE_CANTOPEN) {
         std::error_code ignored;
-        if (std::filesystem::is_directory(path, ignored))
+        if (std::filesystem::is_directory(pathFromUtf8(path), ignored))
             return path + " is a folder, not a Quillmarch stock database; it was left as it is.";
         return path + " is missing or may not be opened (" + sqliteText + "); nothing was written.";
     }
     return std::string(sqliteText) + " (" + path + ")";
 }
+
+#ifdef _WIN32
+// Whether another program holds the file open without sharing it for writing,
+// as Windows lets it: SQLite then cannot open it, or only for reading.
+bool heldWithoutSharing(const std::string &path)
+{
+    const HANDLE file = CreateFileW(pathFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(file);
+    return false;
+}
+#endif
 
 } // namespace
 
@@ -81,6 +101,11 @@ Connection::Connection(const std::string &path, Mode mode, int busyTimeoutMs) : 
     // A failed open still hands back a handle that holds the error and must be closed;
     // only when memory ran out is there none, and SQLite's text then says so.
     m_db.reset(db);
+#ifdef _WIN32
+    // Told apart from a missing or read-only file, which SQLite would call it.
+    if ((rc != SQLITE_OK || sqlite3_db_readonly(db, "main") == 1) && heldWithoutSharing(path))
+        fail(SQLITE_BUSY, "the file is held open without sharing");
+#endif
     if (rc != SQLITE_OK)
         fail(rc);
     sqlite3_busy_timeout(handle(), busyTimeoutMs);

@@ -1,6 +1,7 @@
 #include "stock_store.h"
 
 #include "sqlite_handle.h"
+#include "utf8_path.h"
 
 #include <sqlite3.h>
 
@@ -8,9 +9,14 @@
 #include <array>
 #include <filesystem>
 #include <limits>
+#include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -133,6 +139,33 @@ void requireOurColumns(sqlite::Connection &db)
         refuse("has an id column that does not number the records (it must be the INTEGER PRIMARY KEY)");
 }
 
+#ifdef _WIN32
+// Windows decides by the folder's access list, which only an attempt reads
+// rightly: a file of a name no one else uses, gone again when it is closed.
+bool folderWritable(const std::string &folder)
+{
+    static unsigned attempts = 0;
+    for (int tries = 0; tries < 100; ++tries) {
+        const std::wstring name = L"stock.mdb-write-test-" + std::to_wstring(GetCurrentProcessId()) + L"-"
+            + std::to_wstring(++attempts);
+        const HANDLE file = CreateFileW((pathFromUtf8(folder) / name).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS)
+            return false;
+    }
+    return false;
+}
+#else
+bool folderWritable(const std::string &folder)
+{
+    return faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) == 0;
+}
+#endif
+
 // Finds a file or folder that may not be written before the first count does.
 void requireWritable(sqlite::Connection &db, const std::string &folder)
 {
@@ -142,7 +175,7 @@ void requireWritable(sqlite::Connection &db, const std::string &folder)
                              + " may not be written: it is read-only, or on a disk that is."
                                " Make the file writable and start again; it was left as it is.");
     // Each count writes its journal beside the file.
-    if (faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) != 0)
+    if (!folderWritable(folder))
         throw StoreError(SQLITE_READONLY,
                          "The folder " + folder + " of " + db.path()
                              + " may not be written, and Quillmarch writes beside the file while it"
@@ -196,7 +229,8 @@ StockListSize listSizeOf(sqlite::Connection &db)
 std::string databasePath(const std::string &folder)
 {
     constexpr char separator = std::filesystem::path::preferred_separator;
-    if (!folder.empty() && folder.back() == separator)
+    // Windows takes a slash for a separator too.
+    if (!folder.empty() && (folder.back() == separator || folder.back() == '/'))
         return folder + "stock.mdb";
     return folder + separator + "stock.mdb";
 }

@@ -1,5 +1,6 @@
 #include "stock_fixture.h"
 #include "stock_store.h"
+#include "utf8_path.h"
 
 #include <QTest>
 
@@ -11,6 +12,12 @@
 #include <memory>
 #include <optional>
 #include <thread>
+
+#ifdef _WIN32
+#include <QProcess>
+
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -58,10 +65,40 @@ void run(const StockStore &store, Operation operation)
 
 constexpr Operation laterOperations[] = {Operation::Append, Operation::Load, Operation::Update, Operation::Delete};
 
+// The files the process holds open; on Windows with its other handles.
 std::ptrdiff_t openFileCount()
 {
+#ifdef _WIN32
+    DWORD handles = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handles);
+    return handles;
+#else
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+#endif
 }
+
+#ifdef _WIN32
+// Another program holding a file open, as Windows lets it, sharing it with no one
+// ("none") or with readers only ("read"), until this goes.
+class HeldFile {
+public:
+    HeldFile(const std::string &path, const QByteArray &sharing)
+    {
+        m_holder.start(QCoreApplication::applicationDirPath() + "/hold_file.exe",
+                       {toQString(path), QString::fromLatin1(sharing)});
+        if (!m_holder.waitForReadyRead(30000))
+            qFatal("the file was not held");
+    }
+    ~HeldFile()
+    {
+        m_holder.closeWriteChannel();
+        m_holder.waitForFinished();
+    }
+
+private:
+    QProcess m_holder;
+};
+#endif
 
 // An error's code and text, its %1 the file's path.
 void checkError(const StoreError &error, int code, const QString &message, const StockFolder &folder)
@@ -71,7 +108,15 @@ void checkError(const StoreError &error, int code, const QString &message, const
 }
 
 // How a test makes the stock.mdb that the store meets.
-enum class Setup { Bytes, Sql, Folder, Locked };
+enum class Setup {
+    Bytes,
+    Sql,
+    Folder,
+    Locked,
+#ifdef _WIN32
+    Held, // by another program, sharing it as the content says
+#endif
+};
 
 } // namespace
 
@@ -140,8 +185,13 @@ void TestStockStore::listAll_readsAnotherToolsTableInIdOrderAndNullAsEmpty()
 void TestStockStore::records_storedExactlyAndChangedByTheirIdOnly()
 {
     // Exactly one separator between the folder and the file.
-    QCOMPARE(databasePath("/srv/count"), std::string("/srv/count/stock.mdb"));
-    QCOMPARE(databasePath("/srv/count/"), std::string("/srv/count/stock.mdb"));
+#ifdef _WIN32
+    for (const auto &[folder, path] : {std::pair{"D:\\Count", "D:\\Count\\stock.mdb"}, {"C:\\", "C:\\stock.mdb"},
+                                       {"C:/", "C:/stock.mdb"}, {"\\\\host\\share", "\\\\host\\share\\stock.mdb"}})
+#else
+    for (const auto &[folder, path] : {std::pair{"/srv/count", "/srv/count/stock.mdb"}, {"/srv/count/", "/srv/count/stock.mdb"}})
+#endif
+        QCOMPARE(databasePath(folder), std::string(path));
     StockFolder folder;
     const StockStore store(folder.path());
     listAll(store);
@@ -179,11 +229,11 @@ void TestStockStore::missingRecordOrFile_failsWithoutCreatingAnything()
     QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "X", "1"}}));
 
     // stock.mdb removed while the program runs: no fresh, empty one takes its place.
-    std::filesystem::remove(folder.databasePath());
+    std::filesystem::remove(pathFromUtf8(folder.databasePath()));
     for (Operation operation : laterOperations)
         checkError(failureOf([&] { run(store, operation); }), SQLITE_CANTOPEN,
                    "%1 is missing or may not be opened (unable to open database file); nothing was written.", folder);
-    QVERIFY(!std::filesystem::exists(folder.databasePath()));
+    QVERIFY(!std::filesystem::exists(pathFromUtf8(folder.databasePath())));
 }
 
 void TestStockStore::lockReleasedWithinTheWait_letsTheCountThrough()
@@ -238,6 +288,14 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged_data()
     QTest::newRow("folder") << Setup::Folder << QByteArray() << SQLITE_CANTOPEN << folder << SQLITE_CANTOPEN << folder;
     const QString locked = "%1 is in use by another program (database is locked); nothing was written to it.";
     QTest::newRow("locked") << Setup::Locked << QByteArray() << SQLITE_BUSY << locked << SQLITE_BUSY << locked;
+#ifdef _WIN32
+    const QString held = "%1 is in use by another program (the file is held open without sharing); nothing was"
+                         " written to it.";
+    QTest::newRow("held without sharing") << Setup::Held << QByteArray("none") << SQLITE_BUSY << held << SQLITE_BUSY
+                                          << held;
+    QTest::newRow("held for reading") << Setup::Held << QByteArray("read") << SQLITE_BUSY << held << SQLITE_BUSY
+                                      << held;
+#endif
     const QString replaced = "%1 is no longer a Quillmarch stock database: another program's database has taken its"
                              " place (%2); nothing was written to it.";
     QTest::newRow("another program's database")
@@ -287,6 +345,9 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
     const std::ptrdiff_t openFiles = openFileCount();
     StockFolder folder;
     std::optional<DatabaseLock> lock;
+#ifdef _WIN32
+    std::optional<HeldFile> held;
+#endif
     switch (setup) {
     case Setup::Bytes:
         folder.writeFile(content);
@@ -295,14 +356,23 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
         folder.execute(content.toStdString());
         break;
     case Setup::Folder:
-        std::filesystem::create_directory(folder.databasePath());
+        std::filesystem::create_directory(pathFromUtf8(folder.databasePath()));
         break;
     case Setup::Locked:
         folder.createWith({{1, "A", "X", "1"}});
         lock.emplace(folder.databasePath());
         break;
+#ifdef _WIN32
+    case Setup::Held:
+        folder.createWith({{1, "A", "X", "1"}});
+        break;
+#endif
     }
     const QByteArray before = folder.fileBytes();
+#ifdef _WIN32
+    if (setup == Setup::Held)
+        held.emplace(folder.databasePath(), content);
+#endif
     const StockStore store(folder.path(), 50);
 
     checkError(failureOf([&] { listAll(store); }), code, message, folder);
@@ -316,11 +386,14 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
         }
     }
     lock.reset();
+#ifdef _WIN32
+    held.reset();
+#endif
     QCOMPARE(openFileCount(), openFiles);
     QCOMPARE(folder.fileBytes(), before);
     if (setup == Setup::Folder)
-        QVERIFY(std::filesystem::is_empty(folder.databasePath()));
-    QVERIFY(!std::filesystem::exists(folder.databasePath() + "-journal"));
+        QVERIFY(std::filesystem::is_empty(pathFromUtf8(folder.databasePath())));
+    QVERIFY(!std::filesystem::exists(pathFromUtf8(folder.databasePath() + "-journal")));
 }
 
 void TestStockStore::writeFailingAfterAGoodStart_isReportedAndUndone_data()

@@ -1,15 +1,19 @@
 #include "stock_fixture.h"
+#include "utf8_path.h"
 
 #include <QFile>
 #include <QTest>
 
 #include <sqlite3.h>
 
+#include <filesystem>
+
+#ifdef __linux__
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -39,7 +43,7 @@ std::string columnText(sqlite3_stmt *statement, int column)
 
 } // namespace
 
-StockFolder::StockFolder()
+StockFolder::StockFolder() : m_dir(QDir::tempPath() + QStringLiteral("/quillmarch-Größe-数量-XXXXXX"))
 {
     if (!m_dir.isValid())
         qFatal("cannot make a temporary folder");
@@ -157,10 +161,13 @@ DatabaseLock::~DatabaseLock()
 
 void markReadOnly(const std::string &path, bool readOnly)
 {
-    struct stat status {};
-    if (path.empty() || stat(path.c_str(), &status) != 0)
-        return;
-    chmod(path.c_str(), readOnly ? status.st_mode & ~mode_t(0222) : status.st_mode | 0200);
+    using std::filesystem::perm_options, std::filesystem::perms;
+    const perms anyWrite = perms::owner_write | perms::group_write | perms::others_write;
+    std::error_code missing;
+    // On Windows the file's read-only attribute.
+    std::filesystem::permissions(pathFromUtf8(path), readOnly ? anyWrite : perms::owner_write,
+                                 readOnly ? perm_options::remove : perm_options::add, missing);
+#ifdef __linux__
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
     int flags = 0;
     if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
@@ -169,4 +176,5 @@ void markReadOnly(const std::string &path, bool readOnly)
     }
     if (fd >= 0)
         close(fd);
+#endif
 }

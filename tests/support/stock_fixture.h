@@ -2,8 +2,9 @@
 
 #include "error_reporter.h"
 #include "scan_sounds.h"
+#include "stock_store.h"
 
-#include <QFile>
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -21,14 +22,15 @@ struct TableRow {
     bool operator==(const TableRow &) const = default;
 };
 
-// A temporary folder for one test, with direct access to its stock.mdb that
-// does not go through the program's store.
+// A temporary folder for one test, named beyond ASCII, with direct access to its
+// stock.mdb that does not go through the program's store.
 class StockFolder {
 public:
     StockFolder();
 
-    std::string path() const { return QFile::encodeName(m_dir.path()).toStdString(); }
-    std::string databasePath() const { return path() + "/stock.mdb"; }
+    // As the program's folder comes: UTF-8, with the system's separators.
+    std::string path() const { return QDir::toNativeSeparators(m_dir.path()).toStdString(); }
+    std::string databasePath() const { return ::databasePath(path()); }
 
     // Runs SQL on the file, creating it when missing.
     void execute(const std::string &sql) const;
@@ -74,8 +76,9 @@ private:
     struct sqlite3 *m_db = nullptr;
 };
 
-// Makes a file or folder read-only as chmod a-w does and, for root, whom that does
-// not stop, as chattr +i does; or lifts both again.
+// Makes a file or folder read-only as chmod a-w does (on Windows, by its read-only
+// attribute) and, for root on Linux, whom that does not stop, as chattr +i does; or
+// lifts both again.
 void markReadOnly(const std::string &path, bool readOnly);
 
 inline QString toQString(const std::string &text)
