@@ -1,7 +1,9 @@
 #!/bin/sh
-# The two set-up commands on a fresh Debian machine:
-#   ./build.sh run    install what is missing, build, start the program
-#   ./build.sh test   install what is missing, build, run every test
+# The set-up commands on a fresh Debian machine:
+#   ./build.sh run      install what is missing, build, start the program
+#   ./build.sh test     install what is missing, build, run every test
+#   ./build.sh windows  install what is missing, make the Windows release folder
+#                       build-windows/release (cmake/build-windows.sh)
 # Needs nothing but a shell and apt-get; the packages below are installed with
 # sudo when not run as root.
 set -eu
@@ -9,6 +11,11 @@ cd "$(dirname "$0")"
 
 packages="cmake g++ make qt6-base-dev qt6-multimedia-dev libsqlite3-dev fonts-wine xvfb xdotool pulseaudio pulseaudio-utils
     dbus-daemon at-spi2-core orca speech-dispatcher procps"
+# The Windows build: mingw-w64, Wine to run its tests, the host's Qt tools (moc,
+# uic, rcc, and Qt's own build when it is made from source), Debian's source tools,
+# and what CI's check of the release folder drives it with.
+windows_packages="cmake ninja-build g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools wine64 wine
+    fonts-wine dpkg-dev perl xz-utils patch xvfb xdotool sqlite3"
 
 install_missing() {
     missing=""
@@ -42,8 +49,15 @@ test)
     cd build
     exec ctest --output-on-failure
     ;;
+windows)
+    packages=$windows_packages
+    # SQLite's amalgamation comes from npm; NodeSource's nodejs brings its own npm.
+    command -v npm > /dev/null || packages="$packages npm"
+    install_missing
+    exec cmake/build-windows.sh
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|windows" >&2
     exit 2
     ;;
 esac

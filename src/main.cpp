@@ -9,8 +9,15 @@
 #include <csignal>
 #include <cstdlib>
 
+#ifdef Q_OS_WIN
+#include "windows_console.h"
+#endif
+
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_WIN
+    attachParentConsole();
+#endif
     // Answered before any window system is needed.
     const CommandLine commandLine = readCommandLine(argc, argv);
     if (commandLine.exitStatus)

@@ -11,7 +11,11 @@ const char *const helpText =
     "\n"
     "  --mute     count without the sounds that tell each scan stored, taken or refused\n"
     "  --help     show this help and end\n"
-    "  --version  show the version and end\n";
+    "  --version  show the version and end\n"
+#ifdef QUILLMARCH_SILENT
+    "\nThis build has no sounds (it was made without Qt Multimedia): it counts in silence.\n"
+#endif
+    ;
 
 CommandLine readCommandLine(int argc, const char *const argv[])
 {

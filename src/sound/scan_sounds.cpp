@@ -1,10 +1,20 @@
 #include "scan_sounds.h"
 
+#ifdef QUILLMARCH_SILENT
+// Built without Qt Multimedia: the player stays silent.
+class ToneOutput : public QObject {
+public:
+    explicit ToneOutput(TonePlayer &) {}
+    void open() {}
+    void play(ScanSound) {}
+};
+#else
 #include <QAudioSink>
 #include <QMediaDevices>
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <numbers>
 
@@ -25,18 +35,44 @@ constexpr std::array<Tone, 3> tones = {{
 }};
 
 // A moderate volume: a fifth of full scale.
-constexpr double amplitude = 0.2 * 32767;
+constexpr double amplitude = 0.2;
 // Fades in and out, so a tone starts and ends without a click.
 constexpr int fadeSamples = sampleRate * 5 / 1000;
 
-QByteArray makeTone(const Tone &tone)
+// The formats the tones are played in, the first a device takes: 16-bit mono, which
+// sound servers convert as they need; else what Windows mixes in, 32-bit float
+// stereo, the only format Wine's Windows audio takes.
+QList<QAudioFormat> toneFormats()
+{
+    QList<QAudioFormat> formats;
+    for (const auto &[channels, sampleFormat] : {std::pair{1, QAudioFormat::Int16}, {2, QAudioFormat::Float}}) {
+        QAudioFormat format;
+        format.setSampleRate(sampleRate);
+        format.setChannelCount(channels);
+        format.setSampleFormat(sampleFormat);
+        formats << format;
+    }
+    return formats;
+}
+
+QByteArray makeTone(const Tone &tone, const QAudioFormat &format)
 {
     const int samples = sampleRate * tone.milliseconds / 1000;
-    QByteArray pcm(samples * int(sizeof(qint16)), Qt::Uninitialized);
-    auto *out = reinterpret_cast<qint16 *>(pcm.data());
+    QByteArray pcm(format.bytesForFrames(samples), Qt::Uninitialized);
+    char *out = pcm.data();
+    const auto put = [&out](auto sample) {
+        std::memcpy(out, &sample, sizeof sample);
+        out += sizeof sample;
+    };
     for (int i = 0; i < samples; ++i) {
         const double fade = std::min({1.0, double(i) / fadeSamples, double(samples - 1 - i) / fadeSamples});
-        out[i] = qint16(std::lround(amplitude * fade * std::sin(2 * std::numbers::pi * tone.hertz * i / sampleRate)));
+        const double level = amplitude * fade * std::sin(2 * std::numbers::pi * tone.hertz * i / sampleRate);
+        for (int channel = 0; channel < format.channelCount(); ++channel) {
+            if (format.sampleFormat() == QAudioFormat::Float)
+                put(float(level));
+            else
+                put(qint16(std::lround(level * 32767)));
+        }
     }
     return pcm;
 }
@@ -65,17 +101,23 @@ public:
         const QAudioDevice device = QMediaDevices::defaultAudioOutput();
         if (device.isNull())
             return;
-        QAudioFormat format;
-        format.setSampleRate(sampleRate);
-        format.setChannelCount(1);
-        format.setSampleFormat(QAudioFormat::Int16);
-        if (!device.isFormatSupported(format))
+        for (const QAudioFormat &format : toneFormats()) {
+            if (!device.isFormatSupported(format))
+                continue;
+            auto *sink = new QAudioSink(device, format, this);
+            // A device may list a format that it then fails to start in.
+            if (!sink->start()) {
+                delete sink;
+                continue;
+            }
+            sink->stop();
+            for (std::size_t i = 0; i < tones.size(); ++i)
+                m_pcm[i] = makeTone(tones[i], format);
+            m_sink = sink;
+            // Room for the longest tone, so each one goes to the server in one write.
+            m_sink->setBufferSize(m_pcm[std::size_t(ScanSound::Refused)].size());
             return;
-        for (std::size_t i = 0; i < tones.size(); ++i)
-            m_pcm[i] = makeTone(tones[i]);
-        m_sink = new QAudioSink(device, format, this);
-        // Room for the longest tone, so each one goes to the server in one write.
-        m_sink->setBufferSize(m_pcm[std::size_t(ScanSound::Refused)].size());
+        }
     }
 
     void play(ScanSound sound)
@@ -96,6 +138,7 @@ private:
     QAudioSink *m_sink = nullptr;
     std::array<QByteArray, 3> m_pcm;
 };
+#endif
 
 TonePlayer::TonePlayer() : m_output(new ToneOutput(*this))
 {
