@@ -146,8 +146,8 @@ bool folderWritable(const std::string &folder)
 {
     static unsigned attempts = 0;
     for (int tries = 0; tries < 100; ++tries) {
-        const std::wstring name = L"stock.mdb-write-test-" + std::to_wstring(GetCurrentProcessId()) + L"-"
-            + std::to_wstring(++attempts);
+        const std::wstring name =
+            L"stock.mdb-write-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++attempts);
         const HANDLE file = CreateFileW((pathFromUtf8(folder) / name).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
                                         CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (file != INVALID_HANDLE_VALUE) {

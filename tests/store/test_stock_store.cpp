@@ -186,10 +186,13 @@ void TestStockStore::records_storedExactlyAndChangedByTheirIdOnly()
 {
     // Exactly one separator between the folder and the file.
 #ifdef _WIN32
-    for (const auto &[folder, path] : {std::pair{"D:\\Count", "D:\\Count\\stock.mdb"}, {"C:\\", "C:\\stock.mdb"},
-                                       {"C:/", "C:/stock.mdb"}, {"\\\\host\\share", "\\\\host\\share\\stock.mdb"}})
+    for (const auto &[folder, path] : {std::pair{"D:\\Count", "D:\\Count\\stock.mdb"},
+                                       {"C:\\", "C:\\stock.mdb"},
+                                       {"C:/", "C:/stock.mdb"},
+                                       {"\\\\host\\share", "\\\\host\\share\\stock.mdb"}})
 #else
-    for (const auto &[folder, path] : {std::pair{"/srv/count", "/srv/count/stock.mdb"}, {"/srv/count/", "/srv/count/stock.mdb"}})
+    for (const auto &[folder, path] :
+         {std::pair{"/srv/count", "/srv/count/stock.mdb"}, {"/srv/count/", "/srv/count/stock.mdb"}})
 #endif
         QCOMPARE(databasePath(folder), std::string(path));
     StockFolder folder;
@@ -291,8 +294,8 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged_data()
 #ifdef _WIN32
     const QString held = "%1 is in use by another program (the file is held open without sharing); nothing was"
                          " written to it.";
-    QTest::newRow("held without sharing") << Setup::Held << QByteArray("none") << SQLITE_BUSY << held << SQLITE_BUSY
-                                          << held;
+    QTest::newRow("held without sharing")
+        << Setup::Held << QByteArray("none") << SQLITE_BUSY << held << SQLITE_BUSY << held;
     QTest::newRow("held for reading") << Setup::Held << QByteArray("read") << SQLITE_BUSY << held << SQLITE_BUSY
                                       << held;
 #endif
