@@ -77,29 +77,6 @@ std::ptrdiff_t openFileCount()
 #endif
 }
 
-#ifdef _WIN32
-// Another program holding a file open, as Windows lets it, sharing it with no one
-// ("none") or with readers only ("read"), until this goes.
-class HeldFile {
-public:
-    HeldFile(const std::string &path, const QByteArray &sharing)
-    {
-        m_holder.start(QCoreApplication::applicationDirPath() + "/hold_file.exe",
-                       {toQString(path), QString::fromLatin1(sharing)});
-        if (!m_holder.waitForReadyRead(30000))
-            qFatal("the file was not held");
-    }
-    ~HeldFile()
-    {
-        m_holder.closeWriteChannel();
-        m_holder.waitForFinished();
-    }
-
-private:
-    QProcess m_holder;
-};
-#endif
-
 // An error's code and text, its %1 the file's path.
 void checkError(const StoreError &error, int code, const QString &message, const StockFolder &folder)
 {
@@ -107,16 +84,9 @@ void checkError(const StoreError &error, int code, const QString &message, const
     QCOMPARE(toQString(error.what()), message.arg(toQString(folder.databasePath())));
 }
 
-// How a test makes the stock.mdb that the store meets.
-enum class Setup {
-    Bytes,
-    Sql,
-    Folder,
-    Locked,
-#ifdef _WIN32
-    Held, // by another program, sharing it as the content says
-#endif
-};
+// How a test makes the stock.mdb that the store meets; Held (on Windows): another
+// program holds it open, sharing it as the content says ("none" or "read").
+enum class Setup { Bytes, Sql, Folder, Locked, Held };
 
 } // namespace
 
@@ -184,17 +154,11 @@ void TestStockStore::listAll_readsAnotherToolsTableInIdOrderAndNullAsEmpty()
 
 void TestStockStore::records_storedExactlyAndChangedByTheirIdOnly()
 {
-    // Exactly one separator between the folder and the file.
-#ifdef _WIN32
-    for (const auto &[folder, path] : {std::pair{"D:\\Count", "D:\\Count\\stock.mdb"},
-                                       {"C:\\", "C:\\stock.mdb"},
-                                       {"C:/", "C:/stock.mdb"},
-                                       {"\\\\host\\share", "\\\\host\\share\\stock.mdb"}})
-#else
-    for (const auto &[folder, path] :
-         {std::pair{"/srv/count", "/srv/count/stock.mdb"}, {"/srv/count/", "/srv/count/stock.mdb"}})
-#endif
-        QCOMPARE(databasePath(folder), std::string(path));
+    // Exactly one separator between the folder and the file; Windows takes a slash too.
+    const std::string separator(1, std::filesystem::path::preferred_separator);
+    QCOMPARE(databasePath("count"), "count" + separator + "stock.mdb");
+    QCOMPARE(databasePath("count" + separator), "count" + separator + "stock.mdb");
+    QCOMPARE(databasePath("count/"), std::string("count/stock.mdb"));
     StockFolder folder;
     const StockStore store(folder.path());
     listAll(store);
@@ -347,10 +311,6 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
     QFETCH(QString, laterMessage);
     const std::ptrdiff_t openFiles = openFileCount();
     StockFolder folder;
-    std::optional<DatabaseLock> lock;
-#ifdef _WIN32
-    std::optional<HeldFile> held;
-#endif
     switch (setup) {
     case Setup::Bytes:
         folder.writeFile(content);
@@ -362,19 +322,22 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
         std::filesystem::create_directory(pathFromUtf8(folder.databasePath()));
         break;
     case Setup::Locked:
-        folder.createWith({{1, "A", "X", "1"}});
-        lock.emplace(folder.databasePath());
-        break;
-#ifdef _WIN32
     case Setup::Held:
         folder.createWith({{1, "A", "X", "1"}});
         break;
-#endif
     }
+    // Read before the file is held: a file held without sharing cannot be read.
     const QByteArray before = folder.fileBytes();
+    std::optional<DatabaseLock> lock;
+    if (setup == Setup::Locked)
+        lock.emplace(folder.databasePath());
 #ifdef _WIN32
-    if (setup == Setup::Held)
-        held.emplace(folder.databasePath(), content);
+    QProcess held;
+    if (setup == Setup::Held) {
+        held.start(QCoreApplication::applicationDirPath() + "/hold_file.exe",
+                   {toQString(folder.databasePath()), QString::fromLatin1(content)});
+        QVERIFY(held.waitForReadyRead(30000));
+    }
 #endif
     const StockStore store(folder.path(), 50);
 
@@ -390,7 +353,8 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
     }
     lock.reset();
 #ifdef _WIN32
-    held.reset();
+    held.closeWriteChannel();
+    held.waitForFinished();
 #endif
     QCOMPARE(openFileCount(), openFiles);
     QCOMPARE(folder.fileBytes(), before);
