@@ -8,10 +8,11 @@
 
 #include <filesystem>
 
-#ifdef __linux__
+#ifndef _WIN32
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -161,13 +162,17 @@ DatabaseLock::~DatabaseLock()
 
 void markReadOnly(const std::string &path, bool readOnly)
 {
-    using std::filesystem::perm_options, std::filesystem::perms;
-    const perms anyWrite = perms::owner_write | perms::group_write | perms::others_write;
+#ifdef _WIN32
     std::error_code missing;
-    // On Windows the file's read-only attribute.
-    std::filesystem::permissions(pathFromUtf8(path), readOnly ? anyWrite : perms::owner_write,
-                                 readOnly ? perm_options::remove : perm_options::add, missing);
-#ifdef __linux__
+    std::filesystem::permissions(pathFromUtf8(path), std::filesystem::perms::owner_write,
+                                 readOnly ? std::filesystem::perm_options::remove : std::filesystem::perm_options::add,
+                                 missing);
+#else
+    // Only calls that are safe between fork and exec: a program's run marks its folder so.
+    struct stat status {};
+    if (path.empty() || stat(path.c_str(), &status) != 0)
+        return;
+    chmod(path.c_str(), readOnly ? status.st_mode & ~mode_t(0222) : status.st_mode | 0200);
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
     int flags = 0;
     if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
