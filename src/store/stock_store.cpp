@@ -144,10 +144,9 @@ void requireOurColumns(sqlite::Connection &db)
 // rightly: a file of a name no one else uses, gone again when it is closed.
 bool folderWritable(const std::string &folder)
 {
-    static unsigned attempts = 0;
     for (int tries = 0; tries < 100; ++tries) {
         const std::wstring name =
-            L"stock.mdb-write-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++attempts);
+            L"stock.mdb-write-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(tries);
         const HANDLE file = CreateFileW((pathFromUtf8(folder) / name).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
                                         CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
