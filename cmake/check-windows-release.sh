@@ -42,7 +42,7 @@ scan() {
 start() {
     wine quillmarch.exe < /dev/null > "$work/output.txt" 2>&1 &
     program=$!
-    window=$(timeout 120 xdotool search --sync --name "$1" | head -n 1) || fail "no window '$1'"
+    window=$(timeout 120 xdotool search --sync --onlyvisible --name "$1" | head -n 1) || fail "no window '$1'"
     xdotool windowfocus --sync "$window"
 }
 
