@@ -10,6 +10,7 @@
 #include "stock_file.h"
 #include "stock_list_view.h"
 #include "stock_main.h"
+#include "stock_store.h"
 
 #include <QApplication>
 
@@ -57,7 +58,7 @@ int main(int argc, char *argv[])
     store.append(huge, huge, huge);
 
     const Clock::time_point shown = Clock::now();
-    StockMain window(StockStore(folder.path()), soundsOf(player.get()));
+    StockMain window(std::make_unique<StockStore>(folder.path()), soundsOf(player.get()));
     if (!window.loadRecords())
         return 1;
     window.show();

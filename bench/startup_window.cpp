@@ -11,6 +11,7 @@
 #include "application.h"
 #include "stock_main.h"
 #include "stock_rows.h"
+#include "stock_store.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -74,7 +75,7 @@ int startUp(int argc, char *argv[], const std::string &folder)
     const std::unique_ptr<TonePlayer> player = makeTonePlayer(false);
     milestone("application");
 
-    StockMain window(StockStore(folder), soundsOf(player.get()));
+    StockMain window(std::make_unique<StockStore>(folder), soundsOf(player.get()));
     if (!window.loadRecords())
         return 1;
     milestone("window");

@@ -6,12 +6,16 @@
 #include <cstring>
 
 const char *const helpText =
-    "Usage: quillmarch [--mute]\n"
-    "Counts stock with a barcode scanner; every count is kept in stock.mdb beside the program.\n"
+    "Usage: quillmarch [--mute] [--store URL] [--export FILE.csv]\n"
+    "Counts stock with a barcode scanner; every count is kept in stock.mdb beside the program, or in the\n"
+    "PostgreSQL database that --store or a line store=URL in quillmarch.conf beside the program names.\n"
     "\n"
-    "  --mute     count without the sounds that tell each scan stored, taken or refused\n"
-    "  --help     show this help and end\n"
-    "  --version  show the version and end\n";
+    "  --mute             count without the sounds that tell each scan stored, taken or refused\n"
+    "  --store URL        count into the PostgreSQL database at URL, which other stations share:\n"
+    "                     postgresql://user@host:port/database, with no password in it\n"
+    "  --export FILE.csv  write every record to FILE.csv and end, without a window\n"
+    "  --help             show this help and end\n"
+    "  --version          show the version and end\n";
 
 CommandLine readCommandLine(int argc, const char *const argv[])
 {
@@ -20,6 +24,14 @@ CommandLine readCommandLine(int argc, const char *const argv[])
         const char *argument = argv[i];
         if (std::strcmp(argument, "--mute") == 0) {
             commandLine.mute = true;
+        } else if (std::strcmp(argument, "--store") == 0 || std::strcmp(argument, "--export") == 0) {
+            // The value is never echoed: an address may hold a password.
+            if (i + 1 == argc) {
+                std::fprintf(stderr, "quillmarch: %s needs a value (see quillmarch --help)\n", argument);
+                commandLine.exitStatus = 2;
+                return commandLine;
+            }
+            (argument[2] == 's' ? commandLine.store : commandLine.exportFile) = argv[++i];
         } else if (std::strcmp(argument, "--help") == 0) {
             std::fputs(helpText, stdout);
             commandLine.exitStatus = 0;

@@ -1,10 +1,15 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 // What the operator asked for on the command line.
 struct CommandLine {
     bool mute = false;
+    // The PostgreSQL database to count into, by its URL; none for the file.
+    std::optional<std::string> store;
+    // Where --export writes every record, without a window.
+    std::optional<std::string> exportFile;
     // Set when the arguments were answered or refused here: the program then
     // ends with this status without opening a window.
     std::optional<int> exitStatus;

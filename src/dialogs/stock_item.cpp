@@ -4,6 +4,7 @@
 #include "ui_stock_item.h"
 
 #include <QKeyEvent>
+#include <QMessageBox>
 
 namespace {
 
@@ -24,9 +25,7 @@ StockItem::StockItem(const RecordTexts &record, QWidget *parent)
         box->setFont(Look::font(boxPointSize));
     ui->quantitySpinner->setBuddy(ui->quantityBox);
 
-    ui->locationBox->setText(record.location);
-    ui->stockCodeBox->setText(record.stockCode);
-    ui->quantityBox->setText(record.quantity);
+    showTexts(record);
 
     connect(ui->closeButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui->saveButton, &QPushButton::clicked, this, [this] { emit saveChosen(edited()); });
@@ -37,6 +36,22 @@ StockItem::StockItem(const RecordTexts &record, QWidget *parent)
 }
 
 StockItem::~StockItem() = default;
+
+void StockItem::showChangedElsewhere(const RecordTexts &current)
+{
+    QMessageBox::information(this, windowTitle(),
+                             tr("This record was changed at another station or by another program while it was"
+                                " open here, so your changes were not saved. The editor now shows the record as it"
+                                " is; change it again and Save."));
+    showTexts(current);
+}
+
+void StockItem::showTexts(const RecordTexts &record)
+{
+    ui->locationBox->setText(record.location);
+    ui->stockCodeBox->setText(record.stockCode);
+    ui->quantityBox->setText(record.quantity);
+}
 
 RecordTexts StockItem::edited() const
 {

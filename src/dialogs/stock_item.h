@@ -20,6 +20,10 @@ public:
     explicit StockItem(const RecordTexts &record, QWidget *parent = nullptr);
     ~StockItem() override;
 
+    // Says that the record was changed elsewhere since the editor opened, and shows it
+    // as it is now in place of the operator's edits, which were not saved.
+    void showChangedElsewhere(const RecordTexts &current);
+
 signals:
     void saveChosen(const RecordTexts &edited);
     void deleteChosen();
@@ -28,6 +32,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    void showTexts(const RecordTexts &record);
     RecordTexts edited() const;
 
     std::unique_ptr<Ui::StockItem> ui;

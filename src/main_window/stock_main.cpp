@@ -13,6 +13,8 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QMessageBox>
+#include <QSocketNotifier>
 
 #include <type_traits>
 
@@ -58,6 +60,9 @@ template<typename Operation>
 auto StockMain::attempt(Operation &&operation)
 {
     const auto failed = [this](const StoreError &error) {
+        // A connection that failed stays readable: its failure is reported once.
+        if (m_changes)
+            m_changes->setEnabled(false);
         // The operator, eyes on the shelf, hears that it was not taken before the box shows.
         playSound(ScanSound::Refused);
         ErrorReporter::report({error.code(), error.what()});
@@ -81,7 +86,7 @@ auto StockMain::attempt(Operation &&operation)
     }
 }
 
-StockMain::StockMain(StockStore store, SoundOutput playSound, QWidget *parent)
+StockMain::StockMain(std::unique_ptr<Store> store, SoundOutput playSound, QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::StockMain>()), m_store(std::move(store)),
       m_playSound(std::move(playSound)), m_records(new StockListModel(this))
 {
@@ -117,15 +122,23 @@ bool StockMain::loadRecords()
 {
     StockRows rows;
     const bool loaded = attempt([&] {
-        m_store.listAll(
+        m_store->listAll(
             [&](const StockRecordView &record) {
                 rows.append(record.id, record.location, record.stockCode, record.quantity);
             },
             [&](const StockListSize &size) { rows.reserve(size.records, size.textBytes); });
     });
-    if (loaded)
-        m_records->setRows(std::move(rows));
-    return loaded;
+    if (!loaded)
+        return false;
+    m_records->setRows(std::move(rows));
+    // The event loop watches the server's socket: no thread, and no reading of the
+    // whole table, to follow the other stations.
+    if (const int socket = m_store->changeSocket(); socket >= 0) {
+        m_changes = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
+        connect(m_changes.get(), &QSocketNotifier::activated, this, &StockMain::followChanges);
+        followChangesLater();
+    }
+    return true;
 }
 
 // The key always goes on to its box or the list unchanged.
@@ -150,7 +163,8 @@ void StockMain::scanEntered(ScanBox scanBox)
 
 void StockMain::carryOut(const ScanOutcome &outcome)
 {
-    if (outcome.count && !storeCount(*outcome.count))
+    std::optional<int> storedRow;
+    if (outcome.count && !(storedRow = storeCount(*outcome.count)))
         return;
     if (outcome.piece)
         setLocationCaption(*outcome.piece, ScanRules::scannedCaption(*outcome.piece, m_rules.piece(*outcome.piece)));
@@ -162,9 +176,8 @@ void StockMain::carryOut(const ScanOutcome &outcome)
     for (ScanBox scanBox : {ScanBox::Location, ScanBox::Item, ScanBox::Quantity})
         if (outcome.emptied.testFlag(scanBox))
             box(scanBox)->clear();
-    Announcer::announce(this,
-                        outcome.count ? ScanRules::storedAnnouncement(m_records->rowCount(), *outcome.count)
-                                      : outcome.announcement);
+    Announcer::announce(
+        this, outcome.count ? ScanRules::storedAnnouncement(*storedRow + 1, *outcome.count) : outcome.announcement);
     if (const std::optional<ScanSound> sound = soundOf(outcome.result))
         playSound(*sound);
     for (ScanBox scanBox : {ScanBox::Location, ScanBox::Item, ScanBox::Quantity})
@@ -232,48 +245,112 @@ void StockMain::editSelectedRecord()
     const int row = selectedRow();
     if (row < 0)
         return;
+    // Rows come and go under an open editor as other stations count: the record is known by its id.
     const qint64 id = m_records->id(row);
-    // Read afresh: another program may have changed the record since it was listed.
-    const std::optional<StockRecord> record = attempt([&] { return m_store.loadById(id); });
-    if (!record)
+    // Read afresh: another station may have changed the record since it was listed.
+    const std::optional<std::optional<StockRecord>> loaded = attempt([&] { return m_store->loadById(id); });
+    if (!loaded)
         return;
-    StockItem editor(textsOf(*record));
+    if (!*loaded) {
+        recordGone(id, this);
+        return;
+    }
+    StockRecord shown = **loaded;
+    StockItem editor(textsOf(shown));
     connect(&editor, &StockItem::saveChosen, this, [&](const RecordTexts &edited) {
-        if (!attempt([&] {
-                m_store.updateById(id, edited.location.toStdString(), edited.stockCode.toStdString(),
-                                   edited.quantity.toStdString());
-            }))
+        const std::optional<UpdateResult> saved = attempt([&] {
+            return m_store->updateById(shown, edited.location.toStdString(), edited.stockCode.toStdString(),
+                                       edited.quantity.toStdString());
+        });
+        if (!saved)
             return;
-        m_records->setRecord(row, edited);
-        playSound(ScanSound::Stored);
-        editor.accept();
-        Announcer::announceOnReturn(this,
-                                    QStringLiteral("Saved row %1, ").arg(row + 1) + ScanRules::spokenRecord(edited));
+        followChangesLater();
+        switch (saved->outcome) {
+        case UpdateResult::Saved:
+            showRecord(id, edited);
+            playSound(ScanSound::Stored);
+            editor.accept();
+            Announcer::announceOnReturn(
+                this, QStringLiteral("Saved row %1, ").arg(m_records->rowOf(id) + 1) + ScanRules::spokenRecord(edited));
+            break;
+        case UpdateResult::Changed:
+            // Nothing of the operator's is written over a change not seen: the editor shows it now.
+            shown = saved->current;
+            showRecord(id, textsOf(shown));
+            playSound(ScanSound::Refused);
+            editor.showChangedElsewhere(textsOf(shown));
+            break;
+        case UpdateResult::Gone:
+            recordGone(id, &editor);
+            editor.reject();
+            break;
+        }
     });
     connect(&editor, &StockItem::deleteChosen, this, [&] {
-        if (!attempt([&] { m_store.deleteById(id); }))
+        if (!attempt([&] { m_store->deleteById(id); }))
             return;
-        m_records->removeRecord(row);
+        followChangesLater();
+        // Its row as the list has it now, found before it goes.
+        const int deletedRow = m_records->rowOf(id);
+        showRecord(id, std::nullopt);
         playSound(ScanSound::Stored);
         editor.accept();
         Announcer::announceOnReturn(
-            this, QStringLiteral("Deleted row %1, ").arg(row + 1) + ScanRules::spokenRecord(textsOf(*record)));
+            this, QStringLiteral("Deleted row %1, ").arg(deletedRow + 1) + ScanRules::spokenRecord(textsOf(shown)));
     });
     editor.exec();
 }
 
-bool StockMain::storeCount(const RecordTexts &count)
+std::optional<int> StockMain::storeCount(const RecordTexts &count)
 {
     const std::optional<std::int64_t> id = attempt([&] {
-        return m_store.append(count.location.toStdString(), count.stockCode.toStdString(),
-                              count.quantity.toStdString());
+        return m_store->append(count.location.toStdString(), count.stockCode.toStdString(),
+                               count.quantity.toStdString());
     });
     if (!id)
-        return false;
-    m_records->appendRecord(*id, count);
-    // The operator sees each count arrive, however long the list.
-    ui->stockList->scrollToBottom();
-    return true;
+        return std::nullopt;
+    followChangesLater();
+    const int row = m_records->insertRecord(*id, count);
+    // The operator sees each count arrive, however long the list; other stations' lists stay put.
+    ui->stockList->scrollTo(m_records->index(row, StockListModel::LocationColumn));
+    return row;
+}
+
+void StockMain::showRecord(qint64 id, const std::optional<RecordTexts> &texts)
+{
+    const int row = m_records->rowOf(id);
+    if (!texts) {
+        if (row >= 0)
+            m_records->removeRecord(row);
+    } else if (row >= 0) {
+        m_records->setRecord(row, *texts);
+    } else {
+        m_records->insertRecord(id, *texts);
+    }
+}
+
+void StockMain::recordGone(qint64 id, QWidget *parent)
+{
+    playSound(ScanSound::Refused);
+    QMessageBox::information(parent, QStringLiteral("Quillmarch"),
+                             tr("This record was deleted at another station or by another program. It is taken"
+                                " out of the list."));
+    showRecord(id, std::nullopt);
+}
+
+void StockMain::followChanges()
+{
+    if (!m_changes || !m_changes->isEnabled())
+        return;
+    const std::optional<std::vector<StockChange>> changes = attempt([&] { return m_store->takeChanges(); });
+    for (const StockChange &change : changes.value_or(std::vector<StockChange>()))
+        showRecord(change.id, change.record ? std::optional(textsOf(*change.record)) : std::nullopt);
+}
+
+void StockMain::followChangesLater()
+{
+    if (m_changes)
+        QMetaObject::invokeMethod(this, &StockMain::followChanges, Qt::QueuedConnection);
 }
 
 void StockMain::setLocationCaption(LocationPiece piece, const QString &caption)

@@ -47,11 +47,16 @@ public:
     void reserve(std::size_t rows, std::size_t textBytes);
 
     void append(std::int64_t id, std::string_view location, std::string_view code, std::string_view qty);
+    void insert(std::size_t position, std::int64_t id, std::string_view location, std::string_view code,
+                std::string_view qty);
     // Rewrites the three cells; the id stays.
     void setCells(std::size_t position, std::string_view location, std::string_view code, std::string_view qty);
     void erase(std::size_t position);
 
     std::int64_t id(std::size_t position) const;
+    // Rows stay in ascending id: the position of the first row whose id is not below
+    // id, by halving, so that no index of ids is kept beside the rows.
+    std::size_t lowerBound(std::int64_t id) const;
     std::string_view cell(std::size_t position, Cell cell) const;
 
 private:

@@ -19,12 +19,6 @@ constexpr const char *createTable = "CREATE TABLE Stock (id INTEGER PRIMARY KEY 
                                     " Location TEXT NOT NULL DEFAULT '', StockCode TEXT NOT NULL DEFAULT '',"
                                     " Quantity TEXT NOT NULL DEFAULT '')";
 
-[[noreturn]] void failNoRecord(std::int64_t id, const std::string &path)
-{
-    throw StoreError(SQLITE_NOTFOUND,
-                     "The stock record with id " + std::to_string(id) + " no longer exists (" + path + ")");
-}
-
 // A write that the table did not carry out as asked, a trigger's doing.
 [[noreturn]] void failNotKept(const std::string &what, const std::string &path)
 {
@@ -33,6 +27,16 @@ constexpr const char *createTable = "CREATE TABLE Stock (id INTEGER PRIMARY KEY 
                          + " as given: something in the file (a"
                            " trigger) swallowed or dropped it. The "
                          + what + " was not stored.");
+}
+
+std::optional<StockRecord> recordOf(sqlite::Connection &db, std::int64_t id)
+{
+    sqlite::Statement select(db, "SELECT id, Location, StockCode, Quantity FROM Stock WHERE id = ?1");
+    select.bind(1, id);
+    if (!select.step())
+        return std::nullopt;
+    return StockRecord{select.columnInt64(0), std::string(select.columnText(1)), std::string(select.columnText(2)),
+                       std::string(select.columnText(3))};
 }
 
 bool exists(sqlite::Connection &db, std::int64_t id)
@@ -193,12 +197,17 @@ StockListSize listSizeOf(sqlite::Connection &db)
 
 } // namespace
 
-std::string databasePath(const std::string &folder)
+std::string pathInFolder(const std::string &folder, std::string_view name)
 {
     constexpr char separator = std::filesystem::path::preferred_separator;
     if (!folder.empty() && folder.back() == separator)
-        return folder + "stock.mdb";
-    return folder + separator + "stock.mdb";
+        return folder + std::string(name);
+    return folder + separator + std::string(name);
+}
+
+std::string databasePath(const std::string &folder)
+{
+    return pathInFolder(folder, "stock.mdb");
 }
 
 StockStore::StockStore(std::string folder, int busyTimeoutMs)
@@ -254,34 +263,41 @@ std::int64_t StockStore::append(std::string_view location, std::string_view stoc
     return id;
 }
 
-StockRecord StockStore::loadById(std::int64_t id) const
+std::optional<StockRecord> StockStore::loadById(std::int64_t id) const
 {
     sqlite::Connection db = open();
-    sqlite::Statement select(db, "SELECT id, Location, StockCode, Quantity FROM Stock WHERE id = ?1");
-    select.bind(1, id);
-    if (!select.step())
-        failNoRecord(id, db.path());
-    return {select.columnInt64(0), std::string(select.columnText(1)), std::string(select.columnText(2)),
-            std::string(select.columnText(3))};
+    return recordOf(db, id);
 }
 
-void StockStore::updateById(std::int64_t id, std::string_view location, std::string_view stockCode,
-                            std::string_view quantity) const
+UpdateResult StockStore::updateById(const StockRecord &shown, std::string_view location, std::string_view stockCode,
+                                    std::string_view quantity) const
 {
     sqlite::Connection db = open();
     sqlite::Transaction transaction(db);
-    sqlite::Statement update(db, "UPDATE Stock SET Location = ?1, StockCode = ?2, Quantity = ?3 WHERE id = ?4");
+    // The texts compared as the list reads them, a NULL or a number of another tool's included.
+    sqlite::Statement update(db,
+                             "UPDATE Stock SET Location = ?1, StockCode = ?2, Quantity = ?3 WHERE id = ?4"
+                             " AND CAST(ifnull(Location, '') AS TEXT) = ?5 AND CAST(ifnull(StockCode, '') AS TEXT) = ?6"
+                             " AND CAST(ifnull(Quantity, '') AS TEXT) = ?7");
     update.bind(1, location);
     update.bind(2, stockCode);
     update.bind(3, quantity);
-    update.bind(4, id);
+    update.bind(4, shown.id);
+    update.bind(5, shown.location);
+    update.bind(6, shown.stockCode);
+    update.bind(7, shown.quantity);
     update.step();
     if (db.changes() == 1) {
         transaction.commit();
-        return;
+        return {UpdateResult::Saved, {}};
     }
-    if (db.changes() == 0 && !exists(db, id))
-        failNoRecord(id, db.path());
+    if (db.changes() == 0) {
+        std::optional<StockRecord> current = recordOf(db, shown.id);
+        if (!current)
+            return {UpdateResult::Gone, {}};
+        if (*current != shown)
+            return {UpdateResult::Changed, std::move(*current)};
+    }
     failNotKept("change", db.path());
 }
 

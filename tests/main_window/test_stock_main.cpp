@@ -6,6 +6,7 @@
 #include "stock_list_model.h"
 #include "stock_list_view.h"
 #include "stock_main.h"
+#include "stock_store.h"
 #include "window_driver.h"
 
 #include <QAbstractItemModelTester>
@@ -60,7 +61,8 @@ void click(QWidget &window, const char *button)
 // The main window over a temporary stock.mdb, shown and active, the focus where a scanner types.
 struct ScanWindow {
     explicit ScanWindow(const Rows &rows = {})
-        : window((folder.createWith(rows), std::make_unique<StockMain>(StockStore(folder.path(), 0), sounds.output())))
+        : window((folder.createWith(rows),
+                  std::make_unique<StockMain>(std::make_unique<StockStore>(folder.path(), 0), sounds.output())))
     {
         if (!window->loadRecords())
             qFatal("the records could not be listed");
@@ -292,7 +294,7 @@ void TestStockMain::list_geometryMouseAndKeys()
     QCOMPARE(list.rect(9000).bottom(), list.bottom());
 
     // The last row whole at the bottom as rows come; the scroll range follows rows going.
-    list.model.appendRecord(20001, {"L", "NEW", "1"});
+    list.model.insertRecord(20001, {"L", "NEW", "1"});
     list.view.scrollToBottom();
     QCOMPARE(list.view.indexAt(QPoint(1, list.bottom())), list.at(20000));
     QCOMPARE(list.view.indexAt(QPoint(1, list.bottom() + 1)), QModelIndex());
@@ -412,7 +414,7 @@ void TestStockMain::accessible_tableOfCellsUnderTheTitles()
     const QAccessible::Id fourth = idOf(3, 1);
     const QAccessible::Id last = idOf(4, 0);
     // A huge cell shows its first 300 characters and an ellipsis; the row keeps it whole.
-    list.model.appendRecord(100, {QString("数").repeated(301), "C-NEW", "1"});
+    list.model.insertRecord(100, {QString("数").repeated(301), "C-NEW", "1"});
     QCOMPARE(name(table->cellAt(5, 0)), QString("数").repeated(300) + QChar(0x2026));
     QCOMPARE(list.model.texts(5).location, QString("数").repeated(301));
     list.model.removeRecord(4);

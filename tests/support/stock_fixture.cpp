@@ -1,8 +1,13 @@
 #include "stock_fixture.h"
 
+#include "postgres_server.h"
+#include "postgres_store.h"
+#include "stock_store.h"
+
 #include <QFile>
 #include <QTest>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <fcntl.h>
@@ -110,6 +115,56 @@ void StockFolder::writeFile(const QByteArray &bytes) const
     QFile file(QString::fromStdString(databasePath()));
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", databasePath().c_str());
+}
+
+StockPlace::StockPlace(StoreKind kind)
+    : kind(kind), database(kind == StoreKind::Server ? PostgresServer::shared().createDatabase() : std::string())
+{
+}
+
+std::unique_ptr<Store> StockPlace::store() const
+{
+    if (kind == StoreKind::File)
+        return std::make_unique<StockStore>(folder.path(), 50);
+    return std::make_unique<PostgresStore>(PostgresServer::shared().url(database));
+}
+
+void StockPlace::createWith(const std::vector<TableRow> &rows) const
+{
+    if (kind == StoreKind::File)
+        return folder.createWith(rows);
+    store()->listAll([](const StockRecordView &) {});
+    const PostgresSession session = PostgresServer::shared().connect(database);
+    for (const TableRow &row : rows) {
+        const std::string id = std::to_string(row.id);
+        const char *values[] = {id.c_str(), row.location.c_str(), row.stockCode.c_str(), row.quantity.c_str()};
+        PQclear(PQexecParams(session.get(), "INSERT INTO \"Stock\" OVERRIDING SYSTEM VALUE VALUES ($1, $2, $3, $4)", 4,
+                             nullptr, values, nullptr, nullptr, 0));
+    }
+    execute("SELECT setval(pg_get_serial_sequence('\"Stock\"', 'id'), max(id)) FROM \"Stock\"");
+}
+
+std::vector<TableRow> StockPlace::rows() const
+{
+    if (kind == StoreKind::File)
+        return folder.rows();
+    const PostgresSession session = PostgresServer::shared().connect(database);
+    const std::unique_ptr<PGresult, void (*)(PGresult *)> result(
+        PQexec(session.get(), "SELECT id, \"Location\", \"StockCode\", \"Quantity\" FROM \"Stock\" ORDER BY id"),
+        PQclear);
+    std::vector<TableRow> rows;
+    for (int row = 0; row < PQntuples(result.get()); ++row)
+        rows.push_back({std::stoll(PQgetvalue(result.get(), row, 0)), PQgetvalue(result.get(), row, 1),
+                        PQgetvalue(result.get(), row, 2), PQgetvalue(result.get(), row, 3)});
+    return rows;
+}
+
+void StockPlace::execute(const std::string &sql) const
+{
+    if (kind == StoreKind::File)
+        folder.execute(sql);
+    else
+        PostgresServer::shared().queryText(database, sql);
 }
 
 ReportedErrors::ReportedErrors()
