@@ -39,7 +39,7 @@ StockItem::~StockItem() = default;
 
 void StockItem::showChangedElsewhere(const RecordTexts &current)
 {
-    QMessageBox::information(this, windowTitle(),
+    QMessageBox::information(this, QStringLiteral("Quillmarch"),
                              tr("This record was changed at another station or by another program while it was"
                                 " open here, so your changes were not saved. The editor now shows the record as it"
                                 " is; change it again and Save."));

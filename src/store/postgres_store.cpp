@@ -102,15 +102,20 @@ void requireOurShape(postgres::Connection &db)
         refuse("has a foreign key onto itself that changes other records when one is deleted");
 }
 
+// The lock that the stations making the table take, "Quillmar" in ASCII.
+constexpr std::int64_t tableMakersLock = 0x5175696c6c6d6172;
+
 // Makes the table where the database has none, or checks the one there.
 void requireStockTable(postgres::Connection &db)
 {
     constexpr const char *missing = "SELECT to_regclass('\"Stock\"') IS NULL";
     if (db.execute(missing).text(0, 0) == "t") {
-        postgres::Transaction transaction(db);
-        // Two stations that start at once make it once: the second waits here, then finds it.
-        db.execute("SELECT pg_advisory_xact_lock(5869316584519034226)");
+        // Two stations that start at once make it once: the second waits here, then
+        // finds it, looking in a transaction of its own that sees the other's commit.
+        // A failure ends the session, and with it the lock.
+        db.execute("SELECT pg_advisory_lock($1)", {tableMakersLock});
         if (db.execute(missing).text(0, 0) == "t") {
+            postgres::Transaction transaction(db);
             db.execute("CREATE TABLE \"Stock\" (id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
                        " \"Location\" text NOT NULL DEFAULT '', \"StockCode\" text NOT NULL DEFAULT '',"
                        " \"Quantity\" text NOT NULL DEFAULT '')");
@@ -119,8 +124,9 @@ void requireStockTable(postgres::Connection &db)
                            .c_str());
             db.execute("CREATE TRIGGER \"Stock_changed\" AFTER INSERT OR UPDATE OR DELETE ON \"Stock\""
                        " FOR EACH ROW EXECUTE FUNCTION \"Stock_changed\"()");
+            transaction.commit();
         }
-        transaction.commit();
+        db.execute("SELECT pg_advisory_unlock($1)", {tableMakersLock});
     }
     requireOurShape(db);
 }

@@ -70,20 +70,23 @@ int XServer::xdotool(const QStringList &arguments) const
 
 namespace {
 
-// xdotool's arguments for the visible windows with exactly this title; it ends
-// with 1 when there is none.
-QStringList windowsTitled(const QString &title)
+// xdotool's arguments for the visible windows with exactly this title, of the
+// process pid when given; it ends with 1 when there is none.
+QStringList windowsTitled(const QString &title, qint64 pid = 0)
 {
-    return {"search", "--onlyvisible", "--name", '^' + QRegularExpression::escape(title) + '$'};
+    QStringList search{"search", "--all", "--onlyvisible"};
+    if (pid)
+        search << "--pid" << QString::number(pid);
+    return search << "--name" << '^' + QRegularExpression::escape(title) + '$';
 }
 
 } // namespace
 
-bool XServer::focusWindow(const QString &title) const
+bool XServer::focusWindow(const QString &title, qint64 pid) const
 {
-    const QStringList search = windowsTitled(title);
+    const QStringList search = windowsTitled(title, pid);
     return QTest::qWaitFor([&] { return xdotool(search) == 0; }, 10000)
-        && xdotool(search + QStringList{"windowfocus", "--sync"}) == 0;
+        && xdotool(search + QStringList{"windowraise", "windowfocus", "--sync"}) == 0;
 }
 
 bool XServer::windowGone(const QString &title) const

@@ -37,9 +37,10 @@ public:
 
     // Runs xdotool to its end and returns its exit code; the test stops when it hangs.
     int xdotool(const QStringList &arguments) const;
-    // Waits for the visible window with exactly this title and gives it the
-    // keyboard, as a window manager would; false when it did not show.
-    bool focusWindow(const QString &title) const;
+    // Waits for the visible window with exactly this title, of the process pid
+    // when given, and gives it the keyboard, as a window manager would; false when
+    // it did not show.
+    bool focusWindow(const QString &title, qint64 pid = 0) const;
     // Waits until no visible window has exactly this title; false when one stays.
     bool windowGone(const QString &title) const;
 
@@ -70,10 +71,19 @@ public:
     {
         m_server.xdotool(QStringList{"key", "--delay", QString::number(keyDelayMs)} + keys.split(' '));
     }
-    // Waits for the box that reports a failure and closes it with Esc; true when it showed.
-    bool closeErrorBox() const
+    // Gives this program's window of that title the keyboard; false when it did not show.
+    bool focus(const QString &title = mainWindowTitle) const
     {
-        return m_server.focusWindow(errorBoxTitle) && m_server.xdotool({"key", "Escape"}) == 0;
+        return m_server.focusWindow(title, m_process->processId());
+    }
+    // Waits for the box that reports a failure, or tells of a record changed
+    // elsewhere, and closes it with Esc; true when it showed.
+    bool closeErrorBox() const { return focus(errorBoxTitle) && m_server.xdotool({"key", "Escape"}) == 0; }
+    // Ends the program at once, as a power cut or kill -9 does.
+    void kill()
+    {
+        m_process->kill();
+        m_process->waitForFinished();
     }
     // What the program wrote so far.
     QString output() { return QString::fromUtf8(m_process->readAllStandardOutput()); }

@@ -5,6 +5,7 @@
 // the command line. Every step is checked in stock.mdb itself.
 #include "command_line.h"
 #include "desktop_session.h"
+#include "postgres_server.h"
 #include "stock_fixture.h"
 #include "stock_store.h"
 #include "version.h"
@@ -78,6 +79,7 @@ private slots:
     void fileFailing_isReportedAndLeftAsItWas_data();
     void fileFailing_isReportedAndLeftAsItWas();
     void fileMayNotGrow_isReportedAndEarlierCountsKept();
+    void twoStations_countTogetherOnOneServer();
     void commandLine_answeredOrRefusedWithoutAWindow_data();
     void commandLine_answeredOrRefusedWithoutAWindow();
 
@@ -244,6 +246,98 @@ void TestProgram::fileMayNotGrow_isReportedAndEarlierCountsKept()
     QCOMPARE_GT(rows.size(), 40u);
     QCOMPARE_LT(rows.size(), counts.size());
     QCOMPARE(rows, std::vector<TableRow>(counts.begin(), counts.begin() + qsizetype(rows.size())));
+}
+
+void TestProgram::twoStations_countTogetherOnOneServer()
+{
+    PostgresServer server;
+    const std::string database = server.createDatabase();
+    const QString url = toQString(server.url(database));
+    const auto rows = [&] {
+        return toQString(server.queryText(database,
+                                          "SELECT string_agg(concat_ws('|', id, \"Location\","
+                                          " \"StockCode\", \"Quantity\"), ' ' ORDER BY id) FROM \"Stock\""));
+    };
+    // One station is set up by its quillmarch.conf; the other by its command line, which wins over its own.
+    StockFolder first, second;
+    const auto configure = [](const StockFolder &folder, const QByteArray &lines) {
+        QFile conf(toQString(folder.path()) + "/quillmarch.conf");
+        QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write(lines) == lines.size());
+    };
+    configure(first, "# the team's server\nstore = " + url.toUtf8() + "\n");
+    configure(second, "store=postgresql:///elsewhere?host=/nowhere\n");
+    ProgramRun a(m_server, first.path()), b(m_server, second.path(), {}, {"--store", url});
+
+    QVERIFY2(a.focus(), qPrintable(a.errorOutput()));
+    a.scan({"ROW:A", "FINLOC", "PX-1", "QTY:1", "PX-2", "QTY:2"});
+    QTRY_COMPARE(rows(), "1|A|PX-1|1 2|A|PX-2|2");
+    QVERIFY(b.focus());
+    b.scan({"FINLOC", "PX-3", "QTY:3"});
+    // The other station's counts are in the list, above the station's own: the row above
+    // its last, edited from the keyboard, is the other's second count.
+    const QString editor = QStringLiteral("Quillmarch::StockItem::Edit"),
+                  toSave = QStringLiteral("Tab Tab Tab Tab Tab space");
+    b.press("shift+Tab End Up F2");
+    QVERIFY(b.focus(editor));
+    b.press("End minus B " + toSave);
+    QTRY_COMPARE(rows(), "1|A|PX-1|1 2|A-B|PX-2|2 3||PX-3|3");
+
+    // A Save over a record that another station changed meanwhile is refused, and the
+    // editor shows the record as it is now.
+    QVERIFY(a.focus());
+    a.press("shift+Tab Down Home F2");
+    QVERIFY(a.focus(editor));
+    QVERIFY(b.focus());
+    b.press("Home F2"); // the list has the keyboard since the editor closed
+    QVERIFY(b.focus(editor));
+    b.press("End minus b " + toSave);
+    QTRY_COMPARE(rows(), "1|A-b|PX-1|1 2|A-B|PX-2|2 3||PX-3|3");
+    QVERIFY(a.focus(editor));
+    a.press("End minus a " + toSave);
+    QVERIFY(a.closeErrorBox());
+    QVERIFY(a.focus(editor));
+    // From Save back to the location, to its end.
+    a.press("shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab End plus " + toSave);
+    QTRY_COMPARE(rows(), "1|A-b+|PX-1|1 2|A-B|PX-2|2 3||PX-3|3");
+
+    // A station killed in the middle of a burst: every count it committed is kept whole,
+    // and the other counts on.
+    QVERIFY(b.focus());
+    b.press("Return");
+    QStringList burst;
+    for (int count = 4; count <= 40; ++count)
+        burst << QStringLiteral("PX-%1").arg(count) << QStringLiteral("QTY:%1").arg(count);
+    // The keys typed after the kill go to no one: the pointer, where they then go, is over no window.
+    m_server.xdotool({"mousemove", "0", "0"});
+    Child typing(m_server.environment(), "xdotool", scanArguments(burst));
+    QVERIFY(QTest::qWaitFor([&] { return rows().size() > 60; }));
+    b.kill();
+    QVERIFY(typing.waitForFinished(30000));
+    const QStringList kept = rows().split(' ');
+    for (qsizetype id = 3; id < kept.size(); ++id)
+        QCOMPARE(kept[id], QStringLiteral("%1||PX-%1|%1").arg(id + 1));
+    QVERIFY(a.focus());
+    a.press("Return");
+    a.scan({"PX-99", "QTY:99"});
+    QTRY_VERIFY2(rows().endsWith("|A|PX-99|99"), qPrintable(rows()));
+
+    // Every record into a file, without a window, from the store that quillmarch.conf names.
+    const QString exported = toQString(first.path()) + "/counts.csv";
+    ProgramRun exporter(m_server, first.path(), {}, {"--export", exported});
+    QVERIFY(exporter.waitForExit(0));
+    QFile csv(exported);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QByteArray lines = csv.readAll();
+    QVERIFY(lines.startsWith("id,Location,StockCode,Quantity\r\n1,A-b+,PX-1,1\r\n2,A-B,PX-2,2\r\n3,,PX-3,3\r\n"));
+    QCOMPARE(lines.count("\r\n"), kept.size() + 2);
+
+    // The server stopped: the station says so, naming it, and ends; nothing it showed is lost.
+    server.stop();
+    QVERIFY(a.closeErrorBox());
+    QVERIFY(a.waitForExit(1));
+    QVERIFY2(a.errorOutput().startsWith("quillmarch: Error 14: The connection to the stock database \""
+                                        + toQString(database) + "\" on " + server.directory() + ", port 5432 was lost"),
+             qPrintable(a.errorOutput()));
 }
 
 void TestProgram::commandLine_answeredOrRefusedWithoutAWindow_data()

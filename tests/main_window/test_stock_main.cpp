@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPaintEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -60,9 +61,12 @@ void click(QWidget &window, const char *button)
 
 // The main window over a temporary stock.mdb, shown and active, the focus where a scanner types.
 struct ScanWindow {
-    explicit ScanWindow(const Rows &rows = {})
-        : window((folder.createWith(rows),
-                  std::make_unique<StockMain>(std::make_unique<StockStore>(folder.path(), 0), sounds.output())))
+    explicit ScanWindow(const Rows &rows = {}) : ScanWindow(nullptr, rows) {}
+    // A station counting into store, or else into a stock.mdb of these rows.
+    explicit ScanWindow(std::unique_ptr<Store> store, const Rows &rows = {})
+        : window(std::make_unique<StockMain>(
+            store ? std::move(store) : (folder.createWith(rows), std::make_unique<StockStore>(folder.path(), 0)),
+            sounds.output()))
     {
         if (!window->loadRecords())
             qFatal("the records could not be listed");
@@ -163,6 +167,7 @@ private slots:
     void itemEditor_opensTheSelectedRecordAsStoredNow();
     void itemEditor_saveAndDelete_data();
     void itemEditor_saveAndDelete();
+    void otherStations_followedWhereTheOperatorIs();
     void locationSetByHand_isShownAndCounted();
     void about_opensModal();
 };
@@ -455,10 +460,12 @@ void TestStockMain::itemEditor_opensTheSelectedRecordAsStoredNow()
         [&] { QTest::keyClick(&counting.view, Qt::Key_F2); },
         [](StockItem &dialog) { QCOMPARE(control<QLineEdit>(dialog, "stockCodeBox")->text(), "CODE-2"); }));
 
-    // A record deleted elsewhere is reported.
+    // A record deleted elsewhere is said to be gone and leaves the list; nothing fails.
     counting.folder.execute("DELETE FROM Stock WHERE id = 5");
-    QVERIFY(!counting.editRow(1, opensNothing));
-    QCOMPARE(counting.errors.numbers(), QList<int>{SQLITE_NOTFOUND});
+    QVERIFY(whileModal<QMessageBox>([&] { QVERIFY(!counting.editRow(1, opensNothing)); },
+                                    [](QMessageBox &told) { told.accept(); }));
+    QCOMPARE(counting.listed(), (Rows{threeRows[0], threeRows[2]}));
+    QCOMPARE(counting.errors.numbers(), QList<int>());
 }
 
 namespace {
@@ -478,7 +485,8 @@ void TestStockMain::itemEditor_saveAndDelete_data()
     QTest::newRow("save") << Button::Save << Meanwhile::Nothing
                           << Rows{threeRows[0], {5, " b2 Top ", "数量 ", ""}, threeRows[2]} << 0
                           << "Saved row 2, location  b2 Top , item 数量 , quantity empty";
-    QTest::newRow("save, record gone") << Button::Save << Meanwhile::RecordDeleted << left << SQLITE_NOTFOUND << "";
+    // Said to be gone, not failed: the row leaves the list with the refused sound.
+    QTest::newRow("save, record gone") << Button::Save << Meanwhile::RecordDeleted << left << 0 << "";
     QTest::newRow("save, locked") << Button::Save << Meanwhile::Locked << threeRows << SQLITE_BUSY << "";
     QTest::newRow("delete") << Button::Delete << Meanwhile::Nothing << left << 0 << deleted;
     QTest::newRow("delete, record gone") << Button::Delete << Meanwhile::RecordDeleted << left << 0 << deleted;
@@ -493,6 +501,8 @@ void TestStockMain::itemEditor_saveAndDelete()
     QFETCH(QString, announcement);
     ScanWindow counting(threeRows);
     PaintedRegion painted(counting.view.viewport());
+    // A Save over a record gone is said so in a box.
+    const bool gone = meanwhile == Meanwhile::RecordDeleted && button == Button::Save;
     QVERIFY(counting.editRow(1, [&](StockItem &dialog) {
         const std::pair<const char *, QString> edits[] = {
             {"locationBox", " b2 Top "}, {"stockCodeBox", "数量 "}, {"quantityBox", ""}};
@@ -506,7 +516,9 @@ void TestStockMain::itemEditor_saveAndDelete()
         if (meanwhile == Meanwhile::Locked)
             lock.emplace(counting.folder.databasePath());
         painted.region = {};
-        click(dialog, button == Button::Save ? "saveButton" : "deleteButton");
+        QCOMPARE(whileModal<QMessageBox>([&] { click(dialog, button == Button::Save ? "saveButton" : "deleteButton"); },
+                                         [](QMessageBox &box) { box.accept(); }),
+                 gone);
         // A failure leaves the editor open as it was, the operator's texts with it.
         QCOMPARE(dialog.isVisible(), error != 0);
         QCOMPARE(control<QLineEdit>(dialog, "locationBox")->text(), " b2 Top ");
@@ -515,7 +527,7 @@ void TestStockMain::itemEditor_saveAndDelete()
     const Rows listed = error ? threeRows : counting.folder.rows();
     QCOMPARE(counting.listed(), listed);
     QCOMPARE(counting.errors.numbers(), error ? QList<int>{error} : QList<int>());
-    QCOMPARE(counting.sounds.sounds, QStringList({error ? "refused" : "stored"}));
+    QCOMPARE(counting.sounds.sounds, QStringList({error || gone ? "refused" : "stored"}));
     QTRY_COMPARE(announced(*counting.window), announcement);
     // The list shows what changed at once: the rows from the one edited down are painted anew.
     if (!error) {
@@ -523,6 +535,59 @@ void TestStockMain::itemEditor_saveAndDelete()
         const QRect edited = counting.view.visualRect(counting.model.index(1, 0));
         QVERIFY(painted.region.contains(QRect(0, edited.top(), counting.view.viewport()->width(), 1)));
     }
+}
+
+void TestStockMain::otherStations_followedWhereTheOperatorIs()
+{
+    const StockPlace place(StoreKind::Server);
+    place.createWith(numbered(60));
+    ScanWindow station(place.store());
+    const std::unique_ptr<Store> other = place.store();
+    // The operator has scrolled to row 20, chosen row 25 and works in the list.
+    station.view.scrollTo(station.model.index(20, 0), QAbstractItemView::PositionAtTop);
+    QTest::mouseClick(station.view.viewport(), Qt::LeftButton, {},
+                      station.view.visualRect(station.model.index(25, 0)).center());
+    const auto where = [&] {
+        return QList<qint64>{station.model.id(station.view.indexAt(QPoint(1, 1)).row()),
+                             station.model.id(station.view.currentIndex().row()),
+                             QApplication::focusWidget() == &station.view};
+    };
+    const QList<qint64> before = where();
+
+    // Counts, edits and deletions elsewhere, above, in and below the rows in view.
+    other->append("L60", "C60", "5");
+    other->deleteById(3);
+    QCOMPARE(other->updateById({26, "L25", "C25", "1"}, "L25", "C25", "7").outcome, UpdateResult::Saved);
+    QTRY_COMPARE(station.listed(), place.rows());
+    place.execute("INSERT INTO \"Stock\" OVERRIDING SYSTEM VALUE VALUES (3, 'L2', 'C2', '2')");
+    QTRY_COMPARE(station.listed(), place.rows());
+    QCOMPARE(where(), before);
+
+    // A Save over a record changed meanwhile changes nothing and shows it as it is now.
+    const auto saveTold = [](StockItem &editor) {
+        QVERIFY(whileModal<QMessageBox>([&] { click(editor, "saveButton"); }, [](QMessageBox &box) { box.accept(); }));
+    };
+    QVERIFY(station.editRow(39, [&](StockItem &editor) {
+        QCOMPARE(other->updateById({40, "L39", "C39", "1"}, "L39", "C39", "2").outcome, UpdateResult::Saved);
+        control<QLineEdit>(editor, "quantityBox")->setText("3");
+        saveTold(editor);
+        QCOMPARE(control<QLineEdit>(editor, "quantityBox")->text(), "2");
+        QCOMPARE(place.rows()[39], (TableRow{40, "L39", "C39", "2"}));
+        control<QLineEdit>(editor, "quantityBox")->setText("4");
+        click(editor, "saveButton");
+        QVERIFY(!editor.isVisible());
+    }));
+    // One deleted meanwhile is said to be gone and leaves the list; the program goes on.
+    QVERIFY(station.editRow(40, [&](StockItem &editor) {
+        other->deleteById(41);
+        saveTold(editor);
+        QVERIFY(!editor.isVisible());
+    }));
+    QTRY_COMPARE(station.listed(), place.rows());
+    QCOMPARE(place.rows()[39], (TableRow{40, "L39", "C39", "4"}));
+    QCOMPARE(station.model.rowOf(41), -1);
+    QCOMPARE(station.sounds.sounds, QStringList({"refused", "stored", "refused"}));
+    QCOMPARE(station.errors.numbers(), QList<int>());
 }
 
 void TestStockMain::locationSetByHand_isShownAndCounted()
