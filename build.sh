@@ -7,8 +7,8 @@
 set -eu
 cd "$(dirname "$0")"
 
-packages="cmake g++ make qt6-base-dev qt6-multimedia-dev libsqlite3-dev fonts-wine xvfb xdotool pulseaudio pulseaudio-utils
-    dbus-daemon at-spi2-core orca speech-dispatcher procps"
+packages="cmake g++ make qt6-base-dev qt6-multimedia-dev libsqlite3-dev libpq-dev postgresql fonts-wine xvfb xdotool
+    pulseaudio pulseaudio-utils dbus-daemon at-spi2-core orca speech-dispatcher procps"
 
 install_missing() {
     missing=""

@@ -13,8 +13,6 @@
 
 namespace {
 
-const QString binaries = QStringLiteral("/usr/lib/postgresql/15/bin/");
-
 // The server refuses to run as root; nobody owns its folder then.
 const passwd *serverUser()
 {
@@ -32,7 +30,7 @@ void runAs(QProcess &process, const QString &program, const QStringList &argumen
         // After the change of user, which clears it.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
     });
-    process.start(binaries + program, arguments);
+    process.start(QUILLMARCH_POSTGRES_BINARIES + program, arguments);
 }
 
 } // namespace
