@@ -77,7 +77,7 @@ QString nameOf(const StockPlace &place)
     if (place.kind == StoreKind::File)
         return toQString(place.folder.databasePath());
     return QStringLiteral("the stock database \"%1\" on %2, port 5432")
-        .arg(toQString(place.database), PostgresServer::shared().directory());
+        .arg(toQString(place.database), toQString(PostgresServer::shared().directory()));
 }
 
 // An error's code and text, its %1 the place's name.
@@ -599,7 +599,7 @@ void TestStockStore::serverAddress_refusedOrUnreachable_neverShowingThePassword(
     QFETCH(QString, password);
     QFETCH(int, code);
     QFETCH(QString, message);
-    const QString server = PostgresServer::shared().directory();
+    const QString server = toQString(PostgresServer::shared().directory());
     const PasswordFile passwords(password);
     const StoreError error = failureOf([&] { listAll(PostgresStore(url.replace("%1", server).toStdString())); });
     QCOMPARE(error.code(), code);

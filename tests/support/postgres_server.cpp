@@ -1,63 +1,87 @@
 #include "postgres_server.h"
 
-#include <QFile>
-#include <QTest>
-
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-// The server refuses to run as root; nobody owns its folder then.
-const passwd *serverUser()
+[[noreturn]] void fail(const std::string &what)
 {
-    return geteuid() == 0 ? getpwnam("nobody") : nullptr;
+    std::fprintf(stderr, "the PostgreSQL server of the tests: %s\n", what.c_str());
+    std::abort();
 }
 
-// Runs a server program as its user, dying with the test.
-void runAs(QProcess &process, const QString &program, const QStringList &arguments)
+std::string readFile(const std::string &path)
 {
-    process.setChildProcessModifier([] {
-        if (const passwd *user = serverUser()) {
-            if (setgid(user->pw_gid) != 0 || setgroups(0, nullptr) != 0 || setuid(user->pw_uid) != 0)
-                _exit(126);
-        }
+    std::ifstream file(path);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+// Starts one of the server's programs, as the user nobody when this is root, dying
+// with this process; its output goes to log.
+pid_t spawn(const std::vector<std::string> &arguments, const std::string &log)
+{
+    const passwd *user = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+    const uid_t uid = user ? user->pw_uid : 0;
+    const gid_t gid = user ? user->pw_gid : 0;
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (output < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(output, STDERR_FILENO) < 0)
+            _exit(126);
+        if (user && (setgid(gid) != 0 || setgroups(0, nullptr) != 0 || setuid(uid) != 0))
+            _exit(126);
         // After the change of user, which clears it.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-    });
-    process.start(QUILLMARCH_POSTGRES_BINARIES + program, arguments);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    if (pid < 0)
+        fail("cannot start " + arguments[0]);
+    return pid;
 }
 
 } // namespace
 
 PostgresServer::PostgresServer(Disk disk)
 {
-    const QString data = m_dir.filePath("data");
-    if (const passwd *user = serverUser())
-        if (chown(QFile::encodeName(m_dir.path()).constData(), user->pw_uid, user->pw_gid) != 0)
-            qFatal("cannot hand the server's folder to nobody");
-    QProcess initdb;
-    initdb.setProcessChannelMode(QProcess::MergedChannels);
-    runAs(initdb, "initdb",
-          {"-D", data, "-U", "postgres", "--auth=trust", "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"});
-    if (!initdb.waitForFinished(120000) || initdb.exitCode() != 0)
-        qFatal("initdb failed: %s", initdb.readAll().constData());
-    QFile access(data + "/pg_hba.conf");
-    if (!access.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || access.write("local all counter scram-sha-256\nlocal all all trust\n") <= 0)
-        qFatal("cannot write pg_hba.conf");
-    access.close();
-    m_options = {"-D", data, "-k", m_dir.path(), "-c", "listen_addresses=", "-c", "logging_collector=off"};
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillmarch-postgres-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        fail("cannot make a temporary folder");
+    m_dir = pattern;
+    if (const passwd *user = geteuid() == 0 ? getpwnam("nobody") : nullptr)
+        if (chown(m_dir.c_str(), user->pw_uid, user->pw_gid) != 0)
+            fail("cannot hand " + m_dir + " to nobody");
+    const std::string data = m_dir + "/data", log = m_dir + "/server.log";
+    int status = 0;
+    const pid_t initdb = spawn({QUILLMARCH_POSTGRES_BINARIES "initdb", "-D", data, "-U", "postgres", "--auth=trust",
+                                "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"},
+                               log);
+    if (waitpid(initdb, &status, 0) != initdb || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        fail("initdb failed: " + readFile(log));
+    std::ofstream(data + "/pg_hba.conf") << "local all counter scram-sha-256\nlocal all all trust\n";
+    m_options = {QUILLMARCH_POSTGRES_BINARIES "postgres", "-D", data, "-k", m_dir, "-c", "listen_addresses="};
     if (disk == Disk::Fast)
-        m_options << "-c"
-                  << "fsync=off"
-                  << "-c"
-                  << "full_page_writes=off";
+        m_options.insert(m_options.end(), {"-c", "fsync=off", "-c", "full_page_writes=off"});
     start();
     queryText("postgres", "CREATE ROLE counter LOGIN PASSWORD 's3cret'");
 }
@@ -65,6 +89,8 @@ PostgresServer::PostgresServer(Disk disk)
 PostgresServer::~PostgresServer()
 {
     stop();
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
 }
 
 PostgresServer &PostgresServer::shared()
@@ -75,25 +101,22 @@ PostgresServer &PostgresServer::shared()
 
 void PostgresServer::start()
 {
-    // Its log is for a start that fails.
-    m_server.setStandardErrorFile(m_dir.filePath("server.log"));
-    runAs(m_server, "postgres", m_options);
+    m_server = spawn(m_options, m_dir + "/server.log");
     const std::string ping = url("postgres");
-    if (!QTest::qWaitFor([&] { return PQping(ping.c_str()) == PQPING_OK; }, 60000)) {
-        QFile log(m_dir.filePath("server.log"));
-        log.open(QIODevice::ReadOnly);
-        qFatal("the test server did not start: %s", log.readAll().constData());
+    for (int tries = 0; PQping(ping.c_str()) != PQPING_OK; ++tries) {
+        if (tries == 3000 || waitpid(m_server, nullptr, WNOHANG) == m_server)
+            fail("the server did not start: " + readFile(m_dir + "/server.log"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
 
 void PostgresServer::stop()
 {
-    if (m_server.state() == QProcess::NotRunning)
+    if (m_server < 0)
         return;
-    kill(pid_t(m_server.processId()), SIGINT);
-    if (!m_server.waitForFinished(30000))
-        m_server.kill();
-    m_server.waitForFinished();
+    kill(m_server, SIGINT);
+    waitpid(m_server, nullptr, 0);
+    m_server = -1;
 }
 
 std::string PostgresServer::createDatabase()
@@ -105,14 +128,14 @@ std::string PostgresServer::createDatabase()
 
 std::string PostgresServer::url(const std::string &database, const std::string &user) const
 {
-    return "postgresql:///" + database + "?host=" + QFile::encodeName(m_dir.path()).toStdString() + "&user=" + user;
+    return "postgresql:///" + database + "?host=" + m_dir + "&user=" + user;
 }
 
 PostgresSession PostgresServer::connect(const std::string &database) const
 {
     PostgresSession session(PQconnectdb(url(database).c_str()), PQfinish);
     if (PQstatus(session.get()) != CONNECTION_OK)
-        qFatal("cannot connect to the test server: %s", PQerrorMessage(session.get()));
+        fail(std::string("cannot connect: ") + PQerrorMessage(session.get()));
     return session;
 }
 
@@ -121,6 +144,6 @@ std::string PostgresServer::queryText(const std::string &database, const std::st
     const PostgresSession session = connect(database);
     const std::unique_ptr<PGresult, void (*)(PGresult *)> result(PQexec(session.get(), sql.c_str()), PQclear);
     if (PQresultStatus(result.get()) != PGRES_COMMAND_OK && PQresultStatus(result.get()) != PGRES_TUPLES_OK)
-        qFatal("%s: %s", sql.c_str(), PQerrorMessage(session.get()));
+        fail(sql + ": " + PQerrorMessage(session.get()));
     return PQntuples(result.get()) > 0 ? PQgetvalue(result.get(), 0, 0) : "";
 }
