@@ -131,6 +131,22 @@ void requireStockTable(postgres::Connection &db)
     requireOurShape(db);
 }
 
+// The ids of the records that other stations changed, as the server has told them so far, each once.
+std::vector<std::int64_t> toldIds(postgres::Connection &db)
+{
+    std::vector<std::int64_t> ids;
+    for (const std::string &payload : db.takeNotifications("Stock")) {
+        std::int64_t id = 0;
+        const auto [end, error] = std::from_chars(payload.data(), payload.data() + payload.size(), id);
+        // Another program may say anything on the channel; only ids are the stations'.
+        if (error == std::errc() && end == payload.data() + payload.size())
+            ids.push_back(id);
+    }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+}
+
 // Every row on the server takes a tuple header, its id and three lengths, and a
 // pointer to it: at least 40 bytes of the table's size.
 constexpr std::int64_t smallestRowBytes = 40;
@@ -243,33 +259,23 @@ int PostgresStore::changeSocket() const
 std::vector<StockChange> PostgresStore::takeChanges() const
 {
     postgres::Connection &db = connection();
-    std::vector<std::int64_t> ids;
-    for (const std::string &payload : db.takeNotifications("Stock")) {
-        std::int64_t id = 0;
-        const auto [end, error] = std::from_chars(payload.data(), payload.data() + payload.size(), id);
-        // Another program may say anything on the channel; only ids are ours.
-        if (error == std::errc() && end == payload.data() + payload.size())
-            ids.push_back(id);
-    }
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    if (ids.empty())
-        return {};
-    std::string array = "{";
-    for (std::int64_t id : ids)
-        array += std::to_string(id) + ',';
-    array.back() = '}';
-    const postgres::Result found =
-        db.execute("SELECT id, \"Location\", \"StockCode\", \"Quantity\" FROM \"Stock\" WHERE id = ANY($1::bigint[])"
-                   " ORDER BY id",
-                   {std::string_view(array)});
     std::vector<StockChange> changes;
-    int row = 0;
-    for (std::int64_t id : ids) {
-        if (row < found.rows() && found.number(row, 0) == id)
-            changes.push_back({id, recordAt(found, row++)});
-        else
-            changes.push_back({id, std::nullopt});
+    // What arrives while the records are read is read too: it would not make the socket readable again.
+    for (std::vector<std::int64_t> ids = toldIds(db); !ids.empty(); ids = toldIds(db)) {
+        std::string array = "{";
+        for (std::int64_t id : ids)
+            array += std::to_string(id) + ',';
+        array.back() = '}';
+        const postgres::Result found = db.execute("SELECT id, \"Location\", \"StockCode\", \"Quantity\" FROM"
+                                                  " \"Stock\" WHERE id = ANY($1::bigint[]) ORDER BY id",
+                                                  {std::string_view(array)});
+        int row = 0;
+        for (std::int64_t id : ids) {
+            if (row < found.rows() && found.number(row, 0) == id)
+                changes.push_back({id, recordAt(found, row++)});
+            else
+                changes.push_back({id, std::nullopt});
+        }
     }
     return changes;
 }

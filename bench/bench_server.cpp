@@ -1,0 +1,28 @@
+// A PostgreSQL server for bench_startup, which stays free of its client library:
+//
+//   bench_server RECORDS
+//
+// Starts a server of its own that writes to the disk as a server does, fills the
+// table Stock of a database with the records bench_startup puts in stock.mdb,
+// prints the database's URL on a line, and runs until its standard input closes.
+
+#include "postgres_server.h"
+#include "stock_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char *argv[])
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s RECORDS\n", argv[0]);
+        return 2;
+    }
+    PostgresServer server(PostgresServer::Disk::Durable);
+    const std::string url = server.url(server.createDatabase());
+    makeStockTable(url, std::atol(argv[1]));
+    std::printf("%s\n", url.c_str());
+    std::fflush(stdout);
+    while (std::getchar() != EOF) {}
+    return 0;
+}
