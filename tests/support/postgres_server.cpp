@@ -79,6 +79,9 @@ PostgresServer::PostgresServer(Disk disk)
     if (waitpid(initdb, &status, 0) != initdb || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         fail("initdb failed: " + readFile(log));
     std::ofstream(data + "/pg_hba.conf") << "local all counter scram-sha-256\nlocal all all trust\n";
+    std::ofstream(m_dir + "/pgpass") << "*:*:mistyped:counter:s3cret-not\n*:*:*:counter:s3cret\n";
+    std::filesystem::permissions(m_dir + "/pgpass", std::filesystem::perms::owner_read);
+    setenv("PGPASSFILE", (m_dir + "/pgpass").c_str(), 1);
     m_options = {QUILLMARCH_POSTGRES_BINARIES "postgres", "-D", data, "-k", m_dir, "-c", "listen_addresses="};
     if (disk == Disk::Fast)
         m_options.insert(m_options.end(), {"-c", "fsync=off", "-c", "full_page_writes=off"});

@@ -13,8 +13,9 @@ using PostgresSession = std::unique_ptr<pg_conn, void (*)(pg_conn *)>;
 // process that started it, at the latest. Run as root, it runs as the user
 // nobody, as the server demands. Test servers skip the flush to disk that a
 // benchmark's server keeps. Its superuser postgres logs in without a password;
-// the counting role counter with the password s3cret. Plain C++: a benchmark that
-// links it stays small.
+// the counting role counter with the password s3cret, which libpq finds in the
+// password file the server sets PGPASSFILE to (a wrong one for the database
+// mistyped). Plain C++: a benchmark that links it stays small.
 class PostgresServer {
 public:
     enum class Disk { Fast, Durable };
