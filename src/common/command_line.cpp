@@ -31,7 +31,9 @@ CommandLine readCommandLine(int argc, const char *const argv[])
                 commandLine.exitStatus = 2;
                 return commandLine;
             }
-            (argument[2] == 's' ? commandLine.store : commandLine.exportFile) = argv[++i];
+            std::optional<std::string> &value =
+                std::strcmp(argument, "--store") == 0 ? commandLine.store : commandLine.exportFile;
+            value = argv[++i];
         } else if (std::strcmp(argument, "--help") == 0) {
             std::fputs(helpText, stdout);
             commandLine.exitStatus = 0;
