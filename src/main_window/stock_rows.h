@@ -66,6 +66,6 @@ private:
     std::vector<std::uint64_t, BulkAllocator<std::uint64_t>> m_rows;
     // Each row as its id, then each cell as its length and its bytes; numbers take
     // 7 bits a byte, the high bit set on all but the last. Rewritten and removed rows
-    // leave their old bytes behind; that is at most what the operator edits in one run.
+    // leave their old bytes behind; that is at most what the team edits in one run.
     std::basic_string<char, std::char_traits<char>, BulkAllocator<char>> m_text;
 };

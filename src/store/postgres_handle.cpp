@@ -7,9 +7,88 @@
 #include <charconv>
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
 namespace postgres {
 
 namespace {
+
+// The client library, loaded by the first connection: a station that counts into
+// its file neither loads it, with all it brings along, nor needs it installed.
+// clang-format off
+#define QUILLMARCH_LIBPQ_FUNCTIONS(use) \
+    use(PQbackendPID) \
+    use(PQclear) \
+    use(PQconnectdbParams) \
+    use(PQconninfoFree) \
+    use(PQconninfoParse) \
+    use(PQconsumeInput) \
+    use(PQdb) \
+    use(PQerrorMessage) \
+    use(PQexec) \
+    use(PQexecParams) \
+    use(PQfinish) \
+    use(PQfreemem) \
+    use(PQgetCopyData) \
+    use(PQgetResult) \
+    use(PQgetlength) \
+    use(PQgetvalue) \
+    use(PQhost) \
+    use(PQnotifies) \
+    use(PQntuples) \
+    use(PQport) \
+    use(PQresultErrorField) \
+    use(PQresultStatus) \
+    use(PQsetNoticeProcessor) \
+    use(PQsocket) \
+    use(PQstatus)
+// clang-format on
+
+struct ClientLibrary {
+#define QUILLMARCH_DECLARE(name) decltype(&::name) name = nullptr;
+    QUILLMARCH_LIBPQ_FUNCTIONS(QUILLMARCH_DECLARE)
+#undef QUILLMARCH_DECLARE
+};
+
+#ifdef _WIN32
+constexpr const char *clientLibraryName = "libpq.dll";
+#elif defined(__APPLE__)
+constexpr const char *clientLibraryName = "libpq.5.dylib";
+#else
+constexpr const char *clientLibraryName = "libpq.so.5";
+#endif
+
+const ClientLibrary &libpq()
+{
+    // Loaded once, for the rest of the run; a failed load is tried again at the next connection.
+    static const ClientLibrary library = [] {
+#ifdef _WIN32
+        const HMODULE handle = LoadLibraryA(clientLibraryName);
+        const auto symbol = [&](const char *name) { return reinterpret_cast<void *>(GetProcAddress(handle, name)); };
+#else
+        void *const handle = dlopen(clientLibraryName, RTLD_NOW | RTLD_LOCAL);
+        const auto symbol = [&](const char *name) { return dlsym(handle, name); };
+#endif
+        ClientLibrary loaded;
+        bool complete = handle != nullptr;
+#define QUILLMARCH_RESOLVE(name)                                                                                       \
+    complete = complete && (loaded.name = reinterpret_cast<decltype(&::name)>(symbol(#name))) != nullptr;
+        QUILLMARCH_LIBPQ_FUNCTIONS(QUILLMARCH_RESOLVE)
+#undef QUILLMARCH_RESOLVE
+        if (!complete)
+            throw StoreError(Unreachable,
+                             std::string("Quillmarch cannot count into a PostgreSQL database on this machine: its"
+                                         " client library ")
+                                 + clientLibraryName
+                                 + " is missing or too old (on Debian, install libpq5). Nothing was written.");
+        return loaded;
+    }();
+    return library;
+}
 
 // Type numbers of the server's own catalogue, fixed since its first release.
 constexpr Oid int8Type = 20;
@@ -46,14 +125,14 @@ void refuseUnsafe(const std::string &uri)
     bool password = at != std::string::npos && at < uri.find_first_of("/?", authority) && uri.find(':', authority) < at;
     if (!password) {
         char *error = nullptr;
-        PQconninfoOption *options = PQconninfoParse(uri.c_str(), &error);
+        PQconninfoOption *options = libpq().PQconninfoParse(uri.c_str(), &error);
         // libpq's own words could quote the address, password and all.
-        PQfreemem(error);
+        libpq().PQfreemem(error);
         if (!options)
             refuse(notAUrl);
         for (const PQconninfoOption *option = options; option->keyword; ++option)
             password = password || (std::strcmp(option->keyword, "password") == 0 && option->val);
-        PQconninfoFree(options);
+        libpq().PQconninfoFree(options);
     }
     if (password)
         refuse("holds a password, which would show to anyone who lists the running programs or reads the"
@@ -64,8 +143,8 @@ void refuseUnsafe(const std::string &uri)
 std::string nameOf(const pg_conn *connection)
 {
     const auto value = [](const char *text) { return std::string(text ? text : ""); };
-    return "the stock database \"" + value(PQdb(connection)) + "\" on " + value(PQhost(connection)) + ", port "
-        + value(PQport(connection));
+    return "the stock database \"" + value(libpq().PQdb(connection)) + "\" on " + value(libpq().PQhost(connection))
+        + ", port " + value(libpq().PQport(connection));
 }
 
 // Reads the big-endian numbers of the server's binary rows, never past their end.
@@ -116,18 +195,18 @@ Value::Value(std::string_view text) : m_type(textType), m_bytes(text.empty() ? s
 
 void Result::Clear::operator()(pg_result *result) const
 {
-    PQclear(result);
+    libpq().PQclear(result);
 }
 
 int Result::rows() const
 {
-    return PQntuples(m_result.get());
+    return libpq().PQntuples(m_result.get());
 }
 
 std::string_view Result::text(int row, int column) const
 {
-    return {PQgetvalue(m_result.get(), row, column),
-            static_cast<std::size_t>(PQgetlength(m_result.get(), row, column))};
+    return {libpq().PQgetvalue(m_result.get(), row, column),
+            static_cast<std::size_t>(libpq().PQgetlength(m_result.get(), row, column))};
 }
 
 std::int64_t Result::number(int row, int column) const
@@ -140,7 +219,7 @@ std::int64_t Result::number(int row, int column) const
 
 void Connection::Finish::operator()(pg_conn *connection) const
 {
-    PQfinish(connection);
+    libpq().PQfinish(connection);
 }
 
 Connection::Connection(const std::string &uri)
@@ -152,16 +231,16 @@ Connection::Connection(const std::string &uri)
                                     "keepalives_count", "tcp_user_timeout", "application_name",
                                     "dbname",           "client_encoding",  nullptr};
     const char *const values[] = {"10", "10", "5", "3", "10000", "Quillmarch", uri.c_str(), "UTF8", nullptr};
-    m_connection.reset(PQconnectdbParams(keywords, values, 1));
+    m_connection.reset(libpq().PQconnectdbParams(keywords, values, 1));
     if (!m_connection)
         throw StoreError(Unreachable, "Quillmarch ran out of memory while connecting to the stock database.");
     m_name = nameOf(m_connection.get());
-    if (PQstatus(m_connection.get()) != CONNECTION_OK)
+    if (libpq().PQstatus(m_connection.get()) != CONNECTION_OK)
         throw StoreError(Unreachable,
-                         "Quillmarch cannot reach " + m_name + " (" + oneLine(PQerrorMessage(m_connection.get()))
-                             + "). Nothing was written.");
+                         "Quillmarch cannot reach " + m_name + " ("
+                             + oneLine(libpq().PQerrorMessage(m_connection.get())) + "). Nothing was written.");
     // The server's notices are for its log, not the program's standard error.
-    PQsetNoticeProcessor(
+    libpq().PQsetNoticeProcessor(
         m_connection.get(), [](void *, const char *) {}, nullptr);
     // A record another session holds in an open transaction is waited for as long as a locked file.
     execute("SET lock_timeout = 3000");
@@ -179,9 +258,9 @@ Result Connection::execute(const char *sql, std::initializer_list<Value> values)
     }
     // Every value is sent in binary, its length given: a text is taken whole, whatever bytes it holds.
     const std::vector<int> formats(values.size(), 1);
-    Result result(PQexecParams(m_connection.get(), sql, int(values.size()), types.data(), data.data(), lengths.data(),
-                               formats.data(), 0));
-    const ExecStatusType status = PQresultStatus(result.m_result.get());
+    Result result(libpq().PQexecParams(m_connection.get(), sql, int(values.size()), types.data(), data.data(),
+                                       lengths.data(), formats.data(), 0));
+    const ExecStatusType status = libpq().PQresultStatus(result.m_result.get());
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         fail(result.m_result.get());
     return result;
@@ -191,8 +270,8 @@ void Connection::copyOut(const char *sql, const std::function<void(const std::ve
 {
     pg_conn *connection = m_connection.get();
     {
-        const Result started(PQexec(connection, sql));
-        if (PQresultStatus(started.m_result.get()) != PGRES_COPY_OUT)
+        const Result started(libpq().PQexec(connection, sql));
+        if (libpq().PQresultStatus(started.m_result.get()) != PGRES_COPY_OUT)
             fail(started.m_result.get());
     }
     const auto malformed = [&] { fail(Failed, m_name + " sent a row Quillmarch cannot read. Nothing was written."); };
@@ -200,10 +279,10 @@ void Connection::copyOut(const char *sql, const std::function<void(const std::ve
     bool first = true;
     for (;;) {
         char *buffer = nullptr;
-        const int bytes = PQgetCopyData(connection, &buffer, 0);
+        const int bytes = libpq().PQgetCopyData(connection, &buffer, 0);
         if (bytes < 0)
             break;
-        const std::unique_ptr<char, void (*)(void *)> owned(buffer, PQfreemem);
+        const std::unique_ptr<char, void (*)(void *)> owned(buffer, libpq().PQfreemem);
         RowReader reader({buffer, std::size_t(bytes)});
         std::string_view skipped;
         std::int64_t count = 0;
@@ -228,21 +307,21 @@ void Connection::copyOut(const char *sql, const std::function<void(const std::ve
         }
         row(fields);
     }
-    for (pg_result *end; (end = PQgetResult(connection));) {
+    for (pg_result *end; (end = libpq().PQgetResult(connection));) {
         const Result finished(end);
-        if (PQresultStatus(end) != PGRES_COMMAND_OK)
+        if (libpq().PQresultStatus(end) != PGRES_COMMAND_OK)
             fail(end);
     }
 }
 
 std::vector<std::string> Connection::takeNotifications(std::string_view channel)
 {
-    if (!PQconsumeInput(m_connection.get()))
+    if (!libpq().PQconsumeInput(m_connection.get()))
         fail(nullptr);
     std::vector<std::string> payloads;
-    const int self = PQbackendPID(m_connection.get());
-    while (PGnotify *notification = PQnotifies(m_connection.get())) {
-        const std::unique_ptr<PGnotify, void (*)(void *)> owned(notification, PQfreemem);
+    const int self = libpq().PQbackendPID(m_connection.get());
+    while (PGnotify *notification = libpq().PQnotifies(m_connection.get())) {
+        const std::unique_ptr<PGnotify, void (*)(void *)> owned(notification, libpq().PQfreemem);
         if (notification->be_pid != self && channel == notification->relname)
             payloads.emplace_back(notification->extra);
     }
@@ -251,20 +330,20 @@ std::vector<std::string> Connection::takeNotifications(std::string_view channel)
 
 int Connection::socket() const
 {
-    return PQsocket(m_connection.get());
+    return libpq().PQsocket(m_connection.get());
 }
 
 void Connection::fail(const pg_result *result) const
 {
-    const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const char *state = result ? libpq().PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     const std::string_view code = state ? state : "";
-    if (PQstatus(m_connection.get()) == CONNECTION_BAD || code.starts_with("08") || code.starts_with("57P"))
+    if (libpq().PQstatus(m_connection.get()) == CONNECTION_BAD || code.starts_with("08") || code.starts_with("57P"))
         fail(Unreachable,
-             "The connection to " + m_name + " was lost (" + oneLine(PQerrorMessage(m_connection.get()))
+             "The connection to " + m_name + " was lost (" + oneLine(libpq().PQerrorMessage(m_connection.get()))
                  + "). A change being made was not confirmed and is not shown as stored; every count the list"
                    " showed as stored is kept on the server.");
-    const char *primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    const std::string words = oneLine(primary ? primary : PQerrorMessage(m_connection.get()));
+    const char *primary = result ? libpq().PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    const std::string words = oneLine(primary ? primary : libpq().PQerrorMessage(m_connection.get()));
     // A rule that diverts a write is refused by the server itself: RETURNING cannot follow it.
     if (code.starts_with("23") || code == "0A000")
         fail(NotKept, m_name + " refused the change (" + words + "). The change was not stored.");
