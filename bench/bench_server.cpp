@@ -3,8 +3,9 @@
 //   bench_server RECORDS
 //
 // Starts a server of its own that writes to the disk as a server does, fills the
-// table Stock of a database with the records bench_startup puts in stock.mdb,
-// prints the database's URL on a line, and runs until its standard input closes.
+// table Stock of a database with the records bench_startup puts in stock.mdb and
+// makes another with an empty one, prints the two databases' URLs on a line each,
+// and runs until its standard input closes.
 
 #include "postgres_server.h"
 #include "stock_file.h"
@@ -19,9 +20,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     PostgresServer server(PostgresServer::Disk::Durable);
-    const std::string url = server.url(server.createDatabase());
-    makeStockTable(url, std::atol(argv[1]));
-    std::printf("%s\n", url.c_str());
+    const std::string full = server.url(server.createDatabase()), empty = server.url(server.createDatabase());
+    makeStockTable(full, std::atol(argv[1]));
+    makeStockTable(empty, 0);
+    std::printf("%s\n%s\n", full.c_str(), empty.c_str());
     std::fflush(stdout);
     while (std::getchar() != EOF) {}
     return 0;

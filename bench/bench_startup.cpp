@@ -84,7 +84,7 @@ void makeApart(const std::function<void()> &make)
 struct ServerHelper {
     pid_t pid = -1;
     int input = -1;
-    std::string url;
+    std::string url, emptyUrl;
 
     ~ServerHelper()
     {
@@ -115,11 +115,11 @@ void startServer(ServerHelper &helper, const std::string &program, long records)
     helper.input = input[1];
     if (error != 0)
         throw std::runtime_error("cannot run " + program + ": " + std::strerror(error));
-    char c = 0;
-    while (read(output[0], &c, 1) == 1 && c != '\n')
-        helper.url += c;
+    for (std::string *url : {&helper.url, &helper.emptyUrl})
+        for (char c = 0; read(output[0], &c, 1) == 1 && c != '\n';)
+            *url += c;
     close(output[0]);
-    if (helper.url.empty())
+    if (helper.emptyUrl.empty())
         throw std::runtime_error("bench_server gave no database");
 }
 
@@ -286,14 +286,15 @@ int benchmark(long records, int repeats, bool withServer)
     const std::vector<std::string> dump{"sqlite3", database, "SELECT * FROM Stock"};
 
     ServerHelper server;
-    std::vector<std::string> startOverServer, psql;
+    std::vector<std::string> startOverServer, startOverEmptyServer, psql;
     if (withServer) {
         startServer(server, besideThis("bench_server"), records);
         startOverServer = {window, full.path(), "--server", server.url};
+        startOverEmptyServer = {window, empty.path(), "--server", server.emptyUrl};
         psql = {"psql", "-At", "-d", server.url, "-c", "SELECT * FROM \"Stock\""};
     }
 
-    Series program, programEmpty, sqlite, store, programServer, psqlDump;
+    Series program, programEmpty, sqlite, store, programServer, programEmptyServer, psqlDump;
     for (int round = -1; round < repeats; ++round) {
         Run a = measure(startFull, true);
         Run b = measure(startEmpty, true);
@@ -302,9 +303,11 @@ int benchmark(long records, int repeats, bool withServer)
         if (withServer) {
             Run e = measure(startOverServer, true);
             Run f = measure(psql, false);
+            Run g = measure(startOverEmptyServer, true);
             if (round >= 0) {
                 programServer.runs.push_back(e);
                 psqlDump.runs.push_back(f);
+                programEmptyServer.runs.push_back(g);
             }
         }
         if (round < 0)
@@ -365,6 +368,7 @@ int benchmark(long records, int repeats, bool withServer)
         for (const auto &[name, series] :
              {std::pair<std::string, const Series &>{"quillmarch --store, " + std::to_string(records) + " records",
                                                      programServer},
+              {"quillmarch --store, empty table", programEmptyServer},
               {"psql -At -c 'SELECT * FROM \"Stock\"'", psqlDump}})
             std::printf("%-40s %7.0f ms %7.0f ms %11.1f MB %13.0f\n", name.c_str(), series.medianSeconds() * 1000,
                         series.minSeconds() * 1000, series.medianPeakMB(), series.medianMinorFaults());
@@ -376,6 +380,12 @@ int benchmark(long records, int repeats, bool withServer)
                     " stock.mdb: %s\n",
                     programServer.medianPeakMB(), program.medianPeakMB(),
                     verdict(programServer.medianPeakMB() <= program.medianPeakMB()));
+        std::printf("  of which over the empty table: %.1f MB over the server, %.1f MB over stock.mdb (the client"
+                    " library the server needs, loaded at the first connection, and what it loads)\n",
+                    programEmptyServer.medianPeakMB(), programEmpty.medianPeakMB());
+        std::printf("  and the records: %.1f MB over the server, %.1f MB over stock.mdb\n",
+                    programServer.medianPeakMB() - programEmptyServer.medianPeakMB(),
+                    program.medianPeakMB() - programEmpty.medianPeakMB());
         std::printf("  StockMain built and its records listed, over the server: %.0f ms\n",
                     programServer.medianMs("application", "window"));
     }
