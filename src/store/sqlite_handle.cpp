@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <filesystem>
@@ -192,6 +193,40 @@ void Transaction::commit()
 {
     m_connection.execute("COMMIT");
     m_committed = true;
+}
+
+RowChanges::RowChanges(Connection &connection, std::string table) : m_connection(connection), m_table(std::move(table))
+{
+    sqlite3_update_hook(m_connection.handle(), &RowChanges::note, this);
+}
+
+RowChanges::~RowChanges()
+{
+    sqlite3_update_hook(m_connection.handle(), nullptr, nullptr);
+}
+
+void RowChanges::note(void *self, int operation, const char *database, const char *table, long long rowid)
+{
+    auto &changes = *static_cast<RowChanges *>(self);
+    if (std::strcmp(database, "main") != 0 || sqlite3_stricmp(table, changes.m_table.c_str()) != 0)
+        return;
+    const Kind kind = operation == SQLITE_INSERT ? Kind::Inserted
+        : operation == SQLITE_DELETE             ? Kind::Deleted
+                                                 : Kind::Updated;
+    const auto known = std::find_if(changes.m_changed.begin(), changes.m_changed.end(),
+                                    [&](const Change &change) { return change.rowid == rowid; });
+    if (known != changes.m_changed.end())
+        known->kind = kind;
+    else if (changes.m_changed.size() < 2)
+        changes.m_changed.push_back({rowid, kind});
+}
+
+std::optional<RowChanges::Change> RowChanges::otherThan(std::int64_t rowid) const
+{
+    for (const Change &change : m_changed)
+        if (change.rowid != rowid)
+            return change;
+    return std::nullopt;
 }
 
 } // namespace sqlite
