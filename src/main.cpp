@@ -11,6 +11,7 @@
 
 int main(int argc, char *argv[])
 {
+    openClosedStandardStreams();
     // Answered before any window system is needed.
     const CommandLine commandLine = readCommandLine(argc, argv);
     if (commandLine.exitStatus)
@@ -22,7 +23,7 @@ int main(int argc, char *argv[])
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
 
-    QApplication app(argc, argv);
+    const std::unique_ptr<QApplication> app = openApplication(argc, argv);
     setUpApplication();
     // Made before the window, whose first read of the file may already fail and be heard.
     const std::unique_ptr<TonePlayer> player = makeTonePlayer(commandLine.mute);
@@ -41,5 +42,5 @@ int main(int argc, char *argv[])
     if (!window.loadRecords())
         return EXIT_FAILURE;
     window.show();
-    return app.exec();
+    return QApplication::exec();
 }

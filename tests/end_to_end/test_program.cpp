@@ -19,7 +19,9 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -150,6 +152,19 @@ void TestProgram::scansHeard_exceptWhenMuted()
     QCOMPARE(tonesHeard(sound, from, 400), (QList<bool>{false, true}));
     QVERIFY(failing.closeErrorBox());
     QVERIFY(failing.waitForExit(1));
+
+    // A sound server that hangs holds up neither a scan nor the end, and is not heard of.
+    folder.writeFile({});
+    ProgramRun stalled(m_server, folder.path());
+    QVERIFY(m_server.focusWindow(mainWindowTitle));
+    stalled.scan({"FINLOC", "CODE-3", "QTY:3"});
+    sound.stall(true);
+    const std::shared_ptr<void> resumed(nullptr, [&](void *) { sound.stall(false); });
+    stalled.scan({"CODE-4", "QTY:4"});
+    QTRY_COMPARE(folder.rows(), (std::vector<TableRow>{{1, "", "CODE-3", "3"}, {2, "", "CODE-4", "4"}}));
+    stalled.press(tabToExitFromItemBox);
+    QVERIFY(stalled.waitForExit(0));
+    QCOMPARE(stalled.errorOutput(), QString());
 }
 
 namespace {
@@ -246,34 +261,58 @@ void TestProgram::fileMayNotGrow_isReportedAndEarlierCountsKept()
     QCOMPARE(rows, std::vector<TableRow>(counts.begin(), counts.begin() + qsizetype(rows.size())));
 }
 
+namespace {
+// Where the program is started from, as a shell may leave it.
+enum class Surroundings { Terminal, OutputClosed, OutputFull, NoDisplay };
+} // namespace
+
 void TestProgram::commandLine_answeredOrRefusedWithoutAWindow_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Surroundings>("surroundings");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("errors");
     const QString help = QString::fromUtf8(helpText);
-    QTest::newRow("help after mute") << QStringList{"--mute", "--help"} << 0 << help << "";
-    QTest::newRow("help, and nothing read after it") << QStringList{"--help", "--loud"} << 0 << help << "";
+    const Surroundings terminal = Surroundings::Terminal;
+    QTest::newRow("help after mute") << QStringList{"--mute", "--help"} << terminal << 0 << help << "";
+    QTest::newRow("help, and nothing read after it") << QStringList{"--help", "--loud"} << terminal << 0 << help << "";
+    QTest::newRow("help after an argument") << QStringList{"stock.mdb", "--help"} << terminal << 0 << help << "";
     QTest::newRow("version, as the About box gives it")
-        << QStringList{"--version"} << 0 << "Quillmarch " + versionText() + "\n"
+        << QStringList{"--version"} << terminal << 0 << "Quillmarch " + versionText() + "\n"
         << "";
-    QTest::newRow("unknown option") << QStringList{"--mute", "--loud", "--help"} << 2 << ""
+    QTest::newRow("help, output closed") << QStringList{"--help"} << Surroundings::OutputClosed << 1 << ""
+                                         << "quillmarch: cannot write the help: Bad file descriptor\n";
+    QTest::newRow("version, output full") << QStringList{"--version"} << Surroundings::OutputFull << 1 << ""
+                                          << "quillmarch: cannot write the version: No space left on device\n";
+    QTest::newRow("unknown option") << QStringList{"--mute", "--loud"} << terminal << 2 << ""
                                     << "quillmarch: unknown option '--loud' (see quillmarch --help)\n";
-    QTest::newRow("Qt's own option") << QStringList{"-platform", "offscreen"} << 2 << ""
+    QTest::newRow("Qt's own option") << QStringList{"-platform", "offscreen"} << terminal << 2 << ""
                                      << "quillmarch: unknown option '-platform' (see quillmarch --help)\n";
-    QTest::newRow("argument") << QStringList{"stock.mdb"} << 2 << ""
-                              << "quillmarch: unknown argument 'stock.mdb' (see quillmarch --help)\n";
+    QTest::newRow("argument with a terminal's escape sequence")
+        << QStringList{"\x1b]0;x\x07\\Gr\u00f6\u00dfe"} << terminal << 2 << ""
+        << "quillmarch: unknown argument '\\x1b]0;x\\x07\\\\Gr\\xc3\\xb6\\xc3\\x9fe' (see quillmarch --help)\n";
+    QTest::newRow("no display") << QStringList{} << Surroundings::NoDisplay << 1 << ""
+                                << "quillmarch: cannot open its window: could not connect to display\n";
 }
 
 void TestProgram::commandLine_answeredOrRefusedWithoutAWindow()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(Surroundings, surroundings);
     QFETCH(int, exitCode);
     QFETCH(QString, output);
     QFETCH(QString, errors);
     StockFolder folder;
-    ProgramRun program(m_server, folder.path(), {}, arguments);
+    ProgramRun program(
+        m_server, folder.path(),
+        [surroundings] {
+            if (surroundings == Surroundings::OutputClosed)
+                close(STDOUT_FILENO);
+            if (surroundings == Surroundings::OutputFull)
+                dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
+        },
+        arguments, surroundings == Surroundings::NoDisplay ? QStringList{"DISPLAY"} : QStringList());
     QVERIFY(program.waitForExit(exitCode));
     QCOMPARE(program.errorOutput(), errors);
     QCOMPARE(program.output(), output);
