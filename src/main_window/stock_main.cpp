@@ -7,6 +7,7 @@
 #include "look.h"
 #include "stock_item.h"
 #include "stock_list_model.h"
+#include "typing_batch.h"
 #include "ui_stock_main.h"
 
 #include <QAccessibleWidget>
@@ -100,6 +101,7 @@ StockMain::StockMain(StockStore store, SoundOutput playSound, QWidget *parent)
     for (QWidget *control : {static_cast<QWidget *>(ui->locationBox), static_cast<QWidget *>(ui->itemBox),
                              static_cast<QWidget *>(ui->quantityBox), static_cast<QWidget *>(ui->stockList)})
         control->installEventFilter(this);
+    new TypingBatch({ui->locationBox, ui->itemBox, ui->quantityBox}, this);
     connect(ui->addButton, &QPushButton::clicked, this, &StockMain::addCount);
     connect(ui->clearButton, &QPushButton::clicked, this, &StockMain::clearItem);
     connect(ui->exitButton, &QPushButton::clicked, this, &StockMain::exitProgram);
