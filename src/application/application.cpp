@@ -62,6 +62,14 @@ void openClosedStandardStreams()
 
 std::unique_ptr<QApplication> openApplication(int &argc, char **argv)
 {
+#ifdef Q_OS_LINUX
+    // Shared with the X server, each window's image takes a file descriptor of
+    // its own, and Qt waits for ever for a window it could not get one for: a
+    // program that has used up its descriptors (ulimit -n) could not paint the
+    // box that says so. The windows are small enough to be sent whole.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
+#endif
     handlerBeforeOpening = qInstallMessageHandler(reportNoWindowSystem);
     auto application = std::make_unique<QApplication>(argc, argv);
     qInstallMessageHandler(handlerBeforeOpening);

@@ -7,6 +7,7 @@
 #include "look.h"
 #include "stock_item.h"
 #include "stock_list_model.h"
+#include "stock_rows.h"
 #include "typing_batch.h"
 #include "ui_stock_main.h"
 
@@ -15,6 +16,7 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 
+#include <new>
 #include <type_traits>
 
 namespace {
@@ -45,6 +47,19 @@ std::optional<ScanSound> soundOf(ScanResult result)
         return ScanSound::Accepted;
     }
     return std::nullopt;
+}
+
+// The number under which running out of memory is reported: SQLite's for it.
+constexpr int outOfMemory = 7;
+
+// Beyond the list's own, showing the window takes memory too, threads of Qt's
+// among it, each with its stack and an arena of its own for what it allocates:
+// room for one is asked for once the records are read. Finding too little left
+// then is a report; finding it later, a window that never paints.
+void requireRoomToShow()
+{
+    constexpr std::size_t roomToShow = std::size_t(72) << 20;
+    freeBulk(allocateBulk(roomToShow), roomToShow);
 }
 
 RecordTexts textsOf(const StockRecord &record)
@@ -117,17 +132,36 @@ StockMain::~StockMain() = default;
 
 bool StockMain::loadRecords()
 {
-    StockRows rows;
-    const bool loaded = attempt([&] {
-        m_store.listAll(
-            [&](const StockRecordView &record) {
-                rows.append(record.id, record.location, record.stockCode, record.quantity);
-            },
-            [&](const StockListSize &size) { rows.reserve(size.records, size.textBytes); });
-    });
-    if (loaded)
-        m_records->setRows(std::move(rows));
-    return loaded;
+    std::uint64_t records = 0;
+    try {
+        StockRows rows;
+        const bool loaded = attempt([&] {
+            m_store.listAll(
+                [&](const StockRecordView &record) {
+                    rows.append(record.id, record.location, record.stockCode, record.quantity);
+                },
+                [&](const StockListSize &size) {
+                    records = size.records;
+                    rows.reserve(size.records, size.textBytes);
+                });
+        });
+        if (loaded) {
+            requireRoomToShow();
+            m_records->setRows(std::move(rows));
+        }
+        return loaded;
+    } catch (const std::bad_alloc &) {
+        // The rows read so far are given back by now, which leaves room for the box.
+        playSound(ScanSound::Refused);
+        ErrorReporter::report(
+            {outOfMemory,
+             tr("Quillmarch ran out of memory listing the records of stock.mdb (up to %1) and cannot show"
+                " them; the file was left as it is. Close other programs, or give Quillmarch more memory,"
+                " and start again.")
+                 .arg(records)
+                 .toStdString()});
+        return false;
+    }
 }
 
 // The key always goes on to its box or the list unchanged.

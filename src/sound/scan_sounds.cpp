@@ -10,6 +10,11 @@
 #include <mutex>
 #include <numbers>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 constexpr int sampleRate = 48000;
@@ -63,6 +68,25 @@ void dropSoundServerWarnings(QtMsgType type, const QMessageLogContext &context, 
 {
     if (!fromSoundLayer(context, message))
         nextHandler(type, context, message);
+}
+
+// The player's thread and the sound server's library each need a few file
+// descriptors, and GLib ends the whole program when a thread's event loop
+// cannot get its own: where so few are left, the player stays silent instead.
+bool descriptorsToSpare()
+{
+#ifdef Q_OS_UNIX
+    std::array<int, 6> spare{};
+    for (int &descriptor : spare)
+        descriptor = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const bool enough = std::none_of(spare.begin(), spare.end(), [](int descriptor) { return descriptor < 0; });
+    for (int descriptor : spare)
+        if (descriptor >= 0)
+            close(descriptor);
+    return enough;
+#else
+    return true;
+#endif
 }
 
 } // namespace
@@ -124,6 +148,15 @@ private:
 
 TonePlayer::TonePlayer() : m_thread(new QThread)
 {
+#ifdef Q_OS_LINUX
+    // PulseAudio's own library writes its complaints (a shared-memory map that
+    // fails when memory is short) straight to standard error; they go to the
+    // system's log instead, before the library is first used.
+    if (!qEnvironmentVariableIsSet("PULSE_LOG_SYSLOG"))
+        qputenv("PULSE_LOG_SYSLOG", "1");
+#endif
+    if (!descriptorsToSpare())
+        return;
     m_thread->start();
     // Without a thread of its own (memory or the system's limit used up), the player stays silent.
     if (!m_thread->isRunning())

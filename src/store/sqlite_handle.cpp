@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -28,9 +29,13 @@ bool isAccessDatabase(const std::string &path)
 }
 
 // The text the user sees for a failure: what is wrong with which file, in SQLite's
-// words too, and whether the file was changed.
-std::string describe(int code, const char *sqliteText, const std::string &path)
+// words too, and whether the file was changed. systemError is the system's own
+// number for the failure, where there is one.
+std::string describe(int code, const char *sqliteText, const std::string &path, int systemError)
 {
+    if (systemError == EMFILE || systemError == ENFILE)
+        return path + " could not be opened: Quillmarch has as many files open as the system allows ("
+            + std::strerror(systemError) + "). Nothing was written.";
     if (code == SQLITE_NOTADB) {
         if (isAccessDatabase(path))
             return path
@@ -119,12 +124,14 @@ int Connection::changes() const
 
 void Connection::fail(int code) const
 {
-    fail(code, sqlite3_errmsg(handle()));
+    throw StoreError(code & 0xff,
+                     describe(code & 0xff, sqlite3_errmsg(handle()), m_path,
+                              (code & 0xff) == SQLITE_CANTOPEN ? sqlite3_system_errno(handle()) : 0));
 }
 
 void Connection::fail(int code, const char *sqliteText) const
 {
-    throw StoreError(code & 0xff, describe(code & 0xff, sqliteText, m_path));
+    throw StoreError(code & 0xff, describe(code & 0xff, sqliteText, m_path, 0));
 }
 
 Statement::Statement(Connection &connection, const char *sql) : m_connection(connection)
