@@ -168,7 +168,14 @@ void TestProgram::scansHeard_exceptWhenMuted()
 }
 
 namespace {
-enum class Trouble { ReadOnlyFile, ReadOnlyFolder, RemovedWhileRunning, LockedWhileRunning, StandardErrorClosed };
+enum class Trouble {
+    ReadOnlyFile,
+    ReadOnlyFolder,
+    RemovedWhileRunning,
+    LockedWhileRunning,
+    OutOfDescriptors,
+    StandardErrorClosed
+};
 } // namespace
 
 void TestProgram::fileFailing_isReportedAndLeftAsItWas_data()
@@ -190,6 +197,10 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas_data()
     // The scanner goes on with the next count, Enters and all, at the box.
     QTest::newRow("locked while running")
         << stock << Trouble::LockedWhileRunning << SQLITE_BUSY << "is in use by another program";
+    // Started with ulimit -n 10: the count needs one more for its journal.
+    QTest::newRow("out of descriptors")
+        << stock << Trouble::OutOfDescriptors << SQLITE_CANTOPEN
+        << "could not be opened: Quillmarch has as many files open as the system allows";
     // Started with 2>&- and without XDG_RUNTIME_DIR, of which Qt warns on standard error.
     QTest::newRow("standard error closed")
         << QByteArray(4096, 'x') << Trouble::StandardErrorClosed << SQLITE_NOTADB << "";
@@ -209,19 +220,23 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas()
     const bool closed = trouble == Trouble::StandardErrorClosed;
     ProgramRun program(
         m_server, folder.path(),
-        [readOnly, closed] {
+        [readOnly, closed, trouble] {
             markReadOnly(readOnly, true);
             if (closed)
                 close(STDERR_FILENO);
+            const rlimit descriptors{10, 10};
+            if (trouble == Trouble::OutOfDescriptors)
+                setrlimit(RLIMIT_NOFILE, &descriptors);
         },
         {}, closed ? QStringList{"XDG_RUNTIME_DIR"} : QStringList());
     const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(readOnly, false); });
     std::optional<DatabaseLock> lock;
-    if (trouble == Trouble::RemovedWhileRunning || trouble == Trouble::LockedWhileRunning) {
+    if (trouble == Trouble::RemovedWhileRunning || trouble == Trouble::LockedWhileRunning
+        || trouble == Trouble::OutOfDescriptors) {
         QVERIFY(m_server.focusWindow(mainWindowTitle));
         if (trouble == Trouble::LockedWhileRunning)
             lock.emplace(folder.databasePath());
-        else
+        if (trouble == Trouble::RemovedWhileRunning)
             QVERIFY(QFile::remove(toQString(folder.databasePath())));
         program.scan({"ROW:A", "RACK:7", "SHELF:2", "FINLOC", "PX-100", "QTY:12"});
     }
