@@ -26,6 +26,7 @@
 #include <sqlite3.h>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 using Rows = std::vector<TableRow>;
 
@@ -219,12 +220,10 @@ void TestStockMain::load_tabOrder_keys_add_clear()
         folder.createWith(threeRows);
         StockMain window(StockStore(folder.path()), {});
         const ReportedErrors errors;
-        std::ifstream status("/proc/self/status");
-        std::string field;
-        while (status >> field && field != "VmSize:") {}
-        rlim_t kilobytes = 0;
-        status >> kilobytes;
-        const rlimit tight{(kilobytes + 32768) << 10, RLIM_INFINITY}, unlimited{RLIM_INFINITY, RLIM_INFINITY};
+        rlim_t pages = 0; // of address space taken so far
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlimit tight{pages * sysconf(_SC_PAGESIZE) + (32 << 20), RLIM_INFINITY};
+        const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
         setrlimit(RLIMIT_AS, &tight);
         const bool loaded = window.loadRecords();
         setrlimit(RLIMIT_AS, &unlimited);
