@@ -62,6 +62,11 @@ void requireRoomToShow()
     freeBulk(allocateBulk(roomToShow), roomToShow);
 }
 
+// Held back while the records are read, and given back before the box that
+// says memory ran out, which needs some of its own.
+constexpr std::size_t roomForTheBox = std::size_t(16) << 20;
+using HeldMemory = std::unique_ptr<void, void (*)(void *)>;
+
 RecordTexts textsOf(const StockRecord &record)
 {
     return {QString::fromStdString(record.location), QString::fromStdString(record.stockCode),
@@ -134,6 +139,7 @@ bool StockMain::loadRecords()
 {
     std::uint64_t records = 0;
     try {
+        const HeldMemory forTheBox(allocateBulk(roomForTheBox), [](void *held) { freeBulk(held, roomForTheBox); });
         StockRows rows;
         const bool loaded = attempt([&] {
             m_store.listAll(
@@ -151,7 +157,7 @@ bool StockMain::loadRecords()
         }
         return loaded;
     } catch (const std::bad_alloc &) {
-        // The rows read so far are given back by now, which leaves room for the box.
+        // The rows read so far and the memory held back are given back by now.
         playSound(ScanSound::Refused);
         ErrorReporter::report(
             {outOfMemory,
