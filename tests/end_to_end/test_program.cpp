@@ -168,14 +168,7 @@ void TestProgram::scansHeard_exceptWhenMuted()
 }
 
 namespace {
-enum class Trouble {
-    ReadOnlyFile,
-    ReadOnlyFolder,
-    RemovedWhileRunning,
-    LockedWhileRunning,
-    OutOfDescriptors,
-    StandardErrorClosed
-};
+enum class Trouble { ReadOnlyFile, ReadOnlyFolder, Removed, Locked, OutOfDescriptors, ErrorsClosed };
 } // namespace
 
 void TestProgram::fileFailing_isReportedAndLeftAsItWas_data()
@@ -193,17 +186,15 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas_data()
     QTest::newRow("read-only folder") << stock << Trouble::ReadOnlyFolder << SQLITE_READONLY
                                       << "may not be written, and Quillmarch writes beside the file";
     QTest::newRow("removed while running")
-        << stock << Trouble::RemovedWhileRunning << SQLITE_CANTOPEN << "is missing or may not be opened";
+        << stock << Trouble::Removed << SQLITE_CANTOPEN << "is missing or may not be opened";
     // The scanner goes on with the next count, Enters and all, at the box.
-    QTest::newRow("locked while running")
-        << stock << Trouble::LockedWhileRunning << SQLITE_BUSY << "is in use by another program";
+    QTest::newRow("locked while running") << stock << Trouble::Locked << SQLITE_BUSY << "is in use by another program";
     // Started with ulimit -n 10: the count needs one more for its journal.
     QTest::newRow("out of descriptors")
         << stock << Trouble::OutOfDescriptors << SQLITE_CANTOPEN
         << "could not be opened: Quillmarch has as many files open as the system allows";
     // Started with 2>&- and without XDG_RUNTIME_DIR, of which Qt warns on standard error.
-    QTest::newRow("standard error closed")
-        << QByteArray(4096, 'x') << Trouble::StandardErrorClosed << SQLITE_NOTADB << "";
+    QTest::newRow("standard error closed") << QByteArray(4096, 'x') << Trouble::ErrorsClosed << SQLITE_NOTADB << "";
 }
 
 void TestProgram::fileFailing_isReportedAndLeftAsItWas()
@@ -221,26 +212,25 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas()
     const std::string readOnly = trouble == Trouble::ReadOnlyFile ? folder.databasePath()
         : trouble == Trouble::ReadOnlyFolder                      ? folder.path()
                                                                   : std::string();
-    const bool closed = trouble == Trouble::StandardErrorClosed;
+    const bool closed = trouble == Trouble::ErrorsClosed;
     ProgramRun program(
         m_server, folder.path(),
-        [readOnly, closed, trouble] {
+        [readOnly, trouble] {
             markReadOnly(readOnly, true);
-            if (closed)
-                close(STDERR_FILENO);
             const rlimit descriptors{10, 10};
             if (trouble == Trouble::OutOfDescriptors)
                 setrlimit(RLIMIT_NOFILE, &descriptors);
+            else if (trouble == Trouble::ErrorsClosed)
+                close(STDERR_FILENO);
         },
         {}, closed ? QStringList{"XDG_RUNTIME_DIR"} : QStringList());
     const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(readOnly, false); });
     std::optional<DatabaseLock> lock;
-    if (trouble == Trouble::RemovedWhileRunning || trouble == Trouble::LockedWhileRunning
-        || trouble == Trouble::OutOfDescriptors) {
+    if (trouble == Trouble::Removed || trouble == Trouble::Locked || trouble == Trouble::OutOfDescriptors) {
         QVERIFY(m_server.focusWindow(mainWindowTitle));
-        if (trouble == Trouble::LockedWhileRunning)
+        if (trouble == Trouble::Locked)
             lock.emplace(folder.databasePath());
-        if (trouble == Trouble::RemovedWhileRunning)
+        if (trouble == Trouble::Removed)
             QVERIFY(QFile::remove(toQString(folder.databasePath())));
         program.scan({"ROW:A", "RACK:7", "SHELF:2", "FINLOC", "PX-100", "QTY:12"});
     }
@@ -254,9 +244,8 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas()
     QVERIFY(program.waitForExit(1));
     QVERIFY2(closed || reported(program, code, folder, words), qPrintable(program.errorOutput()));
     QCOMPARE(QDir(toQString(folder.path())).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
-             (QStringList{"quillmarch"}
-              + (trouble == Trouble::RemovedWhileRunning ? QStringList() : QStringList{"stock.mdb"})));
-    QCOMPARE(folder.fileBytes(), trouble == Trouble::RemovedWhileRunning ? QByteArray() : content);
+             (QStringList{"quillmarch"} + (trouble == Trouble::Removed ? QStringList() : QStringList{"stock.mdb"})));
+    QCOMPARE(folder.fileBytes(), trouble == Trouble::Removed ? QByteArray() : content);
 }
 
 void TestProgram::fileMayNotGrow_isReportedAndEarlierCountsKept()

@@ -320,7 +320,8 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
     case Setup::ReadOnlyFolder:
         markReadOnly(folder.path(), true);
         break;
-    case Setup::NoRoom:
+    case Setup::NoRoom: // as under ulimit -f 0, where the program ignores SIGXFSZ
+        std::signal(SIGXFSZ, SIG_IGN);
         break;
     }
     const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(folder.path(), false); });
@@ -328,15 +329,10 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
     const QByteArray before = folder.fileBytes();
     const StockStore store(folder.path(), 50);
 
-    {
-        // As under ulimit -f 0, where the program ignores SIGXFSZ.
-        const rlimit noRoom{0, RLIM_INFINITY}, unlimited{RLIM_INFINITY, RLIM_INFINITY};
-        const auto ignored = std::signal(SIGXFSZ, SIG_IGN);
-        setrlimit(RLIMIT_FSIZE, setup == Setup::NoRoom ? &noRoom : &unlimited);
-        checkError(failureOf([&] { listAll(store); }), code, message, folder);
-        setrlimit(RLIMIT_FSIZE, &unlimited);
-        std::signal(SIGXFSZ, ignored);
-    }
+    const rlimit noRoom{0, RLIM_INFINITY}, unlimited{RLIM_INFINITY, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, setup == Setup::NoRoom ? &noRoom : &unlimited);
+    checkError(failureOf([&] { listAll(store); }), code, message, folder);
+    setrlimit(RLIMIT_FSIZE, &unlimited);
     for (Operation operation : laterOperations) {
         const StoreError error = failureOf([&] { run(store, operation); });
         // Where %2 stands, SQLite's own words follow the user's: they name what the operation met first.
