@@ -38,6 +38,7 @@ int exportRecords(const CommandLine &commandLine)
 
 int main(int argc, char *argv[])
 {
+    openClosedStandardStreams();
     // Answered before any window system is needed.
     const CommandLine commandLine = readCommandLine(argc, argv);
     if (commandLine.exitStatus)
@@ -54,7 +55,7 @@ int main(int argc, char *argv[])
         return exportRecords(commandLine);
     }
 
-    QApplication app(argc, argv);
+    const std::unique_ptr<QApplication> app = openApplication(argc, argv);
     setUpApplication();
     // Made before the window, whose first read of the file may already fail and be heard.
     const std::unique_ptr<TonePlayer> player = makeTonePlayer(commandLine.mute);
@@ -79,5 +80,5 @@ int main(int argc, char *argv[])
     if (!window.loadRecords())
         return EXIT_FAILURE;
     window.show();
-    return app.exec();
+    return QApplication::exec();
 }

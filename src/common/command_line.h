@@ -19,5 +19,6 @@ struct CommandLine {
 extern const char *const helpText;
 
 // Reads the program's arguments; answers --help and --version on standard
-// output, and refuses anything unknown with one line on standard error.
+// output wherever they stand (status 1 when the answer cannot be written), and
+// refuses anything else unknown with one line on standard error (status 2).
 CommandLine readCommandLine(int argc, const char *const argv[]);

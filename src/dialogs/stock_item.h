@@ -11,7 +11,8 @@ class StockItem;
 }
 
 // The item editor: shows one stored record's texts to be overwritten or the
-// record deleted. It stays open until its owner, having carried out Save or
+// record deleted. A text too long to edit in a box is shown by its start and
+// saved as it came. It stays open until its owner, having carried out Save or
 // Delete, closes it with accept(); Close closes it without a word.
 class StockItem : public QDialog {
     Q_OBJECT
@@ -36,4 +37,5 @@ private:
     RecordTexts edited() const;
 
     std::unique_ptr<Ui::StockItem> ui;
+    RecordTexts m_record; // as last shown
 };

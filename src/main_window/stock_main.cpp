@@ -7,6 +7,8 @@
 #include "look.h"
 #include "stock_item.h"
 #include "stock_list_model.h"
+#include "stock_rows.h"
+#include "typing_batch.h"
 #include "ui_stock_main.h"
 
 #include <QAccessibleWidget>
@@ -16,6 +18,7 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 
+#include <new>
 #include <type_traits>
 
 namespace {
@@ -47,6 +50,24 @@ std::optional<ScanSound> soundOf(ScanResult result)
     }
     return std::nullopt;
 }
+
+// The number under which running out of memory is reported: SQLite's for it.
+constexpr int outOfMemory = 7;
+
+// Beyond the list's own, showing the window takes memory too, threads of Qt's
+// among it, each with its stack and an arena of its own for what it allocates:
+// room for one is asked for once the records are read. Finding too little left
+// then is a report; finding it later, a window that never paints.
+void requireRoomToShow()
+{
+    constexpr std::size_t roomToShow = std::size_t(72) << 20;
+    freeBulk(allocateBulk(roomToShow), roomToShow);
+}
+
+// Held back while the records are read, and given back before the box that
+// says memory ran out, which needs some of its own.
+constexpr std::size_t roomForTheBox = std::size_t(16) << 20;
+using HeldMemory = std::unique_ptr<void, void (*)(void *)>;
 
 RecordTexts textsOf(const StockRecord &record)
 {
@@ -105,6 +126,7 @@ StockMain::StockMain(std::unique_ptr<Store> store, SoundOutput playSound, QWidge
     for (QWidget *control : {static_cast<QWidget *>(ui->locationBox), static_cast<QWidget *>(ui->itemBox),
                              static_cast<QWidget *>(ui->quantityBox), static_cast<QWidget *>(ui->stockList)})
         control->installEventFilter(this);
+    new TypingBatch({ui->locationBox, ui->itemBox, ui->quantityBox}, this);
     connect(ui->addButton, &QPushButton::clicked, this, &StockMain::addCount);
     connect(ui->clearButton, &QPushButton::clicked, this, &StockMain::clearItem);
     connect(ui->exitButton, &QPushButton::clicked, this, &StockMain::exitProgram);
@@ -120,17 +142,36 @@ StockMain::~StockMain() = default;
 
 bool StockMain::loadRecords()
 {
-    StockRows rows;
-    const bool loaded = attempt([&] {
-        m_store->listAll(
-            [&](const StockRecordView &record) {
-                rows.append(record.id, record.location, record.stockCode, record.quantity);
-            },
-            [&](const StockListSize &size) { rows.reserve(size.records, size.textBytes); });
-    });
-    if (!loaded)
+    std::uint64_t records = 0;
+    try {
+        const HeldMemory forTheBox(allocateBulk(roomForTheBox), [](void *held) { freeBulk(held, roomForTheBox); });
+        StockRows rows;
+        const bool loaded = attempt([&] {
+            m_store->listAll(
+                [&](const StockRecordView &record) {
+                    rows.append(record.id, record.location, record.stockCode, record.quantity);
+                },
+                [&](const StockListSize &size) {
+                    records = size.records;
+                    rows.reserve(size.records, size.textBytes);
+                });
+        });
+        if (!loaded)
+            return false;
+        requireRoomToShow();
+        m_records->setRows(std::move(rows));
+    } catch (const std::bad_alloc &) {
+        // The rows read so far and the memory held back are given back by now.
+        playSound(ScanSound::Refused);
+        ErrorReporter::report(
+            {outOfMemory,
+             tr("Quillmarch ran out of memory listing the stored records (up to %1) and cannot show"
+                " them; nothing was changed. Close other programs, or give Quillmarch more memory,"
+                " and start again.")
+                 .arg(records)
+                 .toStdString()});
         return false;
-    m_records->setRows(std::move(rows));
+    }
     // The event loop watches the server's socket: no thread, and no reading of the
     // whole table, to follow the other stations.
     if (const int socket = m_store->changeSocket(); socket >= 0) {

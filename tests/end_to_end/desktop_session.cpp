@@ -108,14 +108,17 @@ QStringList scanArguments(const QStringList &labels, int keyDelayMs)
 }
 
 ProgramRun::ProgramRun(const XServer &server, const std::string &folder, std::function<void()> childSetup,
-                       const QStringList &arguments)
+                       const QStringList &arguments, const QStringList &unset)
     : m_server(server)
 {
+    QProcessEnvironment environment = server.environment();
+    for (const QString &name : unset)
+        environment.remove(name);
     // Started in the folder as from a shell: its name is taken byte for byte, whatever its encoding.
     const std::filesystem::path program = std::filesystem::path(folder) / "quillmarch";
     if (!std::filesystem::exists(program))
         std::filesystem::copy_file(QUILLMARCH_PROGRAM, program);
-    m_process.emplace(server.environment(), "./quillmarch", arguments, [folder, childSetup = std::move(childSetup)] {
+    m_process.emplace(environment, "./quillmarch", arguments, [folder, childSetup = std::move(childSetup)] {
         if (chdir(folder.c_str()) != 0)
             _exit(127);
         if (childSetup)
@@ -162,6 +165,11 @@ QByteArray SoundServer::recording()
     if (m_recorder->state() == QProcess::NotRunning)
         qFatal("parec ended: status %d", m_recorder->exitCode());
     return m_recording;
+}
+
+void SoundServer::stall(bool stalled)
+{
+    ::kill(pid_t(m_server->processId()), stalled ? SIGSTOP : SIGCONT);
 }
 
 namespace {

@@ -55,11 +55,12 @@ private:
 QStringList scanArguments(const QStringList &labels, int keyDelayMs = 0);
 
 // The built program, copied into a folder beside its stock.mdb and started there
-// on an X server. childSetup runs in its process just before it starts.
+// on an X server, without the environment variables named in unset. childSetup
+// runs in its process just before it starts.
 class ProgramRun {
 public:
     ProgramRun(const XServer &server, const std::string &folder, std::function<void()> childSetup = {},
-               const QStringList &arguments = {});
+               const QStringList &arguments = {}, const QStringList &unset = {});
 
     // Scans labels into the window with the keyboard focus, or presses keys by their X
     // names, separated by spaces; keyDelayMs apart.
@@ -105,6 +106,8 @@ public:
     static constexpr int recordingRate = 48000;
     // Everything played since the start: 16-bit mono samples at recordingRate.
     QByteArray recording();
+    // Stops the server where it stands, as a hung one, or lets it go on.
+    void stall(bool stalled);
 
 private:
     std::optional<Child> m_server;

@@ -20,7 +20,9 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -152,10 +154,23 @@ void TestProgram::scansHeard_exceptWhenMuted()
     QCOMPARE(tonesHeard(sound, from, 400), (QList<bool>{false, true}));
     QVERIFY(failing.closeErrorBox());
     QVERIFY(failing.waitForExit(1));
+
+    // A sound server that hangs holds up neither a scan nor the end, and is not heard of.
+    folder.writeFile({});
+    ProgramRun stalled(m_server, folder.path());
+    QVERIFY(m_server.focusWindow(mainWindowTitle));
+    stalled.scan({"FINLOC", "CODE-3", "QTY:3"});
+    sound.stall(true);
+    const std::shared_ptr<void> resumed(nullptr, [&](void *) { sound.stall(false); });
+    stalled.scan({"CODE-4", "QTY:4"});
+    QTRY_COMPARE(folder.rows(), (std::vector<TableRow>{{1, "", "CODE-3", "3"}, {2, "", "CODE-4", "4"}}));
+    stalled.press(tabToExitFromItemBox);
+    QVERIFY(stalled.waitForExit(0));
+    QCOMPARE(stalled.errorOutput(), QString());
 }
 
 namespace {
-enum class Trouble { ReadOnlyFile, ReadOnlyFolder, RemovedWhileRunning, LockedWhileRunning };
+enum class Trouble { ReadOnlyFile, ReadOnlyFolder, Removed, Locked, OutOfDescriptors, ErrorsClosed };
 } // namespace
 
 void TestProgram::fileFailing_isReportedAndLeftAsItWas_data()
@@ -173,10 +188,15 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas_data()
     QTest::newRow("read-only folder") << stock << Trouble::ReadOnlyFolder << SQLITE_READONLY
                                       << "may not be written, and Quillmarch writes beside the file";
     QTest::newRow("removed while running")
-        << stock << Trouble::RemovedWhileRunning << SQLITE_CANTOPEN << "is missing or may not be opened";
+        << stock << Trouble::Removed << SQLITE_CANTOPEN << "is missing or may not be opened";
     // The scanner goes on with the next count, Enters and all, at the box.
-    QTest::newRow("locked while running")
-        << stock << Trouble::LockedWhileRunning << SQLITE_BUSY << "is in use by another program";
+    QTest::newRow("locked while running") << stock << Trouble::Locked << SQLITE_BUSY << "is in use by another program";
+    // Started with ulimit -n 10: the count needs one more for its journal.
+    QTest::newRow("out of descriptors")
+        << stock << Trouble::OutOfDescriptors << SQLITE_CANTOPEN
+        << "could not be opened: Quillmarch has as many files open as the system allows";
+    // Started with 2>&- and without XDG_RUNTIME_DIR, of which Qt warns on standard error.
+    QTest::newRow("standard error closed") << QByteArray(4096, 'x') << Trouble::ErrorsClosed << SQLITE_NOTADB << "";
 }
 
 void TestProgram::fileFailing_isReportedAndLeftAsItWas()
@@ -185,19 +205,34 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas()
     QFETCH(Trouble, trouble);
     QFETCH(int, code);
     QFETCH(QString, words);
+#ifdef __SANITIZE_ADDRESS__
+    if (trouble == Trouble::OutOfDescriptors)
+        QSKIP("The sanitizers check memory through a pipe, which a process without descriptors cannot open");
+#endif
     StockFolder folder;
     folder.writeFile(content);
     const std::string readOnly = trouble == Trouble::ReadOnlyFile ? folder.databasePath()
         : trouble == Trouble::ReadOnlyFolder                      ? folder.path()
                                                                   : std::string();
-    ProgramRun program(m_server, folder.path(), [readOnly] { markReadOnly(readOnly, true); });
+    const bool closed = trouble == Trouble::ErrorsClosed;
+    ProgramRun program(
+        m_server, folder.path(),
+        [readOnly, trouble] {
+            markReadOnly(readOnly, true);
+            const rlimit descriptors{10, 10};
+            if (trouble == Trouble::OutOfDescriptors)
+                setrlimit(RLIMIT_NOFILE, &descriptors);
+            else if (trouble == Trouble::ErrorsClosed)
+                close(STDERR_FILENO);
+        },
+        {}, closed ? QStringList{"XDG_RUNTIME_DIR"} : QStringList());
     const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(readOnly, false); });
     std::optional<DatabaseLock> lock;
-    if (trouble == Trouble::RemovedWhileRunning || trouble == Trouble::LockedWhileRunning) {
+    if (trouble == Trouble::Removed || trouble == Trouble::Locked || trouble == Trouble::OutOfDescriptors) {
         QVERIFY(m_server.focusWindow(mainWindowTitle));
-        if (trouble == Trouble::LockedWhileRunning)
+        if (trouble == Trouble::Locked)
             lock.emplace(folder.databasePath());
-        else
+        if (trouble == Trouble::Removed)
             QVERIFY(QFile::remove(toQString(folder.databasePath())));
         program.scan({"ROW:A", "RACK:7", "SHELF:2", "FINLOC", "PX-100", "QTY:12"});
     }
@@ -209,11 +244,10 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas()
     }
     QVERIFY(program.closeErrorBox());
     QVERIFY(program.waitForExit(1));
-    QVERIFY2(reported(program, code, folder, words), qPrintable(program.errorOutput()));
+    QVERIFY2(closed || reported(program, code, folder, words), qPrintable(program.errorOutput()));
     QCOMPARE(QDir(toQString(folder.path())).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
-             (QStringList{"quillmarch"}
-              + (trouble == Trouble::RemovedWhileRunning ? QStringList() : QStringList{"stock.mdb"})));
-    QCOMPARE(folder.fileBytes(), trouble == Trouble::RemovedWhileRunning ? QByteArray() : content);
+             (QStringList{"quillmarch"} + (trouble == Trouble::Removed ? QStringList() : QStringList{"stock.mdb"})));
+    QCOMPARE(folder.fileBytes(), trouble == Trouble::Removed ? QByteArray() : content);
 }
 
 void TestProgram::fileMayNotGrow_isReportedAndEarlierCountsKept()
@@ -341,36 +375,60 @@ void TestProgram::twoStations_countTogetherOnOneServer()
              qPrintable(a.errorOutput()));
 }
 
+namespace {
+// Where the program is started from, as a shell may leave it.
+enum class Surroundings { Terminal, OutputClosed, OutputFull, NoDisplay };
+} // namespace
+
 void TestProgram::commandLine_answeredOrRefusedWithoutAWindow_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Surroundings>("surroundings");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("errors");
     const QString help = QString::fromUtf8(helpText);
-    QTest::newRow("help after mute") << QStringList{"--mute", "--help"} << 0 << help << "";
-    QTest::newRow("help, and nothing read after it") << QStringList{"--help", "--loud"} << 0 << help << "";
+    const Surroundings terminal = Surroundings::Terminal;
+    QTest::newRow("help after mute") << QStringList{"--mute", "--help"} << terminal << 0 << help << "";
+    QTest::newRow("help, and nothing read after it") << QStringList{"--help", "--loud"} << terminal << 0 << help << "";
+    QTest::newRow("help after an argument") << QStringList{"stock.mdb", "--help"} << terminal << 0 << help << "";
     QTest::newRow("version, as the About box gives it")
-        << QStringList{"--version"} << 0 << "Quillmarch " + versionText() + "\n"
+        << QStringList{"--version"} << terminal << 0 << "Quillmarch " + versionText() + "\n"
         << "";
-    QTest::newRow("unknown option") << QStringList{"--mute", "--loud", "--help"} << 2 << ""
+    QTest::newRow("help, output closed") << QStringList{"--help"} << Surroundings::OutputClosed << 1 << ""
+                                         << "quillmarch: cannot write the help: Bad file descriptor\n";
+    QTest::newRow("version, output full") << QStringList{"--version"} << Surroundings::OutputFull << 1 << ""
+                                          << "quillmarch: cannot write the version: No space left on device\n";
+    QTest::newRow("unknown option") << QStringList{"--mute", "--loud"} << terminal << 2 << ""
                                     << "quillmarch: unknown option '--loud' (see quillmarch --help)\n";
-    QTest::newRow("Qt's own option") << QStringList{"-platform", "offscreen"} << 2 << ""
+    QTest::newRow("Qt's own option") << QStringList{"-platform", "offscreen"} << terminal << 2 << ""
                                      << "quillmarch: unknown option '-platform' (see quillmarch --help)\n";
-    QTest::newRow("store without its URL") << QStringList{"--mute", "--store"} << 2 << ""
+    QTest::newRow("store without its URL") << QStringList{"--mute", "--store"} << terminal << 2 << ""
                                            << "quillmarch: --store needs a value (see quillmarch --help)\n";
-    QTest::newRow("argument") << QStringList{"stock.mdb"} << 2 << ""
-                              << "quillmarch: unknown argument 'stock.mdb' (see quillmarch --help)\n";
+    QTest::newRow("argument with a terminal's escape sequence")
+        << QStringList{"\x1b]0;x\x07\\Gr\u00f6\u00dfe"} << terminal << 2 << ""
+        << "quillmarch: unknown argument '\\x1b]0;x\\x07\\\\Gr\\xc3\\xb6\\xc3\\x9fe' (see quillmarch --help)\n";
+    QTest::newRow("no display") << QStringList{} << Surroundings::NoDisplay << 1 << ""
+                                << "quillmarch: cannot open its window: could not connect to display\n";
 }
 
 void TestProgram::commandLine_answeredOrRefusedWithoutAWindow()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(Surroundings, surroundings);
     QFETCH(int, exitCode);
     QFETCH(QString, output);
     QFETCH(QString, errors);
     StockFolder folder;
-    ProgramRun program(m_server, folder.path(), {}, arguments);
+    ProgramRun program(
+        m_server, folder.path(),
+        [surroundings] {
+            if (surroundings == Surroundings::OutputClosed)
+                close(STDOUT_FILENO);
+            if (surroundings == Surroundings::OutputFull)
+                dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
+        },
+        arguments, surroundings == Surroundings::NoDisplay ? QStringList{"DISPLAY"} : QStringList());
     QVERIFY(program.waitForExit(exitCode));
     QCOMPARE(program.errorOutput(), errors);
     QCOMPARE(program.output(), output);

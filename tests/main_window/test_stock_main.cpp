@@ -22,9 +22,13 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <fstream>
 #include <limits>
 
 #include <sqlite3.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 using Rows = std::vector<TableRow>;
 
@@ -216,6 +220,27 @@ void TestStockMain::scans()
 
 void TestStockMain::load_tabOrder_keys_add_clear()
 {
+#ifndef __SANITIZE_ADDRESS__ // which holds address space that a limit would count
+    {
+        // Too little memory left to show the list, as under ulimit -v: a report, not an abort.
+        StockFolder folder;
+        folder.createWith(threeRows);
+        StockMain window(std::make_unique<StockStore>(folder.path()), {});
+        const ReportedErrors errors;
+        rlim_t pages = 0; // of address space taken so far
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlimit tight{pages * sysconf(_SC_PAGESIZE) + (32 << 20), RLIM_INFINITY};
+        const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+        setrlimit(RLIMIT_AS, &tight);
+        const bool loaded = window.loadRecords();
+        setrlimit(RLIMIT_AS, &unlimited);
+        QVERIFY(!loaded);
+        QCOMPARE(errors.numbers(), QList<int>{7});
+        QCOMPARE(toQString(errors.failures[0].text),
+                 "Quillmarch ran out of memory listing the stored records (up to 7) and cannot show them; nothing"
+                 " was changed. Close other programs, or give Quillmarch more memory, and start again.");
+    }
+#endif
     // Ids as another tool may leave them: far apart, the lowest there is, one so high that
     // room for every id between would not fit; a cell of megabytes.
     constexpr qint64 lowest = std::numeric_limits<qint64>::min(), far = qint64(1) << 62;

@@ -12,12 +12,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <future>
 #include <memory>
 #include <optional>
 #include <poll.h>
 #include <thread>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -131,8 +134,8 @@ std::string catalogue(const StockPlace &place)
         " WHERE pronamespace = 'public'::regnamespace) || (SELECT count(*) FROM pg_trigger)");
 }
 
-// How a test makes the stock.mdb that the store meets.
-enum class Setup { Bytes, Sql, Folder, Locked };
+// How a test makes the stock.mdb that the store meets; the last two make none.
+enum class Setup { Bytes, Sql, Folder, Locked, ReadOnlyFolder, NoRoom };
 
 } // namespace
 
@@ -196,7 +199,7 @@ void TestStockStore::listAll_readsAnotherToolsTableInIdOrderAndNullAsEmpty()
     folder.execute("CREATE TABLE stock (id integer, location TEXT, StockCode TEXT, Quantity TEXT, Note TEXT,"
                    " Counted TEXT NOT NULL DEFAULT 'yes',"
                    " Code2 TEXT GENERATED ALWAYS AS (coalesce(StockCode, '') || '2') NOT NULL,"
-                   " PRIMARY KEY (id DESC));"
+                   " PRIMARY KEY (id DESC) ON CONFLICT REPLACE);"
                    "CREATE INDEX ByCode ON Stock (StockCode);"
                    "CREATE TRIGGER Noted AFTER INSERT ON Stock"
                    " BEGIN UPDATE Stock SET Note = 'new' WHERE id = NEW.id; END;"
@@ -283,8 +286,7 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged_data()
     QTest::addColumn<QByteArray>("content"); // the file's bytes, or the SQL that makes it
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message");
-    // What the operations after a good start meet when such a file has taken stock.mdb's
-    // place; a code of 0 when the file is refused at the start only.
+    // What the operations after a good start meet when such a file has taken stock.mdb's place.
     QTest::addColumn<int>("laterCode");
     QTest::addColumn<QString>("laterMessage");
 
@@ -311,6 +313,16 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged_data()
     QTest::newRow("folder") << Setup::Folder << QByteArray() << SQLITE_CANTOPEN << folder << SQLITE_CANTOPEN << folder;
     const QString locked = "%1 is in use by another program (database is locked); nothing was written to it.";
     QTest::newRow("locked") << Setup::Locked << QByteArray() << SQLITE_BUSY << locked << SQLITE_BUSY << locked;
+    const QString missing = "%1 is missing or may not be opened (unable to open database file); nothing was written.";
+    QTest::newRow("none yet, folder read-only")
+        << Setup::ReadOnlyFolder << QByteArray() << SQLITE_READONLY
+        << "%1 cannot be made: its folder may not be written. Make the folder writable and start again."
+        << SQLITE_CANTOPEN << missing;
+    QTest::newRow("none yet, no room for it")
+        << Setup::NoRoom << QByteArray() << SQLITE_IOERR
+        << "%1 could not be read or written (disk I/O error): the disk may be full or failing, or the file may not"
+           " grow. A change being made was not stored."
+        << SQLITE_CANTOPEN << missing;
     const QString replaced = "%1 is no longer a Quillmarch stock database: another program's database has taken its"
                              " place (%2); nothing was written to it.";
     QTest::newRow("another program's database")
@@ -319,8 +331,8 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged_data()
            " the file was left as it is."
         << SQLITE_ERROR << replaced;
 
-    // Tables Stock of another shape, refused at the start; one without Quantity by
-    // every operation too.
+    // Tables Stock of another shape, refused at the start and by every operation after
+    // a start that found the table as it should be.
     const QString numbers = "has an id column that does not number the records (it must be the INTEGER PRIMARY KEY)";
     const QStringList shapes = {
         // As sqlite3's .import --csv makes it from the exported counts.
@@ -338,15 +350,19 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged_data()
         "has no column Quantity",
         "id INTEGER PRIMARY KEY, Location, StockCode, Quantity, Counter TEXT NOT NULL",
         "has a column Counter that must be given a value (NOT NULL without a default), which Quillmarch does not know",
+        "id INTEGER PRIMARY KEY, \"ON CONFLICT REPLACE\", Location, StockCode UNIQUE /* x */ ON CONFLICT REPLACE,"
+        " Quantity",
+        "has a UNIQUE constraint ON CONFLICT REPLACE, with which a new count would remove an earlier one that repeats"
+        " its value",
     };
-    for (qsizetype i = 0; i < shapes.size(); i += 2) {
-        const bool noQuantity = shapes[i + 1] == "has no column Quantity";
+    for (qsizetype i = 0; i < shapes.size(); i += 2)
         QTest::newRow(qPrintable(shapes[i]))
             << Setup::Sql << ("CREATE TABLE Stock (" + shapes[i] + ")").toUtf8() << SQLITE_NOTADB
             << "%1 is not a Quillmarch stock database: its table Stock " + shapes[i + 1]
                 + ". The file was left as it is."
-            << (noQuantity ? SQLITE_ERROR : 0) << (noQuantity ? replaced : QString());
-    }
+            << SQLITE_NOTADB
+            << "%1 is no longer a Quillmarch stock database: its table Stock now " + shapes[i + 1]
+                + "; nothing was written to it.";
 }
 
 void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
@@ -374,23 +390,33 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
         folder.createWith({{1, "A", "X", "1"}});
         lock.emplace(folder.databasePath());
         break;
+    case Setup::ReadOnlyFolder:
+        markReadOnly(folder.path(), true);
+        break;
+    case Setup::NoRoom: // as under ulimit -f 0, where the program ignores SIGXFSZ
+        std::signal(SIGXFSZ, SIG_IGN);
+        break;
     }
+    const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(folder.path(), false); });
+    const bool existed = std::filesystem::exists(folder.databasePath());
     const QByteArray before = folder.fileBytes();
     const StockStore store(folder.path(), 50);
 
+    const rlimit noRoom{0, RLIM_INFINITY}, unlimited{RLIM_INFINITY, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, setup == Setup::NoRoom ? &noRoom : &unlimited);
     checkError(failureOf([&] { listAll(store); }), code, message, folder);
-    if (laterCode) {
-        for (Operation operation : laterOperations) {
-            const StoreError error = failureOf([&] { run(store, operation); });
-            // Where %2 stands, SQLite's own words follow the user's: they name what the operation met first.
-            const QString sqliteWords = toQString(error.what()).section('(', 1).section(')', 0, 0);
-            checkError(error, laterCode,
-                       laterMessage.contains("%2") ? laterMessage.arg("%1", sqliteWords) : laterMessage, folder);
-        }
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    for (Operation operation : laterOperations) {
+        const StoreError error = failureOf([&] { run(store, operation); });
+        // Where %2 stands, SQLite's own words follow the user's: they name what the operation met first.
+        const QString sqliteWords = toQString(error.what()).section('(', 1).section(')', 0, 0);
+        checkError(error, laterCode, laterMessage.contains("%2") ? laterMessage.arg("%1", sqliteWords) : laterMessage,
+                   folder);
     }
     lock.reset();
     QCOMPARE(openFileCount(), openFiles);
     QCOMPARE(folder.fileBytes(), before);
+    QCOMPARE(std::filesystem::exists(folder.databasePath()), existed);
     if (setup == Setup::Folder)
         QVERIFY(std::filesystem::is_empty(folder.databasePath()));
     QVERIFY(!std::filesystem::exists(folder.databasePath() + "-journal"));
@@ -405,11 +431,9 @@ void TestStockStore::writeFailingAfterAGoodStart_isReportedAndUndone_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message");
 
-    const auto notKept = [](const QString &what) {
-        return "%1 did not keep the " + what
-            + " as given: something in the file (a trigger) swallowed or dropped it."
-              " The "
-            + what + " was not stored.";
+    const auto notKept = [](const QString &what, const QString &how = "swallowed or dropped it") {
+        return "%1 did not keep the " + what + " as given: something in the file (a trigger) " + how + ". The " + what
+            + " was not stored.";
     };
     QTest::newRow("insert swallowed") << StoreKind::File
                                       << "CREATE TRIGGER T BEFORE INSERT ON Stock BEGIN SELECT RAISE(IGNORE); END"
@@ -420,6 +444,26 @@ void TestStockStore::writeFailingAfterAGoodStart_isReportedAndUndone_data()
     QTest::newRow("update swallowed") << StoreKind::File
                                       << "CREATE TRIGGER T BEFORE UPDATE ON Stock BEGIN SELECT RAISE(IGNORE); END"
                                       << false << Operation::Update << SQLITE_CONSTRAINT << notKept("change");
+    QTest::newRow("earlier count removed")
+        << StoreKind::File << "CREATE TRIGGER T AFTER INSERT ON Stock BEGIN DELETE FROM Stock WHERE id < NEW.id; END"
+        << false << Operation::Append << SQLITE_CONSTRAINT << notKept("count", "also removed the record with id 1");
+    QTest::newRow("count rewritten")
+        << StoreKind::File
+        << "CREATE TRIGGER T AFTER INSERT ON Stock BEGIN UPDATE Stock SET Quantity = '0' WHERE id = NEW.id; END"
+        << false << Operation::Append << SQLITE_CONSTRAINT << notKept("count", "changed its Quantity as it was stored");
+    QTest::newRow("other record changed by an edit")
+        << StoreKind::File
+        << "CREATE TRIGGER T AFTER UPDATE ON Stock BEGIN INSERT INTO Stock VALUES (5, 'L', 'C', '1'); END" << false
+        << Operation::Update << SQLITE_CONSTRAINT << notKept("change", "also added the record with id 5");
+    QTest::newRow("delete swallowed") << StoreKind::File
+                                      << "CREATE TRIGGER T BEFORE DELETE ON Stock BEGIN SELECT RAISE(IGNORE); END"
+                                      << false << Operation::Delete << SQLITE_CONSTRAINT
+                                      << notKept("deletion", "kept the record");
+    QTest::newRow("replaced by a table whose id is no record number")
+        << StoreKind::File << "DROP TABLE Stock; CREATE TABLE Stock (id INT PRIMARY KEY, Location, StockCode, Quantity)"
+        << false << Operation::Append << SQLITE_NOTADB
+        << "%1 is no longer a Quillmarch stock database: its table Stock now has an id column that does not number"
+           " the records (it must be the INTEGER PRIMARY KEY); nothing was written to it.";
     const QString usedUp = "%1 has no more record numbers: its table Stock has given out the highest id there is,"
                            " and deleting records does not free one. Copy the records into a new stock.mdb to count"
                            " on (see the README). The count was not stored.";
