@@ -12,6 +12,7 @@
 #include "application.h"
 #include "stock_file.h"
 #include "stock_main.h"
+#include "stock_store.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -51,7 +52,7 @@ public:
     ScanWindow(long records, const SoundOutput &sounds) : m_records(records)
     {
         makeStockFile(m_folder.path(), records);
-        m_window = std::make_unique<StockMain>(StockStore(m_folder.path()), sounds);
+        m_window = std::make_unique<StockMain>(std::make_unique<StockStore>(m_folder.path()), sounds);
         if (!m_window->loadRecords())
             std::exit(1);
         m_window->show();

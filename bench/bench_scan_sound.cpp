@@ -11,6 +11,7 @@
 #include "application.h"
 #include "stock_file.h"
 #include "stock_main.h"
+#include "stock_store.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -91,7 +92,7 @@ int main(int argc, char *argv[])
     const SoundOutput play = soundsOf(player.get());
     HandedTones handed(*player);
     TemporaryFolder folder;
-    StockMain window(StockStore(folder.path()), [&](ScanSound sound) {
+    StockMain window(std::make_unique<StockStore>(folder.path()), [&](ScanSound sound) {
         asked = Clock::now();
         play(sound);
     });

@@ -1,7 +1,7 @@
 // Measures the program's start-up over a large stock.mdb against the sqlite3
 // shell dumping the same table:
 //
-//   bench_startup [records] [repeats]     (defaults: 1000000 records, 5 repeats)
+//   bench_startup [records] [repeats] [--server]     (defaults: 1000000 records, 5 repeats)
 //
 // It makes a temporary stock.mdb of that many records and an empty one, runs
 // each of the three commands once to warm the caches, then `repeats` times in
@@ -17,6 +17,12 @@
 // bench_startup_window, which does what main.cpp does and ends right after the
 // main window's first paint. Its window system is the one QT_QPA_PLATFORM names,
 // else the X display in DISPLAY, else offscreen.
+//
+// With --server it also has bench_server start a PostgreSQL server of its own
+// (writing to the disk as a server does) with the same records in its table Stock,
+// and times the start-up over it against psql dumping the table over the same Unix
+// socket, the peak memory against the start-up over stock.mdb. The server's
+// client library stays out of this driver.
 
 #include "stock_file.h"
 #include "stock_store.h"
@@ -27,6 +33,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -54,14 +61,14 @@ double megabytes(long kilobytes)
     return kilobytes * 1024.0 / 1e6;
 }
 
-// Makes the file in a child process, so that this one stays small.
-void makeStockFileApart(const std::string &folder, long records)
+// Makes a table in a child process, so that this one stays small.
+void makeApart(const std::function<void()> &make)
 {
     std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         try {
-            makeStockFile(folder, records);
+            make();
             _exit(0);
         } catch (const std::exception &error) {
             std::fprintf(stderr, "%s\n", error.what());
@@ -70,7 +77,50 @@ void makeStockFileApart(const std::string &folder, long records)
     }
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error("could not make " + databasePath(folder));
+        throw std::runtime_error("could not make the records");
+}
+
+// bench_server, running until its standard input closes.
+struct ServerHelper {
+    pid_t pid = -1;
+    int input = -1;
+    std::string url, emptyUrl;
+
+    ~ServerHelper()
+    {
+        if (pid < 0)
+            return;
+        close(input);
+        waitpid(pid, nullptr, 0);
+    }
+};
+
+void startServer(ServerHelper &helper, const std::string &program, long records)
+{
+    int input[2], output[2];
+    if (pipe(input) != 0 || pipe(output) != 0)
+        throw std::runtime_error("no pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    for (int end : {input[0], input[1], output[0], output[1]})
+        posix_spawn_file_actions_addclose(&actions, end);
+    const std::string count = std::to_string(records);
+    char *const argv[] = {const_cast<char *>(program.c_str()), const_cast<char *>(count.c_str()), nullptr};
+    const int error = posix_spawn(&helper.pid, argv[0], &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(input[0]);
+    close(output[1]);
+    helper.input = input[1];
+    if (error != 0)
+        throw std::runtime_error("cannot run " + program + ": " + std::strerror(error));
+    for (std::string *url : {&helper.url, &helper.emptyUrl})
+        for (char c = 0; read(output[0], &c, 1) == 1 && c != '\n';)
+            *url += c;
+    close(output[0]);
+    if (helper.emptyUrl.empty())
+        throw std::runtime_error("bench_server gave no database");
 }
 
 struct Milestone {
@@ -213,7 +263,7 @@ const char *verdict(bool met)
     return met ? "met" : "MISSED";
 }
 
-int benchmark(long records, int repeats)
+int benchmark(long records, int repeats, bool withServer)
 {
     const std::string platform = windowSystem();
     const std::string window = besideThis("bench_startup_window");
@@ -221,8 +271,8 @@ int benchmark(long records, int repeats)
     const std::string database = databasePath(full.path());
 
     const Clock::time_point making = Clock::now();
-    makeStockFileApart(full.path(), records);
-    makeStockFileApart(empty.path(), 0);
+    makeApart([&] { makeStockFile(full.path(), records); });
+    makeApart([&] { makeStockFile(empty.path(), 0); });
     const double makingSeconds = std::chrono::duration<double>(Clock::now() - making).count();
 
     std::printf("Quillmarch start-up: %ld records, stock.mdb of %.1f MB made in %.1f s\n", records,
@@ -235,12 +285,31 @@ int benchmark(long records, int repeats)
     const std::vector<std::string> storeRead{window, "--store", full.path()};
     const std::vector<std::string> dump{"sqlite3", database, "SELECT * FROM Stock"};
 
-    Series program, programEmpty, sqlite, store;
+    ServerHelper server;
+    std::vector<std::string> startOverServer, startOverEmptyServer, psql;
+    if (withServer) {
+        startServer(server, besideThis("bench_server"), records);
+        startOverServer = {window, full.path(), "--server", server.url};
+        startOverEmptyServer = {window, empty.path(), "--server", server.emptyUrl};
+        psql = {"psql", "-At", "-d", server.url, "-c", "SELECT * FROM \"Stock\""};
+    }
+
+    Series program, programEmpty, sqlite, store, programServer, programEmptyServer, psqlDump;
     for (int round = -1; round < repeats; ++round) {
         Run a = measure(startFull, true);
         Run b = measure(startEmpty, true);
         Run c = measure(dump, false);
         Run d = measure(storeRead, true);
+        if (withServer) {
+            Run e = measure(startOverServer, true);
+            Run f = measure(psql, false);
+            Run g = measure(startOverEmptyServer, true);
+            if (round >= 0) {
+                programServer.runs.push_back(e);
+                psqlDump.runs.push_back(f);
+                programEmptyServer.runs.push_back(g);
+            }
+        }
         if (round < 0)
             continue;
         program.runs.push_back(a);
@@ -293,6 +362,34 @@ int benchmark(long records, int repeats)
                 store.medianMs("start", "read"), store.medianMs("read", "rows"), store.medianMilestonePeakMB("read"),
                 store.medianMilestonePeakMB("rows"));
 
+    if (withServer) {
+        std::printf("\nOver a PostgreSQL server on this machine, through its Unix socket, the same records\n");
+        std::printf("%-40s %10s %10s %14s %13s\n", "", "median", "best", "peak memory", "minor faults");
+        for (const auto &[name, series] :
+             {std::pair<std::string, const Series &>{"quillmarch --store, " + std::to_string(records) + " records",
+                                                     programServer},
+              {"quillmarch --store, empty table", programEmptyServer},
+              {"psql -At -c 'SELECT * FROM \"Stock\"'", psqlDump}})
+            std::printf("%-40s %7.0f ms %7.0f ms %11.1f MB %13.0f\n", name.c_str(), series.medianSeconds() * 1000,
+                        series.minSeconds() * 1000, series.medianPeakMB(), series.medianMinorFaults());
+        const double serverRatio = programServer.medianSeconds() / psqlDump.medianSeconds();
+        std::printf("start-up / psql dump: %.2f (medians), %.2f (best); target at most %.1f: %s\n", serverRatio,
+                    programServer.minSeconds() / psqlDump.minSeconds(), startUpRatioTarget,
+                    verdict(serverRatio <= startUpRatioTarget));
+        std::printf("peak memory: %.1f MB over the server, %.1f MB over stock.mdb; target no more than over"
+                    " stock.mdb: %s\n",
+                    programServer.medianPeakMB(), program.medianPeakMB(),
+                    verdict(programServer.medianPeakMB() <= program.medianPeakMB()));
+        std::printf("  of which over the empty table: %.1f MB over the server, %.1f MB over stock.mdb (the client"
+                    " library the server needs, loaded at the first connection, and what it loads)\n",
+                    programEmptyServer.medianPeakMB(), programEmpty.medianPeakMB());
+        std::printf("  and the records: %.1f MB over the server, %.1f MB over stock.mdb\n",
+                    programServer.medianPeakMB() - programEmptyServer.medianPeakMB(),
+                    program.medianPeakMB() - programEmpty.medianPeakMB());
+        std::printf("  StockMain built and its records listed, over the server: %.0f ms\n",
+                    programServer.medianMs("application", "window"));
+    }
+
     rusage self{};
     getrusage(RUSAGE_SELF, &self);
     std::printf("\n(this driver's own peak, a floor under every peak above: %.1f MB)\n", megabytes(self.ru_maxrss));
@@ -305,12 +402,13 @@ int main(int argc, char *argv[])
 {
     const long records = argc > 1 ? std::atol(argv[1]) : targetRecords;
     const int repeats = argc > 2 ? std::atoi(argv[2]) : 5;
-    if (argc > 3 || records < 0 || repeats < 1) {
-        std::fprintf(stderr, "usage: %s [records] [repeats]\n", argv[0]);
+    const bool withServer = argc > 3 && std::strcmp(argv[3], "--server") == 0;
+    if (argc > 3 + withServer || records < 0 || repeats < 1) {
+        std::fprintf(stderr, "usage: %s [records] [repeats] [--server]\n", argv[0]);
         return 2;
     }
     try {
-        return benchmark(records, repeats);
+        return benchmark(records, repeats, withServer);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "bench_startup: %s\n", error.what());
         if (std::strstr(error.what(), "cannot run sqlite3"))

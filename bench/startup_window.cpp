@@ -2,8 +2,8 @@
 // does, over the stock folder given on the command line, ending the process as
 // soon as the main window's first paint has completed.
 //
-//   bench_startup_window FOLDER          start-up; prints its milestones
-//   bench_startup_window --store FOLDER  the store's read alone, then into the list's rows
+//   bench_startup_window FOLDER [--server URL]  start-up, over the file or the server; prints its milestones
+//   bench_startup_window --store FOLDER         the file store's read alone, then into the list's rows
 //
 // Every line printed is "name nanoseconds kilobytes": the steady clock (the
 // driver's clock too) and the peak resident memory so far.
@@ -11,6 +11,8 @@
 #include "application.h"
 #include "stock_main.h"
 #include "stock_rows.h"
+#include "stock_store.h"
+#include "store_choice.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -67,14 +69,14 @@ private:
     bool m_seen = false;
 };
 
-int startUp(int argc, char *argv[], const std::string &folder)
+int startUp(int argc, char *argv[], const std::string &folder, const std::optional<std::string> &server)
 {
     QApplication app(argc, argv);
     setUpApplication();
     const std::unique_ptr<TonePlayer> player = makeTonePlayer(false);
     milestone("application");
 
-    StockMain window(StockStore(folder), soundsOf(player.get()));
+    StockMain window(chooseStore(folder, server), soundsOf(player.get()));
     if (!window.loadRecords())
         return 1;
     milestone("window");
@@ -107,9 +109,11 @@ int main(int argc, char *argv[])
         readStore(argv[2]);
         return 0;
     }
+    if (argc == 4 && std::strcmp(argv[2], "--server") == 0)
+        return startUp(argc, argv, argv[1], std::string(argv[3]));
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s [--store] FOLDER\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--store] FOLDER | FOLDER --server URL\n", argv[0]);
         return 2;
     }
-    return startUp(argc, argv, argv[1]);
+    return startUp(argc, argv, argv[1], std::nullopt);
 }

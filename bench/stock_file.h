@@ -6,6 +6,9 @@
 // lengths (location 4-8, code 8-13, quantity 1-4 characters), the same texts on
 // every run. The program's store makes the file and the table first.
 void makeStockFile(const std::string &folder, long records);
+// The same records in the table Stock of a PostgreSQL database, which the
+// program's store makes first.
+void makeStockTable(const std::string &url, long records);
 
 // A temporary folder, removed with everything in it when it goes.
 class TemporaryFolder {

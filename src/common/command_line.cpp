@@ -2,42 +2,101 @@
 
 #include "version.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 const char *const helpText =
-    "Usage: quillmarch [--mute]\n"
-    "Counts stock with a barcode scanner; every count is kept in stock.mdb beside the program.\n"
+    "Usage: quillmarch [--mute] [--store URL] [--export FILE.csv]\n"
+    "Counts stock with a barcode scanner; every count is kept in stock.mdb beside the program, or in the\n"
+    "PostgreSQL database that --store or a line store=URL in quillmarch.conf beside the program names.\n"
     "\n"
-    "  --mute     count without the sounds that tell each scan stored, taken or refused\n"
-    "  --help     show this help and end\n"
-    "  --version  show the version and end\n"
+    "  --mute             count without the sounds that tell each scan stored, taken or refused\n"
+    "  --store URL        count into the PostgreSQL database at URL, which other stations share:\n"
+    "                     postgresql://user@host:port/database, with no password in it\n"
+    "  --export FILE.csv  write every record to FILE.csv and end, without a window\n"
+    "  --help             show this help and end\n"
+    "  --version          show the version and end\n"
 #ifdef QUILLMARCH_SILENT
     "\nThis build has no sounds (it was made without Qt Multimedia): it counts in silence.\n"
 #endif
+#ifndef QUILLMARCH_TEAM_STORE
+    "\nThis build has no team store (it was made without PostgreSQL's client library): it counts into\n"
+    "stock.mdb only.\n"
+#endif
     ;
+
+namespace {
+
+// An argument as typed, every byte but printable ASCII written as \xNN (and a
+// backslash as \\), so that no escape sequence in it reaches the terminal.
+std::string escaped(std::string_view argument)
+{
+    std::string shown;
+    for (const char c : argument) {
+        if (c == '\\') {
+            shown += "\\\\";
+        } else if (c >= ' ' && c <= '~') {
+            shown += c;
+        } else {
+            char code[5];
+            std::snprintf(code, sizeof code, "\\x%02x", static_cast<unsigned char>(c));
+            shown += code;
+        }
+    }
+    return shown;
+}
+
+// Writes the answer asked for; a standard output that is closed or full fails
+// the program, with one line on standard error.
+int answer(const char *what, const std::string &text)
+{
+    if (std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0)
+        return 0;
+    std::fprintf(stderr, "quillmarch: cannot write the %s: %s\n", what, std::strerror(errno));
+    return 1;
+}
+
+} // namespace
 
 CommandLine readCommandLine(int argc, const char *const argv[])
 {
     CommandLine commandLine;
+    const char *unknown = nullptr;
+    const char *withoutValue = nullptr;
     for (int i = 1; i < argc; ++i) {
-        const char *argument = argv[i];
-        if (std::strcmp(argument, "--mute") == 0) {
-            commandLine.mute = true;
-        } else if (std::strcmp(argument, "--help") == 0) {
-            std::fputs(helpText, stdout);
-            commandLine.exitStatus = 0;
-            return commandLine;
-        } else if (std::strcmp(argument, "--version") == 0) {
-            std::printf("Quillmarch %s\n", versionText().toUtf8().constData());
-            commandLine.exitStatus = 0;
-            return commandLine;
-        } else {
-            std::fprintf(stderr, "quillmarch: unknown %s '%s' (see quillmarch --help)\n",
-                         argument[0] == '-' ? "option" : "argument", argument);
-            commandLine.exitStatus = 2;
+        const std::string_view argument = argv[i];
+        // Wherever it stands, the answer is all that is done.
+        if (argument == "--help") {
+            commandLine.exitStatus = answer("help", helpText);
             return commandLine;
         }
+        if (argument == "--version") {
+            commandLine.exitStatus = answer("version", "Quillmarch " + versionText().toStdString() + "\n");
+            return commandLine;
+        }
+        if (argument == "--mute") {
+            commandLine.mute = true;
+        } else if (argument == "--store" || argument == "--export") {
+            if (i + 1 == argc) {
+                withoutValue = argv[i];
+                break;
+            }
+            (argument == "--store" ? commandLine.store : commandLine.exportFile) = argv[++i];
+        } else if (!unknown) {
+            unknown = argv[i];
+        }
+    }
+    if (unknown) {
+        std::fprintf(stderr, "quillmarch: unknown %s '%s' (see quillmarch --help)\n",
+                     unknown[0] == '-' ? "option" : "argument", escaped(unknown).c_str());
+        commandLine.exitStatus = 2;
+    } else if (withoutValue) {
+        // The value is never echoed: an address may hold a password.
+        std::fprintf(stderr, "quillmarch: %s needs a value (see quillmarch --help)\n", withoutValue);
+        commandLine.exitStatus = 2;
     }
     return commandLine;
 }

@@ -1,10 +1,15 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 // What the operator asked for on the command line.
 struct CommandLine {
     bool mute = false;
+    // The PostgreSQL database to count into, by its URL; none for the file.
+    std::optional<std::string> store;
+    // Where --export writes every record, without a window.
+    std::optional<std::string> exportFile;
     // Set when the arguments were answered or refused here: the program then
     // ends with this status without opening a window.
     std::optional<int> exitStatus;
@@ -14,5 +19,6 @@ struct CommandLine {
 extern const char *const helpText;
 
 // Reads the program's arguments; answers --help and --version on standard
-// output, and refuses anything unknown with one line on standard error.
+// output wherever they stand (status 1 when the answer cannot be written), and
+// refuses anything else unknown with one line on standard error (status 2).
 CommandLine readCommandLine(int argc, const char *const argv[]);

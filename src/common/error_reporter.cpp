@@ -63,8 +63,7 @@ private:
 void showAndEnd(const Failure &failure)
 {
     // Also on standard error, for a log or the terminal the program was started from.
-    std::fprintf(stderr, "quillmarch: Error %d: %s\n", failure.number, failure.text.c_str());
-    std::fflush(stderr);
+    writeLine(failure);
     // The program is ending already: the first failure is the one to read.
     static bool ending = false;
     if (ending)
@@ -87,6 +86,12 @@ Reporter &current()
 }
 
 } // namespace
+
+void writeLine(const Failure &failure)
+{
+    std::fprintf(stderr, "quillmarch: Error %d: %s\n", failure.number, failure.text.c_str());
+    std::fflush(stderr);
+}
 
 void report(const Failure &failure)
 {

@@ -20,6 +20,10 @@ using Reporter = std::function<void(const Failure &)>;
 
 void report(const Failure &failure);
 
+// Writes the failure's line to standard error, as every report does; all that a
+// run without a window says of it.
+void writeLine(const Failure &failure);
+
 // Replaces the reporter; an empty one restores the program's own.
 void setReporter(Reporter reporter);
 

@@ -4,11 +4,34 @@
 #include "ui_stock_item.h"
 
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
 
 namespace {
 
 constexpr qreal boxPointSize = 14.25;
 constexpr qreal captionPointSize = 9.75;
+
+// A box lays its whole text out again at every change, which stays quick up to
+// this length, a line box's own default limit. A longer text (megabytes that
+// another program stored) is shown by its start and kept as it is.
+constexpr qsizetype editableLength = 32767;
+constexpr qsizetype shownLength = 300;
+
+void showText(QLineEdit *box, const QString &text)
+{
+    const bool editable = text.size() <= editableLength;
+    box->setReadOnly(!editable);
+    box->setToolTip({});
+    if (editable) {
+        box->setText(text);
+        return;
+    }
+    box->setText(text.left(shownLength) + QChar(0x2026));
+    box->setCursorPosition(0);
+    box->setToolTip(
+        StockItem::tr("%1 characters, too long to edit here; Save keeps them as they are.").arg(text.size()));
+}
 
 } // namespace
 
@@ -24,9 +47,7 @@ StockItem::StockItem(const RecordTexts &record, QWidget *parent)
         box->setFont(Look::font(boxPointSize));
     ui->quantitySpinner->setBuddy(ui->quantityBox);
 
-    ui->locationBox->setText(record.location);
-    ui->stockCodeBox->setText(record.stockCode);
-    ui->quantityBox->setText(record.quantity);
+    showTexts(record);
 
     connect(ui->closeButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui->saveButton, &QPushButton::clicked, this, [this] { emit saveChosen(edited()); });
@@ -38,9 +59,30 @@ StockItem::StockItem(const RecordTexts &record, QWidget *parent)
 
 StockItem::~StockItem() = default;
 
+void StockItem::showChangedElsewhere(const RecordTexts &current)
+{
+    QMessageBox::information(this, QStringLiteral("Quillmarch"),
+                             tr("This record was changed at another station or by another program while it was"
+                                " open here, so your changes were not saved. The editor now shows the record as it"
+                                " is; change it again and Save."));
+    showTexts(current);
+}
+
+void StockItem::showTexts(const RecordTexts &record)
+{
+    m_record = record;
+    showText(ui->locationBox, record.location);
+    showText(ui->stockCodeBox, record.stockCode);
+    showText(ui->quantityBox, record.quantity);
+}
+
 RecordTexts StockItem::edited() const
 {
-    return {ui->locationBox->text(), ui->stockCodeBox->text(), ui->quantityBox->text()};
+    const auto textOf = [](const QLineEdit *box, const QString &stored) {
+        return box->isReadOnly() ? stored : box->text();
+    };
+    return {textOf(ui->locationBox, m_record.location), textOf(ui->stockCodeBox, m_record.stockCode),
+            textOf(ui->quantityBox, m_record.quantity)};
 }
 
 void StockItem::keyPressEvent(QKeyEvent *event)

@@ -11,7 +11,8 @@ class StockItem;
 }
 
 // The item editor: shows one stored record's texts to be overwritten or the
-// record deleted. It stays open until its owner, having carried out Save or
+// record deleted. A text too long to edit in a box is shown by its start and
+// saved as it came. It stays open until its owner, having carried out Save or
 // Delete, closes it with accept(); Close closes it without a word.
 class StockItem : public QDialog {
     Q_OBJECT
@@ -19,6 +20,10 @@ class StockItem : public QDialog {
 public:
     explicit StockItem(const RecordTexts &record, QWidget *parent = nullptr);
     ~StockItem() override;
+
+    // Says that the record was changed elsewhere since the editor opened, and shows it
+    // as it is now in place of the operator's edits, which were not saved.
+    void showChangedElsewhere(const RecordTexts &current);
 
 signals:
     void saveChosen(const RecordTexts &edited);
@@ -28,7 +33,9 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    void showTexts(const RecordTexts &record);
     RecordTexts edited() const;
 
     std::unique_ptr<Ui::StockItem> ui;
+    RecordTexts m_record; // as last shown
 };

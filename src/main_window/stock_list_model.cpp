@@ -77,12 +77,14 @@ void StockListModel::setRows(StockRows rows)
     endResetModel();
 }
 
-void StockListModel::appendRecord(qint64 id, const RecordTexts &texts)
+int StockListModel::insertRecord(qint64 id, const RecordTexts &texts)
 {
-    const int row = rowCount();
+    const int row = static_cast<int>(m_rows.lowerBound(id));
     beginInsertRows({}, row, row);
-    m_rows.append(id, utf8(texts.location.toUtf8()), utf8(texts.stockCode.toUtf8()), utf8(texts.quantity.toUtf8()));
+    m_rows.insert(row, id, utf8(texts.location.toUtf8()), utf8(texts.stockCode.toUtf8()),
+                  utf8(texts.quantity.toUtf8()));
     endInsertRows();
+    return row;
 }
 
 void StockListModel::setRecord(int row, const RecordTexts &texts)
@@ -101,6 +103,12 @@ void StockListModel::removeRecord(int row)
 qint64 StockListModel::id(int row) const
 {
     return m_rows.id(row);
+}
+
+int StockListModel::rowOf(qint64 id) const
+{
+    const std::size_t row = m_rows.lowerBound(id);
+    return row < m_rows.size() && m_rows.id(row) == id ? static_cast<int>(row) : -1;
 }
 
 RecordTexts StockListModel::texts(int row) const

@@ -232,7 +232,14 @@ void StockListView::updateGeometries()
 void StockListView::rowsInserted(const QModelIndex &parent, int start, int end)
 {
     QAbstractItemView::rowsInserted(parent, start, end);
+    // Rows another station stored above those in view move them nowhere: the view moves along.
+    const int above = start * rowHeight() < verticalOffset() ? (end - start + 1) * rowHeight() : 0;
     updateGeometries();
+    if (above) {
+        verticalScrollBar()->setValue(verticalOffset() + above);
+        viewport()->update();
+        return;
+    }
     // The rows from the first new one down move; those above stay as they are.
     const int top = start * rowHeight() - verticalOffset();
     if (top < viewport()->height())
@@ -242,6 +249,12 @@ void StockListView::rowsInserted(const QModelIndex &parent, int start, int end)
 void StockListView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
 {
     QAbstractItemView::rowsAboutToBeRemoved(parent, start, end);
+    // Nor do rows that leave from above them.
+    const int above = qMax(0, qMin(end + 1, verticalOffset() / rowHeight()) - start);
+    if (above) {
+        verticalScrollBar()->setValue(verticalOffset() - above * rowHeight());
+        viewport()->update();
+    }
     // The rows are still there now; lay the view out once they have gone, as
     // QAbstractItemView does after a reset.
     scheduleDelayedItemsLayout();

@@ -7,13 +7,18 @@
 #include "look.h"
 #include "stock_item.h"
 #include "stock_list_model.h"
+#include "stock_rows.h"
+#include "typing_batch.h"
 #include "ui_stock_main.h"
 
 #include <QAccessibleWidget>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QMessageBox>
+#include <QSocketNotifier>
 
+#include <new>
 #include <type_traits>
 
 namespace {
@@ -46,6 +51,24 @@ std::optional<ScanSound> soundOf(ScanResult result)
     return std::nullopt;
 }
 
+// The number under which running out of memory is reported: SQLite's for it.
+constexpr int outOfMemory = 7;
+
+// Beyond the list's own, showing the window takes memory too, threads of Qt's
+// among it, each with its stack and an arena of its own for what it allocates:
+// room for one is asked for once the records are read. Finding too little left
+// then is a report; finding it later, a window that never paints.
+void requireRoomToShow()
+{
+    constexpr std::size_t roomToShow = std::size_t(72) << 20;
+    freeBulk(allocateBulk(roomToShow), roomToShow);
+}
+
+// Held back while the records are read, and given back before the box that
+// says memory ran out, which needs some of its own.
+constexpr std::size_t roomForTheBox = std::size_t(16) << 20;
+using HeldMemory = std::unique_ptr<void, void (*)(void *)>;
+
 RecordTexts textsOf(const StockRecord &record)
 {
     return {QString::fromStdString(record.location), QString::fromStdString(record.stockCode),
@@ -58,6 +81,9 @@ template<typename Operation>
 auto StockMain::attempt(Operation &&operation)
 {
     const auto failed = [this](const StoreError &error) {
+        // A connection that failed stays readable: its failure is reported once.
+        if (m_changes)
+            m_changes->setEnabled(false);
         // The operator, eyes on the shelf, hears that it was not taken before the box shows.
         playSound(ScanSound::Refused);
         ErrorReporter::report({error.code(), error.what()});
@@ -81,7 +107,7 @@ auto StockMain::attempt(Operation &&operation)
     }
 }
 
-StockMain::StockMain(StockStore store, SoundOutput playSound, QWidget *parent)
+StockMain::StockMain(std::unique_ptr<Store> store, SoundOutput playSound, QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::StockMain>()), m_store(std::move(store)),
       m_playSound(std::move(playSound)), m_records(new StockListModel(this))
 {
@@ -100,6 +126,7 @@ StockMain::StockMain(StockStore store, SoundOutput playSound, QWidget *parent)
     for (QWidget *control : {static_cast<QWidget *>(ui->locationBox), static_cast<QWidget *>(ui->itemBox),
                              static_cast<QWidget *>(ui->quantityBox), static_cast<QWidget *>(ui->stockList)})
         control->installEventFilter(this);
+    new TypingBatch({ui->locationBox, ui->itemBox, ui->quantityBox}, this);
     connect(ui->addButton, &QPushButton::clicked, this, &StockMain::addCount);
     connect(ui->clearButton, &QPushButton::clicked, this, &StockMain::clearItem);
     connect(ui->exitButton, &QPushButton::clicked, this, &StockMain::exitProgram);
@@ -115,17 +142,44 @@ StockMain::~StockMain() = default;
 
 bool StockMain::loadRecords()
 {
-    StockRows rows;
-    const bool loaded = attempt([&] {
-        m_store.listAll(
-            [&](const StockRecordView &record) {
-                rows.append(record.id, record.location, record.stockCode, record.quantity);
-            },
-            [&](const StockListSize &size) { rows.reserve(size.records, size.textBytes); });
-    });
-    if (loaded)
+    std::uint64_t records = 0;
+    try {
+        const HeldMemory forTheBox(allocateBulk(roomForTheBox), [](void *held) { freeBulk(held, roomForTheBox); });
+        StockRows rows;
+        const bool loaded = attempt([&] {
+            m_store->listAll(
+                [&](const StockRecordView &record) {
+                    rows.append(record.id, record.location, record.stockCode, record.quantity);
+                },
+                [&](const StockListSize &size) {
+                    records = size.records;
+                    rows.reserve(size.records, size.textBytes);
+                });
+        });
+        if (!loaded)
+            return false;
+        requireRoomToShow();
         m_records->setRows(std::move(rows));
-    return loaded;
+    } catch (const std::bad_alloc &) {
+        // The rows read so far and the memory held back are given back by now.
+        playSound(ScanSound::Refused);
+        ErrorReporter::report(
+            {outOfMemory,
+             tr("Quillmarch ran out of memory listing the stored records (up to %1) and cannot show"
+                " them; nothing was changed. Close other programs, or give Quillmarch more memory,"
+                " and start again.")
+                 .arg(records)
+                 .toStdString()});
+        return false;
+    }
+    // The event loop watches the server's socket: no thread, and no reading of the
+    // whole table, to follow the other stations.
+    if (const int socket = m_store->changeSocket(); socket >= 0) {
+        m_changes = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
+        connect(m_changes.get(), &QSocketNotifier::activated, this, &StockMain::followChanges);
+        followChangesLater();
+    }
+    return true;
 }
 
 // The key always goes on to its box or the list unchanged.
@@ -150,7 +204,8 @@ void StockMain::scanEntered(ScanBox scanBox)
 
 void StockMain::carryOut(const ScanOutcome &outcome)
 {
-    if (outcome.count && !storeCount(*outcome.count))
+    std::optional<int> storedRow;
+    if (outcome.count && !(storedRow = storeCount(*outcome.count)))
         return;
     if (outcome.piece)
         setLocationCaption(*outcome.piece, ScanRules::scannedCaption(*outcome.piece, m_rules.piece(*outcome.piece)));
@@ -162,9 +217,8 @@ void StockMain::carryOut(const ScanOutcome &outcome)
     for (ScanBox scanBox : {ScanBox::Location, ScanBox::Item, ScanBox::Quantity})
         if (outcome.emptied.testFlag(scanBox))
             box(scanBox)->clear();
-    Announcer::announce(this,
-                        outcome.count ? ScanRules::storedAnnouncement(m_records->rowCount(), *outcome.count)
-                                      : outcome.announcement);
+    Announcer::announce(
+        this, outcome.count ? ScanRules::storedAnnouncement(*storedRow + 1, *outcome.count) : outcome.announcement);
     if (const std::optional<ScanSound> sound = soundOf(outcome.result))
         playSound(*sound);
     for (ScanBox scanBox : {ScanBox::Location, ScanBox::Item, ScanBox::Quantity})
@@ -232,48 +286,112 @@ void StockMain::editSelectedRecord()
     const int row = selectedRow();
     if (row < 0)
         return;
+    // Rows come and go under an open editor as other stations count: the record is known by its id.
     const qint64 id = m_records->id(row);
-    // Read afresh: another program may have changed the record since it was listed.
-    const std::optional<StockRecord> record = attempt([&] { return m_store.loadById(id); });
-    if (!record)
+    // Read afresh: another station may have changed the record since it was listed.
+    const std::optional<std::optional<StockRecord>> loaded = attempt([&] { return m_store->loadById(id); });
+    if (!loaded)
         return;
-    StockItem editor(textsOf(*record));
+    if (!*loaded) {
+        recordGone(id, this);
+        return;
+    }
+    StockRecord shown = **loaded;
+    StockItem editor(textsOf(shown));
     connect(&editor, &StockItem::saveChosen, this, [&](const RecordTexts &edited) {
-        if (!attempt([&] {
-                m_store.updateById(id, edited.location.toStdString(), edited.stockCode.toStdString(),
-                                   edited.quantity.toStdString());
-            }))
+        const std::optional<UpdateResult> saved = attempt([&] {
+            return m_store->updateById(shown, edited.location.toStdString(), edited.stockCode.toStdString(),
+                                       edited.quantity.toStdString());
+        });
+        if (!saved)
             return;
-        m_records->setRecord(row, edited);
-        playSound(ScanSound::Stored);
-        editor.accept();
-        Announcer::announceOnReturn(this,
-                                    QStringLiteral("Saved row %1, ").arg(row + 1) + ScanRules::spokenRecord(edited));
+        followChangesLater();
+        switch (saved->outcome) {
+        case UpdateResult::Saved:
+            showRecord(id, edited);
+            playSound(ScanSound::Stored);
+            editor.accept();
+            Announcer::announceOnReturn(
+                this, QStringLiteral("Saved row %1, ").arg(m_records->rowOf(id) + 1) + ScanRules::spokenRecord(edited));
+            break;
+        case UpdateResult::Changed:
+            // Nothing of the operator's is written over a change not seen: the editor shows it now.
+            shown = saved->current;
+            showRecord(id, textsOf(shown));
+            playSound(ScanSound::Refused);
+            editor.showChangedElsewhere(textsOf(shown));
+            break;
+        case UpdateResult::Gone:
+            recordGone(id, &editor);
+            editor.reject();
+            break;
+        }
     });
     connect(&editor, &StockItem::deleteChosen, this, [&] {
-        if (!attempt([&] { m_store.deleteById(id); }))
+        if (!attempt([&] { m_store->deleteById(id); }))
             return;
-        m_records->removeRecord(row);
+        followChangesLater();
+        // Its row as the list has it now, found before it goes.
+        const int deletedRow = m_records->rowOf(id);
+        showRecord(id, std::nullopt);
         playSound(ScanSound::Stored);
         editor.accept();
         Announcer::announceOnReturn(
-            this, QStringLiteral("Deleted row %1, ").arg(row + 1) + ScanRules::spokenRecord(textsOf(*record)));
+            this, QStringLiteral("Deleted row %1, ").arg(deletedRow + 1) + ScanRules::spokenRecord(textsOf(shown)));
     });
     editor.exec();
 }
 
-bool StockMain::storeCount(const RecordTexts &count)
+std::optional<int> StockMain::storeCount(const RecordTexts &count)
 {
     const std::optional<std::int64_t> id = attempt([&] {
-        return m_store.append(count.location.toStdString(), count.stockCode.toStdString(),
-                              count.quantity.toStdString());
+        return m_store->append(count.location.toStdString(), count.stockCode.toStdString(),
+                               count.quantity.toStdString());
     });
     if (!id)
-        return false;
-    m_records->appendRecord(*id, count);
-    // The operator sees each count arrive, however long the list.
-    ui->stockList->scrollToBottom();
-    return true;
+        return std::nullopt;
+    followChangesLater();
+    const int row = m_records->insertRecord(*id, count);
+    // The operator sees each count arrive, however long the list; other stations' lists stay put.
+    ui->stockList->scrollTo(m_records->index(row, StockListModel::LocationColumn));
+    return row;
+}
+
+void StockMain::showRecord(qint64 id, const std::optional<RecordTexts> &texts)
+{
+    const int row = m_records->rowOf(id);
+    if (!texts) {
+        if (row >= 0)
+            m_records->removeRecord(row);
+    } else if (row >= 0) {
+        m_records->setRecord(row, *texts);
+    } else {
+        m_records->insertRecord(id, *texts);
+    }
+}
+
+void StockMain::recordGone(qint64 id, QWidget *parent)
+{
+    playSound(ScanSound::Refused);
+    QMessageBox::information(parent, QStringLiteral("Quillmarch"),
+                             tr("This record was deleted at another station or by another program. It is taken"
+                                " out of the list."));
+    showRecord(id, std::nullopt);
+}
+
+void StockMain::followChanges()
+{
+    if (!m_changes || !m_changes->isEnabled())
+        return;
+    const std::optional<std::vector<StockChange>> changes = attempt([&] { return m_store->takeChanges(); });
+    for (const StockChange &change : changes.value_or(std::vector<StockChange>()))
+        showRecord(change.id, change.record ? std::optional(textsOf(*change.record)) : std::nullopt);
+}
+
+void StockMain::followChangesLater()
+{
+    if (m_changes)
+        QMetaObject::invokeMethod(this, &StockMain::followChanges, Qt::QueuedConnection);
 }
 
 void StockMain::setLocationCaption(LocationPiece piece, const QString &caption)

@@ -3,7 +3,7 @@
 #include "record_texts.h"
 #include "scan_rules.h"
 #include "scan_sounds.h"
-#include "stock_store.h"
+#include "store.h"
 
 #include <QWidget>
 
@@ -15,6 +15,8 @@ class StockMain;
 class QAccessibleInterface;
 class QKeyEvent;
 class QLineEdit;
+class QSocketNotifier;
+class StockItem;
 class StockListModel;
 
 // The main window: the scan boxes, the location labels and the list of every
@@ -25,10 +27,11 @@ class StockMain : public QWidget {
     Q_OBJECT
 
 public:
-    StockMain(StockStore store, SoundOutput playSound, QWidget *parent = nullptr);
+    StockMain(std::unique_ptr<Store> store, SoundOutput playSound, QWidget *parent = nullptr);
     ~StockMain() override;
 
-    // Lists every stored record. False when the store failed; the failure is reported.
+    // Lists every stored record, and from then on what other stations change. False
+    // when the store failed; the failure is reported.
     bool loadRecords();
 
 protected:
@@ -47,8 +50,17 @@ private:
     void chooseLocation();
     void editSelectedRecord();
 
-    // Stores a count and, once stored, lists it; false when it could not be stored.
-    bool storeCount(const RecordTexts &count);
+    // Stores a count and, once stored, lists it; its list row, or nothing when it could not be stored.
+    std::optional<int> storeCount(const RecordTexts &count);
+    // Shows a record as it is now, in its place in the list; without texts, takes its row out.
+    void showRecord(qint64 id, const std::optional<RecordTexts> &texts);
+    // A record deleted elsewhere: said over parent, and its row taken out.
+    void recordGone(qint64 id, QWidget *parent);
+    // Shows what other stations changed, as far as the server has told.
+    void followChanges();
+    // A store operation may have brought news of other stations' changes that the
+    // socket's watch will not see; they are shown once the handler is done.
+    void followChangesLater();
     void setLocationCaption(LocationPiece piece, const QString &caption);
     // Runs a store operation; a failure is heard, reported, and yields nothing.
     template<typename Operation>
@@ -60,7 +72,9 @@ private:
     int selectedRow() const;
 
     std::unique_ptr<Ui::StockMain> ui;
-    StockStore m_store;
+    std::unique_ptr<Store> m_store;
+    // Watches the store's socket; it goes before the store that owns the socket.
+    std::unique_ptr<QSocketNotifier> m_changes;
     SoundOutput m_playSound;
     StockListModel *m_records;
     ScanRules m_rules;

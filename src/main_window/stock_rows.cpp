@@ -71,6 +71,12 @@ void StockRows::append(std::int64_t id, std::string_view location, std::string_v
     m_rows.push_back(appendRow(id, location, code, qty));
 }
 
+void StockRows::insert(std::size_t position, std::int64_t id, std::string_view location, std::string_view code,
+                       std::string_view qty)
+{
+    m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(position), appendRow(id, location, code, qty));
+}
+
 void StockRows::setCells(std::size_t position, std::string_view location, std::string_view code, std::string_view qty)
 {
     m_rows[position] = appendRow(id(position), location, code, qty);
@@ -85,6 +91,24 @@ std::int64_t StockRows::id(std::size_t position) const
 {
     std::size_t at = m_rows[position];
     return static_cast<std::int64_t>(readNumber(m_text, at));
+}
+
+std::size_t StockRows::lowerBound(std::int64_t id) const
+{
+    // Another station's count is nearly always the newest: one look at the last row finds its place.
+    if (m_rows.empty() || this->id(m_rows.size() - 1) < id)
+        return m_rows.size();
+    std::size_t first = 0, count = m_rows.size();
+    while (count > 0) {
+        const std::size_t half = count / 2;
+        if (this->id(first + half) < id) {
+            first += half + 1;
+            count -= half + 1;
+        } else {
+            count = half;
+        }
+    }
+    return first;
 }
 
 std::string_view StockRows::cell(std::size_t position, Cell cell) const

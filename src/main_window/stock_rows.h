@@ -47,11 +47,16 @@ public:
     void reserve(std::size_t rows, std::size_t textBytes);
 
     void append(std::int64_t id, std::string_view location, std::string_view code, std::string_view qty);
+    void insert(std::size_t position, std::int64_t id, std::string_view location, std::string_view code,
+                std::string_view qty);
     // Rewrites the three cells; the id stays.
     void setCells(std::size_t position, std::string_view location, std::string_view code, std::string_view qty);
     void erase(std::size_t position);
 
     std::int64_t id(std::size_t position) const;
+    // Rows stay in ascending id: the position of the first row whose id is not below
+    // id, by halving, so that no index of ids is kept beside the rows.
+    std::size_t lowerBound(std::int64_t id) const;
     std::string_view cell(std::size_t position, Cell cell) const;
 
 private:
@@ -61,6 +66,6 @@ private:
     std::vector<std::uint64_t, BulkAllocator<std::uint64_t>> m_rows;
     // Each row as its id, then each cell as its length and its bytes; numbers take
     // 7 bits a byte, the high bit set on all but the last. Rewritten and removed rows
-    // leave their old bytes behind; that is at most what the operator edits in one run.
+    // leave their old bytes behind; that is at most what the team edits in one run.
     std::basic_string<char, std::char_traits<char>, BulkAllocator<char>> m_text;
 };

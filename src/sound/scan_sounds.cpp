@@ -1,5 +1,37 @@
 #include "scan_sounds.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// The player's thread and the sound server's library each need a few file
+// descriptors, and GLib ends the whole program when a thread's event loop
+// cannot get its own: where so few are left, the player stays silent instead.
+bool descriptorsToSpare()
+{
+#ifdef Q_OS_UNIX
+    std::array<int, 6> spare{};
+    for (int &descriptor : spare)
+        descriptor = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const bool enough = std::none_of(spare.begin(), spare.end(), [](int descriptor) { return descriptor < 0; });
+    for (int descriptor : spare)
+        if (descriptor >= 0)
+            close(descriptor);
+    return enough;
+#else
+    return true;
+#endif
+}
+
+} // namespace
+
 #ifdef QUILLMARCH_SILENT
 // Built without Qt Multimedia: the player stays silent.
 class ToneOutput : public QObject {
@@ -7,12 +39,12 @@ public:
     explicit ToneOutput(TonePlayer &) {}
     void open() {}
     void play(ScanSound) {}
+    void forgetPlayer() {}
 };
 #else
 #include <QAudioSink>
 #include <QMediaDevices>
 
-#include <array>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -77,13 +109,25 @@ QByteArray makeTone(const Tone &tone, const QAudioFormat &format)
     return pcm;
 }
 
-// Qt's PulseAudio layer warns on standard error when there is no sound server;
-// without one the program is simply silent, so the warning is dropped.
+// Qt's PulseAudio layer warns on standard error when there is no sound server,
+// or when it stalls or goes; the program is then simply silent, so the warnings
+// are dropped: those of its own categories, and those it writes without one,
+// known by how they start, quoted or not.
 QtMessageHandler nextHandler = nullptr;
+
+bool fromSoundLayer(const QMessageLogContext &context, const QString &message)
+{
+    if (QByteArrayView(context.category).startsWith("qt.multimedia"))
+        return true;
+    const QStringView text = QStringView(message).mid(message.startsWith(u'"') ? 1 : 0);
+    static constexpr QStringView starts[] = {u"PulseAudioService:", u"Stream error:", u"QAudioSink:",
+                                             u"Failed to get server information:", u"Failed to get sink information:"};
+    return std::any_of(std::begin(starts), std::end(starts), [&](QStringView start) { return text.startsWith(start); });
+}
 
 void dropSoundServerWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (!message.startsWith(QLatin1String("PulseAudioService:")))
+    if (!fromSoundLayer(context, message))
         nextHandler(type, context, message);
 }
 
@@ -92,7 +136,7 @@ void dropSoundServerWarnings(QtMsgType type, const QMessageLogContext &context, 
 // Lives on the player's thread: every call to the sound server happens there.
 class ToneOutput : public QObject {
 public:
-    explicit ToneOutput(TonePlayer &player) : m_player(player) {}
+    explicit ToneOutput(TonePlayer &player) : m_player(&player) {}
 
     void open()
     {
@@ -130,33 +174,73 @@ public:
         if (!stream)
             return;
         stream->write(m_pcm[std::size_t(sound)]);
-        emit m_player.toneHanded(sound);
+        const std::lock_guard lock(m_playerMutex);
+        if (m_player)
+            emit m_player->toneHanded(sound);
+    }
+
+    // The player is going; a call to the sound server that returns after it
+    // has gone tells it nothing.
+    void forgetPlayer()
+    {
+        const std::lock_guard lock(m_playerMutex);
+        m_player = nullptr;
     }
 
 private:
-    TonePlayer &m_player;
+    std::mutex m_playerMutex;
+    TonePlayer *m_player;
     QAudioSink *m_sink = nullptr;
     std::array<QByteArray, 3> m_pcm;
 };
 #endif
 
-TonePlayer::TonePlayer() : m_output(new ToneOutput(*this))
+TonePlayer::TonePlayer() : m_thread(new QThread)
 {
-    m_output->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_output, &QObject::deleteLater);
-    m_thread.start();
+#ifdef Q_OS_LINUX
+    // PulseAudio's own library writes its complaints (a shared-memory map that
+    // fails when memory is short) straight to standard error; they go to the
+    // system's log instead, before the library is first used.
+    if (!qEnvironmentVariableIsSet("PULSE_LOG_SYSLOG"))
+        qputenv("PULSE_LOG_SYSLOG", "1");
+#endif
+    if (!descriptorsToSpare())
+        return;
+    m_thread->start();
+    // Without a thread of its own (memory or the system's limit used up), the player stays silent.
+    if (!m_thread->isRunning())
+        return;
+    m_output = new ToneOutput(*this);
+    m_output->moveToThread(m_thread);
+    connect(m_thread, &QThread::finished, m_output, &QObject::deleteLater);
     QMetaObject::invokeMethod(
         m_output, [output = m_output] { output->open(); }, Qt::QueuedConnection);
 }
 
 TonePlayer::~TonePlayer()
 {
-    m_thread.quit();
-    m_thread.wait();
+    if (m_output)
+        m_output->forgetPlayer();
+    m_thread->quit();
+    // A sound server that has stalled, or is slow to answer a first call, holds
+    // the thread in a call that does not return. The program does not wait for
+    // it: the thread is left to end with the process.
+    if (m_thread->wait(QDeadlineTimer(exitWaitMs))) {
+        delete m_thread;
+        return;
+    }
+#ifdef __GLIBC__
+    // Qt's sound layer, torn down as the process ends, would break the call the
+    // thread is in and abort, or wait on it. Every count is stored, so the
+    // process ends then and there, with the status it was given.
+    on_exit([](int status, void *) { std::_Exit(status); }, nullptr);
+#endif
 }
 
 void TonePlayer::play(ScanSound sound)
 {
+    if (!m_output)
+        return;
     QMetaObject::invokeMethod(
         m_output, [output = m_output, sound] { output->play(sound); }, Qt::QueuedConnection);
 }

@@ -17,12 +17,14 @@ class ToneOutput;
 
 // Plays the sounds as short tones through the desktop's sound server. The sound
 // server is spoken to from a thread of the player's own, so a scan never waits
-// for it; without a server or a device the player stays silent. A tone cuts the
-// one still playing short.
+// for it, nor the program's end more than exitWaitMs; without a server, a device
+// or a thread the player stays silent. A tone cuts the one still playing short.
 class TonePlayer : public QObject {
     Q_OBJECT
 
 public:
+    static constexpr int exitWaitMs = 250;
+
     TonePlayer();
     ~TonePlayer() override;
 
@@ -34,6 +36,6 @@ signals:
     void toneHanded(ScanSound sound);
 
 private:
-    QThread m_thread;
-    ToneOutput *m_output;
+    QThread *m_thread;
+    ToneOutput *m_output = nullptr; // none without a thread
 };

@@ -5,7 +5,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -32,9 +34,13 @@ bool isAccessDatabase(const std::string &path)
 }
 
 // The text the user sees for a failure: what is wrong with which file, in SQLite's
-// words too, and whether the file was changed.
-std::string describe(int code, const char *sqliteText, const std::string &path)
+// words too, and whether the file was changed. systemError is the system's own
+// number for the failure, where there is one.
+std::string describe(int code, const char *sqliteText, const std::string &path, int systemError)
 {
+    if (systemError == EMFILE || systemError == ENFILE)
+        return path + " could not be opened: Quillmarch has as many files open as the system allows ("
+            + std::strerror(systemError) + "). Nothing was written.";
     if (code == SQLITE_NOTADB) {
         if (isAccessDatabase(path))
             return path
@@ -143,12 +149,14 @@ int Connection::changes() const
 
 void Connection::fail(int code) const
 {
-    fail(code, sqlite3_errmsg(handle()));
+    throw StoreError(code & 0xff,
+                     describe(code & 0xff, sqlite3_errmsg(handle()), m_path,
+                              (code & 0xff) == SQLITE_CANTOPEN ? sqlite3_system_errno(handle()) : 0));
 }
 
 void Connection::fail(int code, const char *sqliteText) const
 {
-    throw StoreError(code & 0xff, describe(code & 0xff, sqliteText, m_path));
+    throw StoreError(code & 0xff, describe(code & 0xff, sqliteText, m_path, 0));
 }
 
 Statement::Statement(Connection &connection, const char *sql) : m_connection(connection)
@@ -217,6 +225,40 @@ void Transaction::commit()
 {
     m_connection.execute("COMMIT");
     m_committed = true;
+}
+
+RowChanges::RowChanges(Connection &connection, std::string table) : m_connection(connection), m_table(std::move(table))
+{
+    sqlite3_update_hook(m_connection.handle(), &RowChanges::note, this);
+}
+
+RowChanges::~RowChanges()
+{
+    sqlite3_update_hook(m_connection.handle(), nullptr, nullptr);
+}
+
+void RowChanges::note(void *self, int operation, const char *database, const char *table, long long rowid)
+{
+    auto &changes = *static_cast<RowChanges *>(self);
+    if (std::strcmp(database, "main") != 0 || sqlite3_stricmp(table, changes.m_table.c_str()) != 0)
+        return;
+    const Kind kind = operation == SQLITE_INSERT ? Kind::Inserted
+        : operation == SQLITE_DELETE             ? Kind::Deleted
+                                                 : Kind::Updated;
+    const auto known = std::find_if(changes.m_changed.begin(), changes.m_changed.end(),
+                                    [&](const Change &change) { return change.rowid == rowid; });
+    if (known != changes.m_changed.end())
+        known->kind = kind;
+    else if (changes.m_changed.size() < 2)
+        changes.m_changed.push_back({rowid, kind});
+}
+
+std::optional<RowChanges::Change> RowChanges::otherThan(std::int64_t rowid) const
+{
+    for (const Change &change : m_changed)
+        if (change.rowid != rowid)
+            return change;
+    return std::nullopt;
 }
 
 } // namespace sqlite

@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -82,6 +84,36 @@ public:
 private:
     Connection &m_connection;
     bool m_committed = false;
+};
+
+// Notes, for as long as it lives, the records of one table that the connection's
+// statements insert, update or delete, a trigger's among them. SQLite tells of
+// every such record but those that an ON CONFLICT REPLACE resolution removes.
+class RowChanges {
+public:
+    enum class Kind { Inserted, Updated, Deleted };
+    struct Change {
+        std::int64_t rowid;
+        Kind kind; // the last thing done to it
+    };
+
+    RowChanges(Connection &connection, std::string table);
+    ~RowChanges();
+    RowChanges(const RowChanges &) = delete;
+    RowChanges &operator=(const RowChanges &) = delete;
+
+    // A record changed other than the one with this rowid, if any.
+    std::optional<Change> otherThan(std::int64_t rowid) const;
+
+private:
+    // SQLite's update hook, in its own types.
+    static void note(void *self, int operation, const char *database, const char *table, long long rowid);
+
+    Connection &m_connection;
+    std::string m_table;
+    // The first records changed, each once: two tell whether any other than the
+    // one meant was touched, however many a trigger changes.
+    std::vector<Change> m_changed;
 };
 
 } // namespace sqlite

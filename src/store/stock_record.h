@@ -11,6 +11,8 @@ struct StockRecord {
     std::string location;
     std::string stockCode;
     std::string quantity;
+
+    bool operator==(const StockRecord &) const = default;
 };
 
 // The same row as seen while the store walks the table: the texts point into

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <string>
 
 #ifdef _WIN32
@@ -25,20 +27,23 @@ constexpr const char *createTable = "CREATE TABLE Stock (id INTEGER PRIMARY KEY 
                                     " Location TEXT NOT NULL DEFAULT '', StockCode TEXT NOT NULL DEFAULT '',"
                                     " Quantity TEXT NOT NULL DEFAULT '')";
 
-[[noreturn]] void failNoRecord(std::int64_t id, const std::string &path)
-{
-    throw StoreError(SQLITE_NOTFOUND,
-                     "The stock record with id " + std::to_string(id) + " no longer exists (" + path + ")");
-}
-
-// A write that the table did not carry out as asked, a trigger's doing.
-[[noreturn]] void failNotKept(const std::string &what, const std::string &path)
+// A write that the table did not carry out as asked, a trigger's doing: what
+// names the write (a count, a change, a deletion), how says what became of it.
+[[noreturn]] void failNotKept(const std::string &what, const std::string &how, const std::string &path)
 {
     throw StoreError(SQLITE_CONSTRAINT,
-                     path + " did not keep the " + what
-                         + " as given: something in the file (a"
-                           " trigger) swallowed or dropped it. The "
-                         + what + " was not stored.");
+                     path + " did not keep the " + what + " as given: something in the file (a trigger) " + how
+                         + ". The " + what + " was not stored.");
+}
+
+std::optional<StockRecord> recordOf(sqlite::Connection &db, std::int64_t id)
+{
+    sqlite::Statement select(db, "SELECT id, Location, StockCode, Quantity FROM Stock WHERE id = ?1");
+    select.bind(1, id);
+    if (!select.step())
+        return std::nullopt;
+    return StockRecord{select.columnInt64(0), std::string(select.columnText(1)), std::string(select.columnText(2)),
+                       std::string(select.columnText(3))};
 }
 
 bool exists(sqlite::Connection &db, std::int64_t id)
@@ -47,6 +52,38 @@ bool exists(sqlite::Connection &db, std::int64_t id)
     select.bind(1, id);
     select.step();
     return select.columnInt64(0) > 0;
+}
+
+// The list shows a write as it was asked for, so the file must hold it so, and
+// nothing else besides: a trigger that also adds, changes or removes another
+// record, or rewrites the one written, would leave the list showing what the
+// file does not hold. Each check costs the same however long the table.
+void requireNoOtherRecordTouched(const sqlite::RowChanges &changes, std::int64_t id, const std::string &what,
+                                 const std::string &path)
+{
+    const std::optional<sqlite::RowChanges::Change> other = changes.otherThan(id);
+    if (!other)
+        return;
+    const char *done = other->kind == sqlite::RowChanges::Kind::Inserted ? "added"
+        : other->kind == sqlite::RowChanges::Kind::Deleted               ? "removed"
+                                                                         : "changed";
+    failNotKept(what, std::string("also ") + done + " the record with id " + std::to_string(other->rowid), path);
+}
+
+void requireKeptAsGiven(sqlite::Connection &db, std::int64_t id, const std::array<std::string_view, 3> &texts,
+                        const std::string &what)
+{
+    sqlite::Statement select(db, "SELECT Location, StockCode, Quantity FROM Stock WHERE id = ?1");
+    select.bind(1, id);
+    if (!select.step())
+        failNotKept(what, "swallowed or dropped it", db.path());
+    static constexpr std::array<const char *, 3> columns{"Location", "StockCode", "Quantity"};
+    std::string changed;
+    for (int column = 0; column < 3; ++column)
+        if (select.columnText(column) != texts[std::size_t(column)])
+            changed += std::string(changed.empty() ? "" : " and ") + columns[std::size_t(column)];
+    if (!changed.empty())
+        failNotKept(what, "changed its " + changed + " as it was stored", db.path());
 }
 
 // SQLite gives no id above the highest one it ever gave, even once that record is gone.
@@ -82,15 +119,72 @@ Schema schemaOf(sqlite::Connection &db)
     return select.columnInt64(0) == 0 ? Schema::Empty : Schema::Foreign;
 }
 
+// Whether a table's definition lets a UNIQUE constraint settle a conflict by
+// REPLACE: a new record would then remove an earlier one that repeats its value,
+// unseen by anything watching the records written. Read token by token, so
+// that no name, text or comment is taken for the words.
+bool uniqueReplacesOnConflict(std::string_view sql)
+{
+    const auto isWordCharacter = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || (c & 0x80);
+    };
+    std::array<std::string, 3> lastWords; // the latest three, upper-cased
+    bool inUnique = false;                // since UNIQUE, within its constraint
+    int depth = 0;
+    for (std::size_t at = 0; at < sql.size();) {
+        const char c = sql[at];
+        if (sql.substr(at, 2) == "--") {
+            at = std::min(sql.find('\n', at), sql.size());
+        } else if (sql.substr(at, 2) == "/*") {
+            at = std::min(sql.find("*/", at + 2), sql.size() - 2) + 2;
+        } else if (c == '\'' || c == '"' || c == '`' || c == '[') {
+            // A quoted text or name; inside, a doubled quote stands for itself.
+            const char close = c == '[' ? ']' : c;
+            for (++at; at < sql.size();) {
+                if (sql[at++] != close)
+                    continue;
+                if (close == ']' || at == sql.size() || sql[at] != close)
+                    break;
+                ++at;
+            }
+        } else if (isWordCharacter(c)) {
+            std::string word;
+            for (; at < sql.size() && isWordCharacter(sql[at]); ++at)
+                word += char(std::toupper(static_cast<unsigned char>(sql[at])));
+            if (word == "UNIQUE")
+                inUnique = true;
+            else if (word == "PRIMARY" || word == "NOT" || word == "CHECK" || word == "DEFAULT" || word == "COLLATE"
+                     || word == "REFERENCES" || word == "GENERATED")
+                inUnique = false;
+            lastWords = {lastWords[1], lastWords[2], std::move(word)};
+            if (inUnique && lastWords == std::array<std::string, 3>{"ON", "CONFLICT", "REPLACE"})
+                return true;
+        } else {
+            depth += (c == '(') - (c == ')');
+            // A comma between columns or constraints starts the next one.
+            if (c == ',' && depth == 1)
+                inUnique = false;
+            ++at;
+        }
+    }
+    return false;
+}
+
+enum class Moment { Start, Later };
+
 // Refuses, before anything is written, a table Stock whose shape would let an
-// edit reach the wrong record or a count fail at the insert. Extra columns,
-// indexes and triggers of the user's may stay.
-void requireOurColumns(sqlite::Connection &db)
+// edit reach the wrong record, a count fail at the insert or remove an earlier
+// one. Extra columns, indexes and triggers of the user's may stay. Later, a
+// table of such a shape has taken the place of the one found at the start.
+void requireOurColumns(sqlite::Connection &db, Moment moment)
 {
     const auto refuse = [&](const std::string &problem) {
         throw StoreError(SQLITE_NOTADB,
-                         db.path() + " is not a Quillmarch stock database: its table Stock " + problem
-                             + ". The file was left as it is.");
+                         moment == Moment::Start
+                             ? db.path() + " is not a Quillmarch stock database: its table Stock " + problem
+                                 + ". The file was left as it is."
+                             : db.path() + " is no longer a Quillmarch stock database: its table Stock now " + problem
+                                 + "; nothing was written to it.");
     };
     const auto named = [](std::string_view name, std::string_view wanted) {
         return name.size() == wanted.size() && sqlite3_strnicmp(name.data(), wanted.data(), int(wanted.size())) == 0;
@@ -137,6 +231,13 @@ void requireOurColumns(sqlite::Connection &db)
     keyIndex.step();
     if (!idNumbersRecords || keyColumns != 1 || keyIndex.columnInt64(0) != 0)
         refuse("has an id column that does not number the records (it must be the INTEGER PRIMARY KEY)");
+
+    sqlite::Statement definition(db,
+                                 "SELECT sql FROM sqlite_schema WHERE type = 'table' AND name = 'Stock'"
+                                 " COLLATE NOCASE");
+    if (definition.step() && uniqueReplacesOnConflict(definition.columnText(0)))
+        refuse("has a UNIQUE constraint ON CONFLICT REPLACE, with which a new count would remove an earlier one"
+               " that repeats its value");
 }
 
 #ifdef _WIN32
@@ -188,7 +289,7 @@ void requireStockTable(sqlite::Connection &db, const std::string &folder)
 {
     Schema schema = schemaOf(db);
     if (schema == Schema::Ours)
-        requireOurColumns(db);
+        requireOurColumns(db, Moment::Start);
     if (schema != Schema::Foreign)
         requireWritable(db, folder);
     if (schema == Schema::Empty) {
@@ -201,6 +302,14 @@ void requireStockTable(sqlite::Connection &db, const std::string &folder)
     }
     if (schema == Schema::Foreign)
         db.fail(SQLITE_NOTADB, "an SQLite database without the table Stock");
+}
+
+// Each later operation finds the table as the start found it. One that is gone
+// fails at the operation's own statement, in SQLite's words.
+void requireStillOurs(sqlite::Connection &db)
+{
+    if (schemaOf(db) == Schema::Ours)
+        requireOurColumns(db, Moment::Later);
 }
 
 // Every row takes a cell of at least 4 bytes and a 2-byte pointer to it in a page.
@@ -225,13 +334,18 @@ StockListSize listSizeOf(sqlite::Connection &db)
 
 } // namespace
 
-std::string databasePath(const std::string &folder)
+std::string pathInFolder(const std::string &folder, std::string_view name)
 {
     constexpr char separator = std::filesystem::path::preferred_separator;
     // Windows takes a slash for a separator too.
     if (!folder.empty() && (folder.back() == separator || folder.back() == '/'))
-        return folder + "stock.mdb";
-    return folder + separator + "stock.mdb";
+        return folder + std::string(name);
+    return folder + separator + std::string(name);
+}
+
+std::string databasePath(const std::string &folder)
+{
+    return pathInFolder(folder, "stock.mdb");
 }
 
 StockStore::StockStore(std::string folder, int busyTimeoutMs)
@@ -247,15 +361,36 @@ sqlite::Connection StockStore::open(sqlite::Connection::Mode mode) const
 void StockStore::listAll(const std::function<void(const StockRecordView &)> &visit,
                          const std::function<void(const StockListSize &)> &expect) const
 {
-    sqlite::Connection db = open(sqlite::Connection::Mode::ReadWriteCreate);
-    // One pass reads each page once: a larger cache would only fill up for nothing.
-    db.execute("PRAGMA cache_size = 16");
-    requireStockTable(db, m_folder);
-    if (expect)
-        expect(listSizeOf(db));
-    sqlite::Statement select(db, "SELECT id, Location, StockCode, Quantity FROM Stock ORDER BY id");
-    while (select.step())
-        visit({select.columnInt64(0), select.columnText(1), select.columnText(2), select.columnText(3)});
+    const std::string path = databasePath(m_folder);
+    std::error_code missing;
+    const bool making = !std::filesystem::exists(pathFromUtf8(path), missing) && !missing;
+    // Otherwise opening it would fail as if the file were missing.
+    if (making && !folderWritable(m_folder))
+        throw StoreError(SQLITE_READONLY,
+                         path
+                             + " cannot be made: its folder may not be written. Make the folder writable and start"
+                               " again.");
+    const auto list = [&] {
+        sqlite::Connection db = open(sqlite::Connection::Mode::ReadWriteCreate);
+        // One pass reads each page once: a larger cache would only fill up for nothing.
+        db.execute("PRAGMA cache_size = 16");
+        requireStockTable(db, m_folder);
+        if (expect)
+            expect(listSizeOf(db));
+        sqlite::Statement select(db, "SELECT id, Location, StockCode, Quantity FROM Stock ORDER BY id");
+        while (select.step())
+            visit({select.columnInt64(0), select.columnText(1), select.columnText(2), select.columnText(3)});
+    };
+    try {
+        list();
+    } catch (const StoreError &) {
+        // A file this start made and could not give its table (the disk is full)
+        // is of no use to anyone; once closed, it goes.
+        std::error_code ignored;
+        if (making && std::filesystem::file_size(pathFromUtf8(path), ignored) == 0)
+            std::filesystem::remove(pathFromUtf8(path), ignored);
+        throw;
+    }
 }
 
 std::int64_t StockStore::append(std::string_view location, std::string_view stockCode, std::string_view quantity) const
@@ -263,6 +398,8 @@ std::int64_t StockStore::append(std::string_view location, std::string_view stoc
     sqlite::Connection db = open();
     // A count the table does not keep as given is not kept at all.
     sqlite::Transaction transaction(db);
+    requireStillOurs(db);
+    const sqlite::RowChanges changes(db, "Stock");
     sqlite::Statement insert(db, "INSERT INTO Stock (Location, Quantity, StockCode) VALUES (?1, ?2, ?3)");
     insert.bind(1, location);
     insert.bind(2, quantity);
@@ -279,50 +416,70 @@ std::int64_t StockStore::append(std::string_view location, std::string_view stoc
                                    " the README). The count was not stored.");
         throw;
     }
+    // A trigger of the user's may swallow the insert.
+    if (db.changes() != 1)
+        failNotKept("count", "swallowed or dropped it", db.path());
     const std::int64_t id = db.lastInsertId();
-    // A trigger of the user's may swallow the insert or drop the row.
-    if (db.changes() != 1 || !exists(db, id))
-        failNotKept("count", db.path());
+    requireNoOtherRecordTouched(changes, id, "count", db.path());
+    requireKeptAsGiven(db, id, {location, stockCode, quantity}, "count");
     transaction.commit();
     return id;
 }
 
-StockRecord StockStore::loadById(std::int64_t id) const
+std::optional<StockRecord> StockStore::loadById(std::int64_t id) const
 {
     sqlite::Connection db = open();
-    sqlite::Statement select(db, "SELECT id, Location, StockCode, Quantity FROM Stock WHERE id = ?1");
-    select.bind(1, id);
-    if (!select.step())
-        failNoRecord(id, db.path());
-    return {select.columnInt64(0), std::string(select.columnText(1)), std::string(select.columnText(2)),
-            std::string(select.columnText(3))};
+    requireStillOurs(db);
+    return recordOf(db, id);
 }
 
-void StockStore::updateById(std::int64_t id, std::string_view location, std::string_view stockCode,
-                            std::string_view quantity) const
+UpdateResult StockStore::updateById(const StockRecord &shown, std::string_view location, std::string_view stockCode,
+                                    std::string_view quantity) const
 {
     sqlite::Connection db = open();
     sqlite::Transaction transaction(db);
-    sqlite::Statement update(db, "UPDATE Stock SET Location = ?1, StockCode = ?2, Quantity = ?3 WHERE id = ?4");
+    requireStillOurs(db);
+    const sqlite::RowChanges changes(db, "Stock");
+    // The texts compared as the list reads them, a NULL or a number of another tool's included.
+    sqlite::Statement update(db,
+                             "UPDATE Stock SET Location = ?1, StockCode = ?2, Quantity = ?3 WHERE id = ?4"
+                             " AND CAST(ifnull(Location, '') AS TEXT) = ?5 AND CAST(ifnull(StockCode, '') AS TEXT) = ?6"
+                             " AND CAST(ifnull(Quantity, '') AS TEXT) = ?7");
     update.bind(1, location);
     update.bind(2, stockCode);
     update.bind(3, quantity);
-    update.bind(4, id);
+    update.bind(4, shown.id);
+    update.bind(5, shown.location);
+    update.bind(6, shown.stockCode);
+    update.bind(7, shown.quantity);
     update.step();
-    if (db.changes() == 1) {
-        transaction.commit();
-        return;
+    if (db.changes() == 0) {
+        std::optional<StockRecord> current = recordOf(db, shown.id);
+        if (!current)
+            return {UpdateResult::Gone, {}};
+        if (*current != shown)
+            return {UpdateResult::Changed, std::move(*current)};
     }
-    if (db.changes() == 0 && !exists(db, id))
-        failNoRecord(id, db.path());
-    failNotKept("change", db.path());
+    if (db.changes() != 1)
+        failNotKept("change", "swallowed or dropped it", db.path());
+    requireNoOtherRecordTouched(changes, shown.id, "change", db.path());
+    requireKeptAsGiven(db, shown.id, {location, stockCode, quantity}, "change");
+    transaction.commit();
+    return {UpdateResult::Saved, {}};
 }
 
 void StockStore::deleteById(std::int64_t id) const
 {
     sqlite::Connection db = open();
+    sqlite::Transaction transaction(db);
+    requireStillOurs(db);
+    const sqlite::RowChanges changes(db, "Stock");
     // Naming the columns finds a table that another program's has replaced.
     sqlite::Statement remove(db, "DELETE FROM Stock WHERE id = ?1 RETURNING Location, StockCode, Quantity");
     remove.bind(1, id);
     while (remove.step()) {}
+    requireNoOtherRecordTouched(changes, id, "deletion", db.path());
+    if (exists(db, id))
+        failNotKept("deletion", "kept the record", db.path());
+    transaction.commit();
 }

@@ -1,21 +1,22 @@
 #pragma once
 
 #include "sqlite_handle.h"
-#include "stock_record.h"
-#include "store_error.h"
+#include "store.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
-// The path of the stock database in a folder: exactly one separator between them.
+// The path of a file in a folder: exactly one separator between them.
+std::string pathInFolder(const std::string &folder, std::string_view name);
+// The path of the stock database in a folder.
 std::string databasePath(const std::string &folder);
 
 // Every access to the table Stock in the file stock.mdb of one folder. Each
 // operation opens its own connection, does its work and closes it again, so
 // nothing is held between two user actions. Every failure throws StoreError.
-class StockStore {
+class StockStore : public Store {
 public:
     // How long an operation waits for a lock held by another program.
     static constexpr int defaultBusyTimeoutMs = 3000;
@@ -29,22 +30,20 @@ public:
     // (SQLITE_NOTADB), as is a file or folder that may not be written (SQLITE_READONLY).
     // Before the first record, expect (when given) learns the table's size.
     void listAll(const std::function<void(const StockRecordView &)> &visit,
-                 const std::function<void(const StockListSize &)> &expect = {}) const;
+                 const std::function<void(const StockListSize &)> &expect = {}) const override;
 
     // Stores a new record and returns the id the store gave it. A record the table
     // does not keep (a trigger's doing) is not stored and throws SQLITE_CONSTRAINT.
-    std::int64_t append(std::string_view location, std::string_view stockCode, std::string_view quantity) const;
+    std::int64_t append(std::string_view location, std::string_view stockCode,
+                        std::string_view quantity) const override;
 
-    // Throws StoreError (SQLITE_NOTFOUND) when no record has this id.
-    StockRecord loadById(std::int64_t id) const;
+    std::optional<StockRecord> loadById(std::int64_t id) const override;
 
-    // Throws StoreError (SQLITE_NOTFOUND) when no record has this id, and
-    // SQLITE_CONSTRAINT, changing nothing, when the table does not keep the change.
-    void updateById(std::int64_t id, std::string_view location, std::string_view stockCode,
-                    std::string_view quantity) const;
+    // Throws SQLITE_CONSTRAINT, changing nothing, when the table does not keep the change.
+    UpdateResult updateById(const StockRecord &shown, std::string_view location, std::string_view stockCode,
+                            std::string_view quantity) const override;
 
-    // Deleting an id that names no record changes nothing and is no error.
-    void deleteById(std::int64_t id) const;
+    void deleteById(std::int64_t id) const override;
 
 private:
     // Every operation's connection: the one place the file is opened.

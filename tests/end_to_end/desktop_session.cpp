@@ -70,20 +70,23 @@ int XServer::xdotool(const QStringList &arguments) const
 
 namespace {
 
-// xdotool's arguments for the visible windows with exactly this title; it ends
-// with 1 when there is none.
-QStringList windowsTitled(const QString &title)
+// xdotool's arguments for the visible windows with exactly this title, of the
+// process pid when given; it ends with 1 when there is none.
+QStringList windowsTitled(const QString &title, qint64 pid = 0)
 {
-    return {"search", "--onlyvisible", "--name", '^' + QRegularExpression::escape(title) + '$'};
+    QStringList search{"search", "--all", "--onlyvisible"};
+    if (pid)
+        search << "--pid" << QString::number(pid);
+    return search << "--name" << '^' + QRegularExpression::escape(title) + '$';
 }
 
 } // namespace
 
-bool XServer::focusWindow(const QString &title) const
+bool XServer::focusWindow(const QString &title, qint64 pid) const
 {
-    const QStringList search = windowsTitled(title);
+    const QStringList search = windowsTitled(title, pid);
     return QTest::qWaitFor([&] { return xdotool(search) == 0; }, 10000)
-        && xdotool(search + QStringList{"windowfocus", "--sync"}) == 0;
+        && xdotool(search + QStringList{"windowraise", "windowfocus", "--sync"}) == 0;
 }
 
 bool XServer::windowGone(const QString &title) const
@@ -105,14 +108,17 @@ QStringList scanArguments(const QStringList &labels, int keyDelayMs)
 }
 
 ProgramRun::ProgramRun(const XServer &server, const std::string &folder, std::function<void()> childSetup,
-                       const QStringList &arguments)
+                       const QStringList &arguments, const QStringList &unset)
     : m_server(server)
 {
+    QProcessEnvironment environment = server.environment();
+    for (const QString &name : unset)
+        environment.remove(name);
     // Started in the folder as from a shell: its name is taken byte for byte, whatever its encoding.
     const std::filesystem::path program = std::filesystem::path(folder) / "quillmarch";
     if (!std::filesystem::exists(program))
         std::filesystem::copy_file(QUILLMARCH_PROGRAM, program);
-    m_process.emplace(server.environment(), "./quillmarch", arguments, [folder, childSetup = std::move(childSetup)] {
+    m_process.emplace(environment, "./quillmarch", arguments, [folder, childSetup = std::move(childSetup)] {
         if (chdir(folder.c_str()) != 0)
             _exit(127);
         if (childSetup)
@@ -159,6 +165,11 @@ QByteArray SoundServer::recording()
     if (m_recorder->state() == QProcess::NotRunning)
         qFatal("parec ended: status %d", m_recorder->exitCode());
     return m_recording;
+}
+
+void SoundServer::stall(bool stalled)
+{
+    ::kill(pid_t(m_server->processId()), stalled ? SIGSTOP : SIGCONT);
 }
 
 namespace {

@@ -37,9 +37,10 @@ public:
 
     // Runs xdotool to its end and returns its exit code; the test stops when it hangs.
     int xdotool(const QStringList &arguments) const;
-    // Waits for the visible window with exactly this title and gives it the
-    // keyboard, as a window manager would; false when it did not show.
-    bool focusWindow(const QString &title) const;
+    // Waits for the visible window with exactly this title, of the process pid
+    // when given, and gives it the keyboard, as a window manager would; false when
+    // it did not show.
+    bool focusWindow(const QString &title, qint64 pid = 0) const;
     // Waits until no visible window has exactly this title; false when one stays.
     bool windowGone(const QString &title) const;
 
@@ -54,11 +55,12 @@ private:
 QStringList scanArguments(const QStringList &labels, int keyDelayMs = 0);
 
 // The built program, copied into a folder beside its stock.mdb and started there
-// on an X server. childSetup runs in its process just before it starts.
+// on an X server, without the environment variables named in unset. childSetup
+// runs in its process just before it starts.
 class ProgramRun {
 public:
     ProgramRun(const XServer &server, const std::string &folder, std::function<void()> childSetup = {},
-               const QStringList &arguments = {});
+               const QStringList &arguments = {}, const QStringList &unset = {});
 
     // Scans labels into the window with the keyboard focus, or presses keys by their X
     // names, separated by spaces; keyDelayMs apart.
@@ -70,10 +72,19 @@ public:
     {
         m_server.xdotool(QStringList{"key", "--delay", QString::number(keyDelayMs)} + keys.split(' '));
     }
-    // Waits for the box that reports a failure and closes it with Esc; true when it showed.
-    bool closeErrorBox() const
+    // Gives this program's window of that title the keyboard; false when it did not show.
+    bool focus(const QString &title = mainWindowTitle) const
     {
-        return m_server.focusWindow(errorBoxTitle) && m_server.xdotool({"key", "Escape"}) == 0;
+        return m_server.focusWindow(title, m_process->processId());
+    }
+    // Waits for the box that reports a failure, or tells of a record changed
+    // elsewhere, and closes it with Esc; true when it showed.
+    bool closeErrorBox() const { return focus(errorBoxTitle) && m_server.xdotool({"key", "Escape"}) == 0; }
+    // Ends the program at once, as a power cut or kill -9 does.
+    void kill()
+    {
+        m_process->kill();
+        m_process->waitForFinished();
     }
     // What the program wrote so far.
     QString output() { return QString::fromUtf8(m_process->readAllStandardOutput()); }
@@ -95,6 +106,8 @@ public:
     static constexpr int recordingRate = 48000;
     // Everything played since the start: 16-bit mono samples at recordingRate.
     QByteArray recording();
+    // Stops the server where it stands, as a hung one, or lets it go on.
+    void stall(bool stalled);
 
 private:
     std::optional<Child> m_server;

@@ -5,6 +5,7 @@
 // the command line. Every step is checked in stock.mdb itself.
 #include "command_line.h"
 #include "desktop_session.h"
+#include "postgres_server.h"
 #include "stock_fixture.h"
 #include "stock_store.h"
 #include "version.h"
@@ -19,7 +20,9 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -78,6 +81,7 @@ private slots:
     void fileFailing_isReportedAndLeftAsItWas_data();
     void fileFailing_isReportedAndLeftAsItWas();
     void fileMayNotGrow_isReportedAndEarlierCountsKept();
+    void twoStations_countTogetherOnOneServer();
     void commandLine_answeredOrRefusedWithoutAWindow_data();
     void commandLine_answeredOrRefusedWithoutAWindow();
 
@@ -150,10 +154,23 @@ void TestProgram::scansHeard_exceptWhenMuted()
     QCOMPARE(tonesHeard(sound, from, 400), (QList<bool>{false, true}));
     QVERIFY(failing.closeErrorBox());
     QVERIFY(failing.waitForExit(1));
+
+    // A sound server that hangs holds up neither a scan nor the end, and is not heard of.
+    folder.writeFile({});
+    ProgramRun stalled(m_server, folder.path());
+    QVERIFY(m_server.focusWindow(mainWindowTitle));
+    stalled.scan({"FINLOC", "CODE-3", "QTY:3"});
+    sound.stall(true);
+    const std::shared_ptr<void> resumed(nullptr, [&](void *) { sound.stall(false); });
+    stalled.scan({"CODE-4", "QTY:4"});
+    QTRY_COMPARE(folder.rows(), (std::vector<TableRow>{{1, "", "CODE-3", "3"}, {2, "", "CODE-4", "4"}}));
+    stalled.press(tabToExitFromItemBox);
+    QVERIFY(stalled.waitForExit(0));
+    QCOMPARE(stalled.errorOutput(), QString());
 }
 
 namespace {
-enum class Trouble { ReadOnlyFile, ReadOnlyFolder, RemovedWhileRunning, LockedWhileRunning };
+enum class Trouble { ReadOnlyFile, ReadOnlyFolder, Removed, Locked, OutOfDescriptors, ErrorsClosed };
 } // namespace
 
 void TestProgram::fileFailing_isReportedAndLeftAsItWas_data()
@@ -171,10 +188,15 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas_data()
     QTest::newRow("read-only folder") << stock << Trouble::ReadOnlyFolder << SQLITE_READONLY
                                       << "may not be written, and Quillmarch writes beside the file";
     QTest::newRow("removed while running")
-        << stock << Trouble::RemovedWhileRunning << SQLITE_CANTOPEN << "is missing or may not be opened";
+        << stock << Trouble::Removed << SQLITE_CANTOPEN << "is missing or may not be opened";
     // The scanner goes on with the next count, Enters and all, at the box.
-    QTest::newRow("locked while running")
-        << stock << Trouble::LockedWhileRunning << SQLITE_BUSY << "is in use by another program";
+    QTest::newRow("locked while running") << stock << Trouble::Locked << SQLITE_BUSY << "is in use by another program";
+    // Started with ulimit -n 10: the count needs one more for its journal.
+    QTest::newRow("out of descriptors")
+        << stock << Trouble::OutOfDescriptors << SQLITE_CANTOPEN
+        << "could not be opened: Quillmarch has as many files open as the system allows";
+    // Started with 2>&- and without XDG_RUNTIME_DIR, of which Qt warns on standard error.
+    QTest::newRow("standard error closed") << QByteArray(4096, 'x') << Trouble::ErrorsClosed << SQLITE_NOTADB << "";
 }
 
 void TestProgram::fileFailing_isReportedAndLeftAsItWas()
@@ -183,19 +205,34 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas()
     QFETCH(Trouble, trouble);
     QFETCH(int, code);
     QFETCH(QString, words);
+#ifdef __SANITIZE_ADDRESS__
+    if (trouble == Trouble::OutOfDescriptors)
+        QSKIP("The sanitizers check memory through a pipe, which a process without descriptors cannot open");
+#endif
     StockFolder folder;
     folder.writeFile(content);
     const std::string readOnly = trouble == Trouble::ReadOnlyFile ? folder.databasePath()
         : trouble == Trouble::ReadOnlyFolder                      ? folder.path()
                                                                   : std::string();
-    ProgramRun program(m_server, folder.path(), [readOnly] { markReadOnly(readOnly, true); });
+    const bool closed = trouble == Trouble::ErrorsClosed;
+    ProgramRun program(
+        m_server, folder.path(),
+        [readOnly, trouble] {
+            markReadOnly(readOnly, true);
+            const rlimit descriptors{10, 10};
+            if (trouble == Trouble::OutOfDescriptors)
+                setrlimit(RLIMIT_NOFILE, &descriptors);
+            else if (trouble == Trouble::ErrorsClosed)
+                close(STDERR_FILENO);
+        },
+        {}, closed ? QStringList{"XDG_RUNTIME_DIR"} : QStringList());
     const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(readOnly, false); });
     std::optional<DatabaseLock> lock;
-    if (trouble == Trouble::RemovedWhileRunning || trouble == Trouble::LockedWhileRunning) {
+    if (trouble == Trouble::Removed || trouble == Trouble::Locked || trouble == Trouble::OutOfDescriptors) {
         QVERIFY(m_server.focusWindow(mainWindowTitle));
-        if (trouble == Trouble::LockedWhileRunning)
+        if (trouble == Trouble::Locked)
             lock.emplace(folder.databasePath());
-        else
+        if (trouble == Trouble::Removed)
             QVERIFY(QFile::remove(toQString(folder.databasePath())));
         program.scan({"ROW:A", "RACK:7", "SHELF:2", "FINLOC", "PX-100", "QTY:12"});
     }
@@ -207,11 +244,10 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas()
     }
     QVERIFY(program.closeErrorBox());
     QVERIFY(program.waitForExit(1));
-    QVERIFY2(reported(program, code, folder, words), qPrintable(program.errorOutput()));
+    QVERIFY2(closed || reported(program, code, folder, words), qPrintable(program.errorOutput()));
     QCOMPARE(QDir(toQString(folder.path())).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
-             (QStringList{"quillmarch"}
-              + (trouble == Trouble::RemovedWhileRunning ? QStringList() : QStringList{"stock.mdb"})));
-    QCOMPARE(folder.fileBytes(), trouble == Trouble::RemovedWhileRunning ? QByteArray() : content);
+             (QStringList{"quillmarch"} + (trouble == Trouble::Removed ? QStringList() : QStringList{"stock.mdb"})));
+    QCOMPARE(folder.fileBytes(), trouble == Trouble::Removed ? QByteArray() : content);
 }
 
 void TestProgram::fileMayNotGrow_isReportedAndEarlierCountsKept()
@@ -246,34 +282,153 @@ void TestProgram::fileMayNotGrow_isReportedAndEarlierCountsKept()
     QCOMPARE(rows, std::vector<TableRow>(counts.begin(), counts.begin() + qsizetype(rows.size())));
 }
 
+void TestProgram::twoStations_countTogetherOnOneServer()
+{
+    PostgresServer server;
+    const std::string database = server.createDatabase();
+    const QString url = toQString(server.url(database));
+    const auto rows = [&] {
+        return toQString(server.queryText(database,
+                                          "SELECT string_agg(concat_ws('|', id, \"Location\","
+                                          " \"StockCode\", \"Quantity\"), ' ' ORDER BY id) FROM \"Stock\""));
+    };
+    // One station is set up by its quillmarch.conf; the other by its command line, which wins over its own.
+    StockFolder first, second;
+    const auto configure = [](const StockFolder &folder, const QByteArray &lines) {
+        QFile conf(toQString(folder.path()) + "/quillmarch.conf");
+        QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write(lines) == lines.size());
+    };
+    configure(first, "# the team's server\nstore = " + url.toUtf8() + "\n");
+    configure(second, "store=postgresql:///elsewhere?host=/nowhere\n");
+    ProgramRun a(m_server, first.path()), b(m_server, second.path(), {}, {"--store", url});
+
+    QVERIFY2(a.focus(), qPrintable(a.errorOutput()));
+    a.scan({"ROW:A", "FINLOC", "PX-1", "QTY:1", "PX-2", "QTY:2"});
+    QTRY_COMPARE(rows(), "1|A|PX-1|1 2|A|PX-2|2");
+    QVERIFY(b.focus());
+    b.scan({"FINLOC", "PX-3", "QTY:3"});
+    // The other station's counts are in the list, above the station's own: the row above
+    // its last, edited from the keyboard, is the other's second count.
+    const QString editor = QStringLiteral("Quillmarch::StockItem::Edit"),
+                  toSave = QStringLiteral("Tab Tab Tab Tab Tab space");
+    b.press("shift+Tab End Up F2");
+    QVERIFY(b.focus(editor));
+    b.press("End minus B " + toSave);
+    QTRY_COMPARE(rows(), "1|A|PX-1|1 2|A-B|PX-2|2 3||PX-3|3");
+
+    // A Save over a record that another station changed meanwhile is refused, and the
+    // editor shows the record as it is now.
+    QVERIFY(a.focus());
+    a.press("shift+Tab Down Home F2");
+    QVERIFY(a.focus(editor));
+    QVERIFY(b.focus());
+    b.press("Home F2"); // the list has the keyboard since the editor closed
+    QVERIFY(b.focus(editor));
+    b.press("End minus b " + toSave);
+    QTRY_COMPARE(rows(), "1|A-b|PX-1|1 2|A-B|PX-2|2 3||PX-3|3");
+    QVERIFY(a.focus(editor));
+    a.press("End minus a " + toSave);
+    QVERIFY(a.closeErrorBox());
+    QVERIFY(a.focus(editor));
+    // From Save back to the location, to its end.
+    a.press("shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab End plus " + toSave);
+    QTRY_COMPARE(rows(), "1|A-b+|PX-1|1 2|A-B|PX-2|2 3||PX-3|3");
+
+    // A station killed in the middle of a burst: every count it committed is kept whole,
+    // and the other counts on.
+    QVERIFY(b.focus());
+    b.press("Return");
+    QStringList burst;
+    for (int count = 4; count <= 40; ++count)
+        burst << QStringLiteral("PX-%1").arg(count) << QStringLiteral("QTY:%1").arg(count);
+    // The keys typed after the kill go to no one: the pointer, where they then go, is over no window.
+    m_server.xdotool({"mousemove", "0", "0"});
+    Child typing(m_server.environment(), "xdotool", scanArguments(burst));
+    QVERIFY(QTest::qWaitFor([&] { return rows().size() > 60; }));
+    b.kill();
+    QVERIFY(typing.state() == QProcess::NotRunning || typing.waitForFinished(30000));
+    const QStringList kept = rows().split(' ');
+    for (qsizetype id = 3; id < kept.size(); ++id)
+        QCOMPARE(kept[id], QStringLiteral("%1||PX-%1|%1").arg(id + 1));
+    QVERIFY(a.focus());
+    a.press("Return");
+    a.scan({"PX-99", "QTY:99"});
+    QTRY_VERIFY2(rows().endsWith("|A|PX-99|99"), qPrintable(rows()));
+
+    // Every record into a file, without a window, from the store that quillmarch.conf names.
+    const QString exported = toQString(first.path()) + "/counts.csv";
+    ProgramRun exporter(m_server, first.path(), {}, {"--export", exported});
+    QVERIFY(exporter.waitForExit(0));
+    QFile csv(exported);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QByteArray lines = csv.readAll();
+    QVERIFY(lines.startsWith("id,Location,StockCode,Quantity\r\n1,A-b+,PX-1,1\r\n2,A-B,PX-2,2\r\n3,,PX-3,3\r\n"));
+    QCOMPARE(lines.count("\r\n"), kept.size() + 2);
+
+    // The server stopped: the station says so, naming it, and ends; nothing it showed is lost.
+    server.stop();
+    QVERIFY(a.closeErrorBox());
+    QVERIFY(a.waitForExit(1));
+    QVERIFY2(a.errorOutput().startsWith("quillmarch: Error 14: The connection to the stock database \""
+                                        + toQString(database) + "\" on " + toQString(server.directory())
+                                        + ", port 5432 was lost"),
+             qPrintable(a.errorOutput()));
+}
+
+namespace {
+// Where the program is started from, as a shell may leave it.
+enum class Surroundings { Terminal, OutputClosed, OutputFull, NoDisplay };
+} // namespace
+
 void TestProgram::commandLine_answeredOrRefusedWithoutAWindow_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Surroundings>("surroundings");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("errors");
     const QString help = QString::fromUtf8(helpText);
-    QTest::newRow("help after mute") << QStringList{"--mute", "--help"} << 0 << help << "";
-    QTest::newRow("help, and nothing read after it") << QStringList{"--help", "--loud"} << 0 << help << "";
+    const Surroundings terminal = Surroundings::Terminal;
+    QTest::newRow("help after mute") << QStringList{"--mute", "--help"} << terminal << 0 << help << "";
+    QTest::newRow("help, and nothing read after it") << QStringList{"--help", "--loud"} << terminal << 0 << help << "";
+    QTest::newRow("help after an argument") << QStringList{"stock.mdb", "--help"} << terminal << 0 << help << "";
     QTest::newRow("version, as the About box gives it")
-        << QStringList{"--version"} << 0 << "Quillmarch " + versionText() + "\n"
+        << QStringList{"--version"} << terminal << 0 << "Quillmarch " + versionText() + "\n"
         << "";
-    QTest::newRow("unknown option") << QStringList{"--mute", "--loud", "--help"} << 2 << ""
+    QTest::newRow("help, output closed") << QStringList{"--help"} << Surroundings::OutputClosed << 1 << ""
+                                         << "quillmarch: cannot write the help: Bad file descriptor\n";
+    QTest::newRow("version, output full") << QStringList{"--version"} << Surroundings::OutputFull << 1 << ""
+                                          << "quillmarch: cannot write the version: No space left on device\n";
+    QTest::newRow("unknown option") << QStringList{"--mute", "--loud"} << terminal << 2 << ""
                                     << "quillmarch: unknown option '--loud' (see quillmarch --help)\n";
-    QTest::newRow("Qt's own option") << QStringList{"-platform", "offscreen"} << 2 << ""
+    QTest::newRow("Qt's own option") << QStringList{"-platform", "offscreen"} << terminal << 2 << ""
                                      << "quillmarch: unknown option '-platform' (see quillmarch --help)\n";
-    QTest::newRow("argument") << QStringList{"stock.mdb"} << 2 << ""
-                              << "quillmarch: unknown argument 'stock.mdb' (see quillmarch --help)\n";
+    QTest::newRow("store without its URL") << QStringList{"--mute", "--store"} << terminal << 2 << ""
+                                           << "quillmarch: --store needs a value (see quillmarch --help)\n";
+    QTest::newRow("argument with a terminal's escape sequence")
+        << QStringList{"\x1b]0;x\x07\\Gr\u00f6\u00dfe"} << terminal << 2 << ""
+        << "quillmarch: unknown argument '\\x1b]0;x\\x07\\\\Gr\\xc3\\xb6\\xc3\\x9fe' (see quillmarch --help)\n";
+    QTest::newRow("no display") << QStringList{} << Surroundings::NoDisplay << 1 << ""
+                                << "quillmarch: cannot open its window: could not connect to display\n";
 }
 
 void TestProgram::commandLine_answeredOrRefusedWithoutAWindow()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(Surroundings, surroundings);
     QFETCH(int, exitCode);
     QFETCH(QString, output);
     QFETCH(QString, errors);
     StockFolder folder;
-    ProgramRun program(m_server, folder.path(), {}, arguments);
+    ProgramRun program(
+        m_server, folder.path(),
+        [surroundings] {
+            if (surroundings == Surroundings::OutputClosed)
+                close(STDOUT_FILENO);
+            if (surroundings == Surroundings::OutputFull)
+                dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
+        },
+        arguments, surroundings == Surroundings::NoDisplay ? QStringList{"DISPLAY"} : QStringList());
     QVERIFY(program.waitForExit(exitCode));
     QCOMPARE(program.errorOutput(), errors);
     QCOMPARE(program.output(), output);

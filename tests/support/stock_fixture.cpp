@@ -1,4 +1,6 @@
 #include "stock_fixture.h"
+
+#include "stock_store.h"
 #include "utf8_path.h"
 
 #include <QFile>
@@ -8,6 +10,12 @@
 
 #include <filesystem>
 
+#ifdef QUILLMARCH_TEST_SERVER
+#include "postgres_server.h"
+#include "postgres_store.h"
+
+#include <libpq-fe.h>
+#endif
 #ifndef _WIN32
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -115,6 +123,79 @@ void StockFolder::writeFile(const QByteArray &bytes) const
     QFile file(QString::fromStdString(databasePath()));
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", databasePath().c_str());
+}
+
+namespace {
+
+// A fresh database on the tests' server for a server's place; none for a folder.
+std::string databaseFor([[maybe_unused]] StoreKind kind)
+{
+#ifdef QUILLMARCH_TEST_SERVER
+    if (kind == StoreKind::Server)
+        return PostgresServer::shared().createDatabase();
+#endif
+    return {};
+}
+
+} // namespace
+
+StockPlace::StockPlace(StoreKind kind) : kind(kind), database(databaseFor(kind))
+{
+}
+
+std::unique_ptr<Store> StockPlace::store() const
+{
+#ifdef QUILLMARCH_TEST_SERVER
+    if (kind == StoreKind::Server)
+        return std::make_unique<PostgresStore>(PostgresServer::shared().url(database));
+#endif
+    return std::make_unique<StockStore>(folder.path(), 50);
+}
+
+void StockPlace::createWith(const std::vector<TableRow> &rows) const
+{
+#ifdef QUILLMARCH_TEST_SERVER
+    if (kind == StoreKind::Server) {
+        store()->listAll([](const StockRecordView &) {});
+        const PostgresSession session = PostgresServer::shared().connect(database);
+        for (const TableRow &row : rows) {
+            const std::string id = std::to_string(row.id);
+            const char *values[] = {id.c_str(), row.location.c_str(), row.stockCode.c_str(), row.quantity.c_str()};
+            PQclear(PQexecParams(session.get(), "INSERT INTO \"Stock\" OVERRIDING SYSTEM VALUE VALUES ($1, $2, $3, $4)",
+                                 4, nullptr, values, nullptr, nullptr, 0));
+        }
+        execute("SELECT setval(pg_get_serial_sequence('\"Stock\"', 'id'), max(id)) FROM \"Stock\"");
+        return;
+    }
+#endif
+    folder.createWith(rows);
+}
+
+std::vector<TableRow> StockPlace::rows() const
+{
+#ifdef QUILLMARCH_TEST_SERVER
+    if (kind == StoreKind::Server) {
+        const PostgresSession session = PostgresServer::shared().connect(database);
+        const std::unique_ptr<PGresult, void (*)(PGresult *)> result(
+            PQexec(session.get(), "SELECT id, \"Location\", \"StockCode\", \"Quantity\" FROM \"Stock\" ORDER BY id"),
+            PQclear);
+        std::vector<TableRow> rows;
+        for (int row = 0; row < PQntuples(result.get()); ++row)
+            rows.push_back({std::stoll(PQgetvalue(result.get(), row, 0)), PQgetvalue(result.get(), row, 1),
+                            PQgetvalue(result.get(), row, 2), PQgetvalue(result.get(), row, 3)});
+        return rows;
+    }
+#endif
+    return folder.rows();
+}
+
+void StockPlace::execute(const std::string &sql) const
+{
+#ifdef QUILLMARCH_TEST_SERVER
+    if (kind == StoreKind::Server)
+        return void(PostgresServer::shared().queryText(database, sql));
+#endif
+    folder.execute(sql);
 }
 
 ReportedErrors::ReportedErrors()

@@ -3,6 +3,7 @@
 #include "error_reporter.h"
 #include "scan_sounds.h"
 #include "stock_store.h"
+#include "store.h"
 
 #include <QDir>
 #include <QString>
@@ -10,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,31 @@ public:
 
 private:
     QTemporaryDir m_dir;
+};
+
+// The two kinds of store the program counts into; the server where the tests have
+// one of their own (QUILLMARCH_TEST_SERVER).
+enum class StoreKind { File, Server };
+
+// Where one test's counts are kept: a temporary folder with its stock.mdb, or a
+// fresh database on the tests' PostgreSQL server; read and written past the
+// program's store.
+class StockPlace {
+public:
+    explicit StockPlace(StoreKind kind);
+
+    // The program's store of this place; a locked file is waited for 50 ms.
+    std::unique_ptr<Store> store() const;
+    // The table as the program makes it, holding these rows, ids and all; the
+    // store numbers new records on from the highest.
+    void createWith(const std::vector<TableRow> &rows) const;
+    std::vector<TableRow> rows() const;
+    // Runs SQL on the file, or on the server as its superuser.
+    void execute(const std::string &sql) const;
+
+    const StoreKind kind;
+    const StockFolder folder;
+    const std::string database; // on PostgresServer::shared(), for the server
 };
 
 // Takes the place of the program's error reporter for as long as it lives.

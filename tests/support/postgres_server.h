@@ -1,0 +1,51 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct pg_conn;
+using PostgresSession = std::unique_ptr<pg_conn, void (*)(pg_conn *)>;
+
+// A PostgreSQL server of the tests' and benchmarks' own, made by initdb in a
+// temporary folder and listening on a Unix socket there only; it ends with the
+// process that started it, at the latest. Run as root, it runs as the user
+// nobody, as the server demands. Test servers skip the flush to disk that a
+// benchmark's server keeps. Its superuser postgres logs in without a password;
+// the counting role counter with the password s3cret, which libpq finds in the
+// password file the server sets PGPASSFILE to (a wrong one for the database
+// mistyped). Plain C++: a benchmark that links it stays small.
+class PostgresServer {
+public:
+    enum class Disk { Fast, Durable };
+
+    explicit PostgresServer(Disk disk = Disk::Fast);
+    ~PostgresServer();
+    PostgresServer(const PostgresServer &) = delete;
+    PostgresServer &operator=(const PostgresServer &) = delete;
+
+    // One server for every test of the process, started at first use.
+    static PostgresServer &shared();
+
+    // Makes an empty database and returns its name.
+    std::string createDatabase();
+    std::string url(const std::string &database, const std::string &user = "postgres") const;
+    // Where its socket lies, the host of its URLs.
+    const std::string &directory() const { return m_dir; }
+    // A session of the superuser's; the process stops when it cannot be had.
+    PostgresSession connect(const std::string &database) const;
+    // Runs SQL (statements separated by semicolons) as the superuser and returns the
+    // first column of the first row it yields, as text; the process stops when it fails.
+    std::string queryText(const std::string &database, const std::string &sql) const;
+
+    void start();
+    // A fast shutdown, as the administrator's: sessions are ended, commits kept.
+    void stop();
+
+private:
+    std::string m_dir;
+    std::vector<std::string> m_options;
+    pid_t m_server = -1;
+    int m_databases = 0;
+};
