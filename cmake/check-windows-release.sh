@@ -2,8 +2,9 @@
 # Starts the program of the Windows release folder under Wine, on the X server
 # that DISPLAY names, as an operator would, from a folder named beyond ASCII:
 # it answers --version; on its first start it makes stock.mdb and stores a
-# scanned count, heard as its tones; a stock.mdb that is no database it refuses
-# with its box, the error line and status 1, leaving the file as it was.
+# scanned count, heard as its tones, which --export writes to a file named beyond
+# ASCII; a stock.mdb that is no database it refuses with its box, the error line
+# and status 1, leaving the file as it was.
 #   xvfb-run -a cmake/check-windows-release.sh RELEASE-FOLDER WORK-FOLDER
 set -eu
 release=$(realpath "$1")
@@ -59,6 +60,11 @@ for _ in $(seq 50); do heard && break; sleep 0.2; done
 heard || fail "no tone was played"
 wineserver -k
 
+printf 'id,Location,StockCode,Quantity\r\n1,A,CODE-1,5\r\n' > "$work/expected.csv"
+wine quillmarch.exe --export counts-Größe.csv < /dev/null > "$work/output.txt" 2>&1 \
+    || fail "--export failed: $(cat "$work/output.txt")"
+cmp -s counts-Größe.csv "$work/expected.csv" || fail "--export wrote '$(cat counts-Größe.csv 2>&1)'"
+
 rm -f stock.mdb "$played"
 head -c 4096 /dev/zero | tr '\000' x > stock.mdb
 cp stock.mdb "$work/foreign.mdb"
@@ -71,4 +77,4 @@ grep -q "^quillmarch: Error 26: .*stock.mdb is not a Quillmarch stock database" 
     || fail "no error line: $(cat "$work/output.txt")"
 cmp -s stock.mdb "$work/foreign.mdb" || fail "the foreign stock.mdb was changed"
 heard || fail "the refused tone was not played"
-echo "The Windows release folder's program started, counted, was heard and refused a foreign file under Wine."
+echo "The Windows release folder's program started, counted, was heard, exported and refused a foreign file under Wine."

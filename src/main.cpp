@@ -47,7 +47,7 @@ int main(int argc, char *argv[])
 #endif
     openClosedStandardStreams();
     // Answered before any window system is needed.
-    const CommandLine commandLine = readCommandLine(argc, argv);
+    const CommandLine commandLine = readCommandLine(programArguments(argc, argv));
     if (commandLine.exitStatus)
         return *commandLine.exitStatus;
 

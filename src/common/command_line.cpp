@@ -2,11 +2,20 @@
 
 #include "version.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
+
+#ifdef Q_OS_WIN
+#include <QString>
+
+#include <windows.h>
+
+#include <shellapi.h>
+#endif
 
 const char *const helpText =
     "Usage: quillmarch [--mute] [--store URL] [--export FILE.csv]\n"
@@ -61,13 +70,28 @@ int answer(const char *what, const std::string &text)
 
 } // namespace
 
-CommandLine readCommandLine(int argc, const char *const argv[])
+std::vector<std::string> programArguments([[maybe_unused]] int argc, [[maybe_unused]] const char *const argv[])
+{
+#ifdef Q_OS_WIN
+    int count = 0;
+    wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    for (int i = 1; wide && i < count; ++i)
+        arguments.push_back(QString::fromWCharArray(wide[i]).toStdString());
+    LocalFree(wide);
+    return arguments;
+#else
+    return {argv + std::min(argc, 1), argv + argc};
+#endif
+}
+
+CommandLine readCommandLine(const std::vector<std::string> &arguments)
 {
     CommandLine commandLine;
     const char *unknown = nullptr;
     const char *withoutValue = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view argument = arguments[i];
         // Wherever it stands, the answer is all that is done.
         if (argument == "--help") {
             commandLine.exitStatus = answer("help", helpText);
@@ -80,13 +104,13 @@ CommandLine readCommandLine(int argc, const char *const argv[])
         if (argument == "--mute") {
             commandLine.mute = true;
         } else if (argument == "--store" || argument == "--export") {
-            if (i + 1 == argc) {
-                withoutValue = argv[i];
+            if (i + 1 == arguments.size()) {
+                withoutValue = arguments[i].c_str();
                 break;
             }
-            (argument == "--store" ? commandLine.store : commandLine.exportFile) = argv[++i];
+            (argument == "--store" ? commandLine.store : commandLine.exportFile) = arguments[++i];
         } else if (!unknown) {
-            unknown = argv[i];
+            unknown = arguments[i].c_str();
         }
     }
     if (unknown) {

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // What the operator asked for on the command line.
 struct CommandLine {
@@ -18,7 +19,12 @@ struct CommandLine {
 // What --help shows.
 extern const char *const helpText;
 
+// The arguments main() is handed, after the program's name, in UTF-8 as the
+// store takes file names: on Windows, whose argv spells them in the ANSI code
+// page, as the wide command line holds them.
+std::vector<std::string> programArguments(int argc, const char *const argv[]);
+
 // Reads the program's arguments; answers --help and --version on standard
 // output wherever they stand (status 1 when the answer cannot be written), and
 // refuses anything else unknown with one line on standard error (status 2).
-CommandLine readCommandLine(int argc, const char *const argv[]);
+CommandLine readCommandLine(const std::vector<std::string> &arguments);
