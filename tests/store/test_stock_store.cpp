@@ -90,22 +90,6 @@ std::ptrdiff_t openFileCount()
 #endif
 }
 
-#ifndef _WIN32
-// Lets no file grow while it lives, as ulimit -f 0 does, where the program ignores
-// SIGXFSZ. Windows has no such limit.
-struct NoRoomForFiles {
-    NoRoomForFiles()
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &before);
-        const rlimit none{0, before.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &none);
-    }
-    ~NoRoomForFiles() { setrlimit(RLIMIT_FSIZE, &before); }
-    rlimit before{};
-};
-#endif
-
 // What messages call a place: the file's path, or the database and its server.
 QString nameOf(const StockPlace &place)
 {
@@ -458,9 +442,12 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
         QVERIFY(held.waitForReadyRead(30000));
     }
 #else
-    std::optional<NoRoomForFiles> noRoom;
-    if (setup == Setup::NoRoom)
-        noRoom.emplace();
+    // As under ulimit -f 0, where the program ignores SIGXFSZ.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit room{setup == Setup::NoRoom ? 0 : RLIM_INFINITY, RLIM_INFINITY},
+        unlimited{RLIM_INFINITY, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &room);
+    const std::shared_ptr<void> roomAgain(nullptr, [&](void *) { setrlimit(RLIMIT_FSIZE, &unlimited); });
 #endif
     const StockStore store(folder.path(), 50);
 
