@@ -86,7 +86,7 @@ PostgresServer::PostgresServer(Disk disk)
     if (disk == Disk::Fast)
         m_options.insert(m_options.end(), {"-c", "fsync=off", "-c", "full_page_writes=off"});
     start();
-    queryText("postgres", "CREATE ROLE counter LOGIN PASSWORD 's3cret'");
+    query("postgres", "CREATE ROLE counter LOGIN PASSWORD 's3cret'");
 }
 
 PostgresServer::~PostgresServer()
@@ -125,7 +125,7 @@ void PostgresServer::stop()
 std::string PostgresServer::createDatabase()
 {
     const std::string name = "stock" + std::to_string(++m_databases);
-    queryText("postgres", "CREATE DATABASE " + name);
+    query("postgres", "CREATE DATABASE " + name);
     return name;
 }
 
@@ -142,11 +142,19 @@ PostgresSession PostgresServer::connect(const std::string &database) const
     return session;
 }
 
-std::string PostgresServer::queryText(const std::string &database, const std::string &sql) const
+std::vector<std::vector<std::string>> PostgresServer::query(const std::string &database, const std::string &sql) const
 {
-    const PostgresSession session = connect(database);
+    return query(connect(database), sql);
+}
+
+std::vector<std::vector<std::string>> PostgresServer::query(const PostgresSession &session, const std::string &sql)
+{
     const std::unique_ptr<PGresult, void (*)(PGresult *)> result(PQexec(session.get(), sql.c_str()), PQclear);
     if (PQresultStatus(result.get()) != PGRES_COMMAND_OK && PQresultStatus(result.get()) != PGRES_TUPLES_OK)
         fail(sql + ": " + PQerrorMessage(session.get()));
-    return PQntuples(result.get()) > 0 ? PQgetvalue(result.get(), 0, 0) : "";
+    std::vector<std::vector<std::string>> rows(PQntuples(result.get()));
+    for (int row = 0; row < int(rows.size()); ++row)
+        for (int column = 0; column < PQnfields(result.get()); ++column)
+            rows[row].emplace_back(PQgetvalue(result.get(), row, column));
+    return rows;
 }
