@@ -379,28 +379,29 @@ void TestProgram::commandLine_answeredOrRefusedWithoutAWindow_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("errors");
+    const auto add = [](const char *name, const QStringList &arguments, Surroundings surroundings, int exitCode,
+                        const QString &output, const QString &errors) {
+        QTest::newRow(name) << arguments << surroundings << exitCode << output << errors;
+    };
+    const auto refused = [&](const char *name, const QStringList &arguments, const QString &why) {
+        add(name, arguments, Surroundings::Terminal, 2, {}, "quillmarch: " + why + " (see quillmarch --help)\n");
+    };
     const QString help = QString::fromUtf8(helpText);
-    const Surroundings terminal = Surroundings::Terminal;
-    QTest::newRow("help, and nothing read after it") << QStringList{"--help", "--loud"} << terminal << 0 << help << "";
-    QTest::newRow("help after an argument") << QStringList{"stock.mdb", "--help"} << terminal << 0 << help << "";
-    QTest::newRow("version, as the About box gives it")
-        << QStringList{"--version"} << terminal << 0 << "Quillmarch " + versionText() + "\n"
-        << "";
-    QTest::newRow("help, output closed") << QStringList{"--help"} << Surroundings::OutputClosed << 1 << ""
-                                         << "quillmarch: cannot write the help: Bad file descriptor\n";
-    QTest::newRow("version, output full") << QStringList{"--version"} << Surroundings::OutputFull << 1 << ""
-                                          << "quillmarch: cannot write the version: No space left on device\n";
-    QTest::newRow("unknown option") << QStringList{"--mute", "--loud"} << terminal << 2 << ""
-                                    << "quillmarch: unknown option '--loud' (see quillmarch --help)\n";
-    QTest::newRow("Qt's own option") << QStringList{"-platform", "offscreen"} << terminal << 2 << ""
-                                     << "quillmarch: unknown option '-platform' (see quillmarch --help)\n";
-    QTest::newRow("store without its URL") << QStringList{"--mute", "--store"} << terminal << 2 << ""
-                                           << "quillmarch: --store needs a value (see quillmarch --help)\n";
-    QTest::newRow("argument with a terminal's escape sequence")
-        << QStringList{"\x1b]0;x\x07\\Gr\u00f6\u00dfe"} << terminal << 2 << ""
-        << "quillmarch: unknown argument '\\x1b]0;x\\x07\\\\Gr\\xc3\\xb6\\xc3\\x9fe' (see quillmarch --help)\n";
-    QTest::newRow("no display") << QStringList{} << Surroundings::NoDisplay << 1 << ""
-                                << "quillmarch: cannot open its window: could not connect to display\n";
+    add("help, and nothing read after it", {"--help", "--loud"}, Surroundings::Terminal, 0, help, {});
+    add("help after an argument", {"stock.mdb", "--help"}, Surroundings::Terminal, 0, help, {});
+    add("version, as the About box gives it", {"--version"}, Surroundings::Terminal, 0,
+        "Quillmarch " + versionText() + "\n", {});
+    add("help, output closed", {"--help"}, Surroundings::OutputClosed, 1, {},
+        "quillmarch: cannot write the help: Bad file descriptor\n");
+    add("version, output full", {"--version"}, Surroundings::OutputFull, 1, {},
+        "quillmarch: cannot write the version: No space left on device\n");
+    refused("unknown option", {"--mute", "--loud"}, "unknown option '--loud'");
+    refused("Qt's own option", {"-platform", "offscreen"}, "unknown option '-platform'");
+    refused("store without its URL", {"--mute", "--store"}, "--store needs a value");
+    refused("argument with a terminal's escape sequence", {"\x1b]0;x\x07\\Gr\u00f6\u00dfe"},
+            "unknown argument '\\x1b]0;x\\x07\\\\Gr\\xc3\\xb6\\xc3\\x9fe'");
+    add("no display", {}, Surroundings::NoDisplay, 1, {},
+        "quillmarch: cannot open its window: could not connect to display\n");
 }
 
 void TestProgram::commandLine_answeredOrRefusedWithoutAWindow()

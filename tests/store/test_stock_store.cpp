@@ -289,57 +289,51 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged_data()
     // What the operations after a good start meet when such a file has taken stock.mdb's place.
     QTest::addColumn<int>("laterCode");
     QTest::addColumn<QString>("laterMessage");
+    const auto add = [](const char *name, Setup setup, const QByteArray &content, int code, const QString &message,
+                        int laterCode = 0, const QString &laterMessage = {}) {
+        QTest::newRow(name) << setup << content << code << message << (laterCode ? laterCode : code)
+                            << (laterCode ? laterMessage : message);
+    };
 
-    const QString foreign = "%1 is not a Quillmarch stock database (file is not a database);"
-                            " the file was left as it is.";
     const QByteArray noDatabase(4096, 'x');
-    QTest::newRow("not a database") << Setup::Bytes << noDatabase << SQLITE_NOTADB << foreign << SQLITE_NOTADB
-                                    << foreign;
-    const QString access = "%1 is a Microsoft Access database. Quillmarch keeps its stock in an SQLite database"
-                           " and cannot read it; the file was left as it is.";
-    for (const char *engine : {"Jet", "ACE"}) {
-        const QByteArray head = QByteArray("\x00\x01\x00\x00Standard ", 13) + engine + " DB";
-        QTest::addRow("Access, %s", engine)
-            << Setup::Bytes << head + noDatabase << SQLITE_NOTADB << access << SQLITE_NOTADB << access;
-    }
+    add("not a database", Setup::Bytes, noDatabase, SQLITE_NOTADB,
+        "%1 is not a Quillmarch stock database (file is not a database); the file was left as it is.");
+    for (const char *engine : {"Jet", "ACE"})
+        add(qPrintable(QString("Access, ") + engine), Setup::Bytes,
+            QByteArray("\x00\x01\x00\x00Standard ", 13) + engine + " DB" + noDatabase, SQLITE_NOTADB,
+            "%1 is a Microsoft Access database. Quillmarch keeps its stock in an SQLite database and cannot read it;"
+            " the file was left as it is.");
     // A stock.mdb cut short, as by a copy that did not finish.
-    const StockPlace source;
-    source.createWith({});
-    const QString damaged = "%1 is damaged and cannot be read (database disk image is malformed);"
-                            " the file was left as it is.";
-    QTest::newRow("cut in the header") << Setup::Bytes << source.fileBytes().left(50) << SQLITE_CORRUPT << damaged
-                                       << SQLITE_CORRUPT << damaged;
-    const QString folder = "%1 is a folder, not a Quillmarch stock database; it was left as it is.";
-    QTest::newRow("folder") << Setup::Folder << QByteArray() << SQLITE_CANTOPEN << folder << SQLITE_CANTOPEN << folder;
-    const QString locked = "%1 is in use by another program (database is locked); nothing was written to it.";
-    QTest::newRow("locked") << Setup::Locked << QByteArray() << SQLITE_BUSY << locked << SQLITE_BUSY << locked;
+    add("cut in the header", Setup::Bytes, madeBy("CREATE TABLE Stock (id INTEGER PRIMARY KEY)").left(50),
+        SQLITE_CORRUPT,
+        "%1 is damaged and cannot be read (database disk image is malformed); the file was left as it is.");
+    add("folder", Setup::Folder, {}, SQLITE_CANTOPEN,
+        "%1 is a folder, not a Quillmarch stock database; it was left as it is.");
+    add("locked", Setup::Locked, {}, SQLITE_BUSY,
+        "%1 is in use by another program (database is locked); nothing was written to it.");
 #ifdef _WIN32
     const QString held = "%1 is in use by another program (the file is held open without sharing); nothing was"
                          " written to it.";
-    QTest::newRow("held without sharing")
-        << Setup::Held << QByteArray("none") << SQLITE_BUSY << held << SQLITE_BUSY << held;
-    QTest::newRow("held for reading") << Setup::Held << QByteArray("read") << SQLITE_BUSY << held << SQLITE_BUSY
-                                      << held;
+    add("held without sharing", Setup::Held, "none", SQLITE_BUSY, held);
+    add("held for reading", Setup::Held, "read", SQLITE_BUSY, held);
 #else
     // Windows has no file-size limit, and a folder's read-only attribute does not keep it from writing there.
     const QString missing = "%1 is missing or may not be opened (unable to open database file); nothing was written.";
-    QTest::newRow("none yet, folder read-only")
-        << Setup::ReadOnlyFolder << QByteArray() << SQLITE_READONLY
-        << "%1 cannot be made: its folder may not be written. Make the folder writable and start again."
-        << SQLITE_CANTOPEN << missing;
-    QTest::newRow("none yet, no room for it")
-        << Setup::NoRoom << QByteArray() << SQLITE_IOERR
-        << "%1 could not be read or written (disk I/O error): the disk may be full or failing, or the file may not"
-           " grow. A change being made was not stored."
-        << SQLITE_CANTOPEN << missing;
+    add("none yet, folder read-only", Setup::ReadOnlyFolder, {}, SQLITE_READONLY,
+        "%1 cannot be made: its folder may not be written. Make the folder writable and start again.", SQLITE_CANTOPEN,
+        missing);
+    add("none yet, no room for it", Setup::NoRoom, {}, SQLITE_IOERR,
+        "%1 could not be read or written (disk I/O error): the disk may be full or failing, or the file may not"
+        " grow. A change being made was not stored.",
+        SQLITE_CANTOPEN, missing);
 #endif
-    const QString replaced = "%1 is no longer a Quillmarch stock database: another program's database has taken its"
-                             " place (%2); nothing was written to it.";
-    QTest::newRow("another program's database")
-        << Setup::Bytes << madeBy("CREATE TABLE Other (x); INSERT INTO Other VALUES (42)") << SQLITE_NOTADB
-        << "%1 is not a Quillmarch stock database (an SQLite database without the table Stock);"
-           " the file was left as it is."
-        << SQLITE_ERROR << replaced;
+    add("another program's database", Setup::Bytes, madeBy("CREATE TABLE Other (x); INSERT INTO Other VALUES (42)"),
+        SQLITE_NOTADB,
+        "%1 is not a Quillmarch stock database (an SQLite database without the table Stock); the file was left as"
+        " it is.",
+        SQLITE_ERROR,
+        "%1 is no longer a Quillmarch stock database: another program's database has taken its place (%2);"
+        " nothing was written to it.");
 
     // Tables Stock of another shape, refused at the start and by every operation after
     // a start that found the table as it should be.
@@ -366,13 +360,11 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged_data()
         " its value",
     };
     for (qsizetype i = 0; i < shapes.size(); i += 2)
-        QTest::newRow(qPrintable(shapes[i]))
-            << Setup::Bytes << madeBy("CREATE TABLE Stock (" + shapes[i] + ")") << SQLITE_NOTADB
-            << "%1 is not a Quillmarch stock database: its table Stock " + shapes[i + 1]
-                + ". The file was left as it is."
-            << SQLITE_NOTADB
-            << "%1 is no longer a Quillmarch stock database: its table Stock now " + shapes[i + 1]
-                + "; nothing was written to it.";
+        add(qPrintable(shapes[i]), Setup::Bytes, madeBy("CREATE TABLE Stock (" + shapes[i] + ")"), SQLITE_NOTADB,
+            "%1 is not a Quillmarch stock database: its table Stock " + shapes[i + 1] + ". The file was left as it is.",
+            SQLITE_NOTADB,
+            "%1 is no longer a Quillmarch stock database: its table Stock now " + shapes[i + 1]
+                + "; nothing was written to it.");
 }
 
 void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
@@ -553,37 +545,34 @@ void TestStockStore::serverTableNotOurs_isRefusedAndLeftUnchanged_data()
     QTest::addColumn<bool>("fromOurs"); // the SQL changes the table as the program makes it
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("problem");
-    const QString texts = ", \"Location\" text, \"StockCode\" text, \"Quantity\" text)";
-    QTest::newRow("numbered by hand") << false << "CREATE TABLE \"Stock\" (id bigint PRIMARY KEY" + texts
-                                      << "has an id column that the server does not number (it must be an identity"
-                                         " column of whole numbers and the primary key)";
-    QTest::newRow("quantity a number")
-        << false
-        << "CREATE TABLE \"Stock\" (id int GENERATED ALWAYS AS IDENTITY PRIMARY KEY, \"Location\" text,"
-           " \"StockCode\" text, \"Quantity\" int)"
-        << "keeps Quantity as integer, not as text";
-    QTest::newRow("a view") << false << "CREATE VIEW \"Stock\" AS SELECT 1 AS id"
-                            << "is no plain table";
-    QTest::newRow("no quantity") << true << "ALTER TABLE \"Stock\" DROP COLUMN \"Quantity\""
-                                 << "has no column Quantity";
-    QTest::newRow("a column to fill") << true << "ALTER TABLE \"Stock\" ADD COLUMN Counter text NOT NULL"
-                                      << "has a column counter that must be given a value (NOT NULL without a"
-                                         " default), which Quillmarch does not know";
-    QTest::newRow("a trigger of its own")
-        << true
-        << "CREATE FUNCTION Noted() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RETURN NULL; END$$;"
-           " CREATE TRIGGER Noted AFTER INSERT ON \"Stock\" FOR EACH ROW EXECUTE FUNCTION Noted()"
-        << "has triggers of its own (noted), which could change or drop a count as it is stored";
-    QTest::newRow("stations not told")
-        << true
-        << "CREATE OR REPLACE FUNCTION \"Stock_changed\"() RETURNS trigger LANGUAGE plpgsql AS"
-           " $$BEGIN RETURN NULL; END$$"
-        << "lacks the trigger Stock_changed, as Quillmarch makes it, that tells the other stations of each change";
-    QTest::newRow("a rule") << true << "CREATE RULE Told AS ON INSERT TO \"Stock\" DO ALSO NOTIFY Told"
-                            << "has rules or row security, which could divert or hide a count";
-    QTest::newRow("deletes cascading")
-        << true << "ALTER TABLE \"Stock\" ADD COLUMN Parent bigint REFERENCES \"Stock\" ON DELETE CASCADE"
-        << "has a foreign key onto itself that changes other records when one is deleted";
+    const auto add = [](const char *name, bool fromOurs, const QString &sql, const QString &problem) {
+        QTest::newRow(name) << fromOurs << sql << problem;
+    };
+    add("numbered by hand", false,
+        "CREATE TABLE \"Stock\" (id bigint PRIMARY KEY, \"Location\" text, \"StockCode\" text, \"Quantity\" text)",
+        "has an id column that the server does not number (it must be an identity column of whole numbers and the"
+        " primary key)");
+    add("quantity a number", false,
+        "CREATE TABLE \"Stock\" (id int GENERATED ALWAYS AS IDENTITY PRIMARY KEY, \"Location\" text,"
+        " \"StockCode\" text, \"Quantity\" int)",
+        "keeps Quantity as integer, not as text");
+    add("a view", false, "CREATE VIEW \"Stock\" AS SELECT 1 AS id", "is no plain table");
+    add("no quantity", true, "ALTER TABLE \"Stock\" DROP COLUMN \"Quantity\"", "has no column Quantity");
+    add("a column to fill", true, "ALTER TABLE \"Stock\" ADD COLUMN Counter text NOT NULL",
+        "has a column counter that must be given a value (NOT NULL without a default), which Quillmarch does not"
+        " know");
+    add("a trigger of its own", true,
+        "CREATE FUNCTION Noted() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RETURN NULL; END$$;"
+        " CREATE TRIGGER Noted AFTER INSERT ON \"Stock\" FOR EACH ROW EXECUTE FUNCTION Noted()",
+        "has triggers of its own (noted), which could change or drop a count as it is stored");
+    add("stations not told", true,
+        "CREATE OR REPLACE FUNCTION \"Stock_changed\"() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RETURN NULL; END$$",
+        "lacks the trigger Stock_changed, as Quillmarch makes it, that tells the other stations of each change");
+    add("a rule", true, "CREATE RULE Told AS ON INSERT TO \"Stock\" DO ALSO NOTIFY Told",
+        "has rules or row security, which could divert or hide a count");
+    add("deletes cascading", true,
+        "ALTER TABLE \"Stock\" ADD COLUMN Parent bigint REFERENCES \"Stock\" ON DELETE CASCADE",
+        "has a foreign key onto itself that changes other records when one is deleted");
 }
 
 void TestStockStore::serverTableNotOurs_isRefusedAndLeftUnchanged()
@@ -612,21 +601,23 @@ void TestStockStore::serverAddress_refusedOrUnreachable_neverShowingThePassword_
     QTest::addColumn<QString>("url"); // %1 the tests' server
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message"); // how it starts
+    const auto add = [](const char *name, const QString &url, int code, const QString &message) {
+        QTest::newRow(name) << url << code << message;
+    };
     const QString held = "The stock database's address holds a password, which would show to anyone who lists the"
                          " running programs or reads the setting. Put the password in the password file";
-    QTest::newRow("password as the user's") << "postgresql://counter:s3cret@%1/stock" << 23 << held;
-    QTest::newRow("password as a parameter") << "postgresql:///stock?host=%1&password=s3cret" << 23 << held;
-    QTest::newRow("no URL") << "host=%1 password=s3cret" << 23
-                            << "The stock database's address is not a PostgreSQL URL of the form"
-                               " postgresql://user@host:port/database. Nothing was written.";
-    QTest::newRow("no server there") << "postgresql:///stock?host=/nonexistent" << 14
-                                     << "Quillmarch cannot reach the stock database \"stock\" on /nonexistent, port"
-                                        " 5432 (connection to server on socket \"/nonexistent/.s.PGSQL.5432\" failed:";
+    add("password as the user's", "postgresql://counter:s3cret@%1/stock", 23, held);
+    add("password as a parameter", "postgresql:///stock?host=%1&password=s3cret", 23, held);
+    add("no URL", "host=%1 password=s3cret", 23,
+        "The stock database's address is not a PostgreSQL URL of the form postgresql://user@host:port/database."
+        " Nothing was written.");
+    add("no server there", "postgresql:///stock?host=/nonexistent", 14,
+        "Quillmarch cannot reach the stock database \"stock\" on /nonexistent, port 5432 (connection to server on"
+        " socket \"/nonexistent/.s.PGSQL.5432\" failed:");
     // The password file holds a wrong password for this database.
-    QTest::newRow("wrong password") << "postgresql:///mistyped?host=%1&user=counter" << 14
-                                    << "Quillmarch cannot reach the stock database \"mistyped\" on %1, port 5432"
-                                       " (connection to server on socket \"%1/.s.PGSQL.5432\" failed: FATAL:  password"
-                                       " authentication failed for user \"counter\"";
+    add("wrong password", "postgresql:///mistyped?host=%1&user=counter", 14,
+        "Quillmarch cannot reach the stock database \"mistyped\" on %1, port 5432 (connection to server on socket"
+        " \"%1/.s.PGSQL.5432\" failed: FATAL:  password authentication failed for user \"counter\"");
 }
 
 void TestStockStore::serverAddress_refusedOrUnreachable_neverShowingThePassword()
