@@ -105,7 +105,9 @@ struct ScanWindow {
         }
         return rows;
     }
-    QRect rect(int row, int column = 0) const { return view.visualRect(model.index(row, column)); }
+    QModelIndex at(int row, int column = 0) const { return model.index(row, column); }
+    QRect rect(int row, int column = 0) const { return view.visualRect(at(row, column)); }
+    int bottom() const { return view.viewport()->height() - 1; }
     // A double-click as the mouse makes it: a click, then the second press.
     void doubleClick(int row, Qt::MouseButton button = Qt::LeftButton, Qt::KeyboardModifiers modifiers = {}) const
     {
@@ -124,6 +126,7 @@ struct ScanWindow {
     std::unique_ptr<StockMain> window;
     StockListView &view = *control<StockListView>(*window, "stockList");
     StockListModel &model = *static_cast<StockListModel *>(view.model());
+    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::QtTest};
 };
 
 // Rows "L<n>", "C<n>", "1" with ids from 1.
@@ -134,15 +137,6 @@ Rows numbered(int count)
         rows.push_back({row + 1, "L" + std::to_string(row), "C" + std::to_string(row), "1"});
     return rows;
 }
-
-// The main window's list, its model checked throughout.
-struct ShownList : ScanWindow {
-    explicit ShownList(int rows) : ScanWindow(numbered(rows)) {}
-    QModelIndex at(int row, int column = 0) const { return model.index(row, column); }
-    int bottom() const { return view.viewport()->height() - 1; }
-
-    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::QtTest};
-};
 
 // Ids that are not list positions, so a row is found by its id only.
 const Rows threeRows = {{3, "A1", "CODE-1", "5"}, {5, "B2", "CODE-2", "7"}, {9, "C3", "CODE-3", "9"}};
@@ -318,7 +312,7 @@ void TestStockMain::scannerSpeed_queuedKeysReachTheBoxThatGetsTheFocus()
 
 void TestStockMain::list_geometryMouseAndKeys()
 {
-    ShownList list(20000);
+    const ScanWindow list(numbered(20000));
     QHeaderView *header = list.view.header();
     const int height = list.view.rowHeight();
     QCOMPARE(list.rect(0, 1), QRect(header->sectionPosition(1), 0, header->sectionSize(1), height));
@@ -377,7 +371,7 @@ void TestStockMain::list_geometryMouseAndKeys()
 
 void TestStockMain::accessible_tableOfCellsUnderTheTitles()
 {
-    ShownList list(5);
+    const ScanWindow list(numbered(5));
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&list.view);
     QAccessibleTableInterface *table = iface->tableInterface();
     const auto name = [](QAccessibleInterface *cell) { return cell ? cell->text(QAccessible::Name) : "(none)"; };
@@ -451,7 +445,7 @@ void TestStockMain::itemEditor_opensTheSelectedRecordAsStoredNow()
     ScanWindow counting(threeRows);
     // The keyboard's way into the list selects the row the keys start from, the first.
     counting.view.setFocus(Qt::TabFocusReason);
-    QCOMPARE(counting.view.selectionModel()->selectedRows(), QModelIndexList{counting.model.index(0, 0)});
+    QCOMPARE(counting.view.selectionModel()->selectedRows(), QModelIndexList{counting.at(0)});
     counting.place.run("UPDATE Stock SET Location = 'B2 moved', Quantity = '70' WHERE id = 5");
     QVERIFY(counting.editRow(1, [&](StockItem &dialog) {
         QCOMPARE(control<QLineEdit>(dialog, "locationBox")->text(), "B2 moved");
@@ -467,7 +461,7 @@ void TestStockMain::itemEditor_opensTheSelectedRecordAsStoredNow()
 
     // Only the left button's double-click opens a row; with Ctrl it unselects the row.
     QVERIFY(!whileModal<StockItem>([&] { counting.doubleClick(1, Qt::RightButton); }));
-    QCOMPARE(counting.view.selectionModel()->selectedRows(), QModelIndexList{counting.model.index(1, 0)});
+    QCOMPARE(counting.view.selectionModel()->selectedRows(), QModelIndexList{counting.at(1)});
     QVERIFY(!whileModal<StockItem>([&] { counting.doubleClick(1, Qt::LeftButton, Qt::ControlModifier); }));
     QCOMPARE(counting.view.selectionModel()->selectedRows(), QModelIndexList());
     // F2 opens the current row as a double-click does, selected or not.
@@ -555,7 +549,7 @@ void TestStockMain::otherStations_followedWhereTheOperatorIs()
     ScanWindow station({}, place.store());
     const std::unique_ptr<Store> other = place.store();
     // The operator has scrolled to row 20, chosen row 25 and works in the list.
-    station.view.scrollTo(station.model.index(20, 0), QAbstractItemView::PositionAtTop);
+    station.view.scrollTo(station.at(20), QAbstractItemView::PositionAtTop);
     QTest::mouseClick(station.view.viewport(), Qt::LeftButton, {}, station.rect(25).center());
     const auto where = [&] {
         return QList<qint64>{station.model.id(station.view.indexAt(QPoint(1, 1)).row()),

@@ -82,10 +82,16 @@ PostgresServer::PostgresServer(Disk disk)
     std::ofstream(m_dir + "/pgpass") << "*:*:mistyped:counter:s3cret-not\n*:*:*:counter:s3cret\n";
     std::filesystem::permissions(m_dir + "/pgpass", std::filesystem::perms::owner_read);
     setenv("PGPASSFILE", (m_dir + "/pgpass").c_str(), 1);
-    m_options = {QUILLMARCH_POSTGRES_BINARIES "postgres", "-D", data, "-k", m_dir, "-c", "listen_addresses="};
+    std::vector<std::string> options{
+        QUILLMARCH_POSTGRES_BINARIES "postgres", "-D", data, "-k", m_dir, "-c", "listen_addresses="};
     if (disk == Disk::Fast)
-        m_options.insert(m_options.end(), {"-c", "fsync=off", "-c", "full_page_writes=off"});
-    start();
+        options.insert(options.end(), {"-c", "fsync=off", "-c", "full_page_writes=off"});
+    m_server = spawn(options, log);
+    for (int tries = 0; PQping(url("postgres").c_str()) != PQPING_OK; ++tries) {
+        if (tries == 3000 || waitpid(m_server, nullptr, WNOHANG) == m_server)
+            fail("the server did not start: " + readFile(log));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     query("postgres", "CREATE ROLE counter LOGIN PASSWORD 's3cret'");
 }
 
@@ -100,17 +106,6 @@ PostgresServer &PostgresServer::shared()
 {
     static PostgresServer server;
     return server;
-}
-
-void PostgresServer::start()
-{
-    m_server = spawn(m_options, m_dir + "/server.log");
-    const std::string ping = url("postgres");
-    for (int tries = 0; PQping(ping.c_str()) != PQPING_OK; ++tries) {
-        if (tries == 3000 || waitpid(m_server, nullptr, WNOHANG) == m_server)
-            fail("the server did not start: " + readFile(m_dir + "/server.log"));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
 }
 
 void PostgresServer::stop()

@@ -41,13 +41,11 @@ public:
     std::vector<std::vector<std::string>> query(const std::string &database, const std::string &sql) const;
     static std::vector<std::vector<std::string>> query(const PostgresSession &session, const std::string &sql);
 
-    void start();
     // A fast shutdown, as the administrator's: sessions are ended, commits kept.
     void stop();
 
 private:
     std::string m_dir;
-    std::vector<std::string> m_options;
     pid_t m_server = -1;
     int m_databases = 0;
 };
