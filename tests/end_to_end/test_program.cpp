@@ -289,9 +289,7 @@ void TestProgram::twoStations_countTogetherOnOneServer()
     };
     // One station is set up by its quillmarch.conf, the other by its command line.
     const StockPlace first, second;
-    QFile conf(toQString(first.path()) + "/quillmarch.conf");
-    QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write("# the team's server\nstore = " + url.toUtf8() + "\n") > 0);
-    conf.close();
+    first.writeFile("# the team's server\nstore = " + url.toUtf8() + "\n", "quillmarch.conf");
     ProgramRun a(m_server, first.path()), b(m_server, second.path(), {}, {"--store", url});
 
     QVERIFY2(a.focus(), qPrintable(a.errorOutput()));

@@ -706,7 +706,7 @@ void TestStockStore::storeChoice_commandLineThenSettingThenFile_data()
     QTest::addColumn<QByteArray>("setting"); // quillmarch.conf, none when null
     QTest::addColumn<QString>("url");        // from the command line, none when null
     QTest::addColumn<Chosen>("chosen");
-    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("refusal"); // %1 the setting's path
     QTest::newRow("neither") << QByteArray() << QString() << Chosen::File << "";
     QTest::newRow("setting") << QByteArray("# the team's\n\n  store = postgresql:///count \r\n") << QString()
                              << Chosen::Server << "";
@@ -725,30 +725,24 @@ void TestStockStore::storeChoice_commandLineThenSettingThenFile()
     QFETCH(QByteArray, setting);
     QFETCH(QString, url);
     QFETCH(Chosen, chosen);
-    QFETCH(QString, message);
+    QFETCH(QString, refusal);
     const StockPlace folder;
-    const QString conf = toQString(pathInFolder(folder.path(), "quillmarch.conf"));
-    if (!setting.isNull()) {
-        QFile file(conf);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(setting) == setting.size());
-    }
+    QString conf = toQString(pathInFolder(folder.path(), "quillmarch.conf"));
+    if (!setting.isNull())
+        folder.writeFile(setting, "quillmarch.conf");
     const std::optional<std::string> given = url.isNull() ? std::nullopt : std::optional(url.toStdString());
 #ifndef QUILLMARCH_TEAM_STORE
     // A build without the team store refuses a server rather than count into the file unasked.
     if (chosen == Chosen::Server) {
-        checkError(failureOf([&] { chooseStore(folder.path(), given); }), 1,
-                   "%1 names a team store, but this Quillmarch was built without the team store; it counts into"
-                   " stock.mdb only. Nothing was written.",
-                   given ? "The option --store" : conf);
-        return;
+        chosen = Chosen::Refused;
+        refusal = "%1 names a team store, but this Quillmarch was built without the team store; it counts into"
+                  " stock.mdb only. Nothing was written.";
+        conf = given ? "The option --store" : conf;
     }
 #endif
-    if (chosen == Chosen::Refused) {
-        checkError(failureOf([&] { chooseStore(folder.path(), given); }), 1, message, conf);
-        return;
-    }
-    const std::unique_ptr<Store> store = chooseStore(folder.path(), given);
-    QCOMPARE(dynamic_cast<StockStore *>(store.get()) == nullptr, chosen == Chosen::Server);
+    if (chosen == Chosen::Refused)
+        return checkError(failureOf([&] { chooseStore(folder.path(), given); }), 1, refusal, conf);
+    QCOMPARE(dynamic_cast<StockStore *>(chooseStore(folder.path(), given).get()) == nullptr, chosen == Chosen::Server);
 }
 
 QTEST_GUILESS_MAIN(TestStockStore)

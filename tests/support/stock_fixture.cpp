@@ -149,11 +149,11 @@ QByteArray StockPlace::fileBytes() const
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void StockPlace::writeFile(const QByteArray &bytes) const
+void StockPlace::writeFile(const QByteArray &bytes, const QString &name) const
 {
-    QFile file(toQString(databasePath()));
+    QFile file(m_dir.filePath(name));
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", databasePath().c_str());
+        qFatal("cannot write %s", qPrintable(file.fileName()));
 }
 
 ReportedErrors::ReportedErrors()

@@ -48,7 +48,8 @@ public:
     // Runs SQL on another program's connection, kept open while the result lives.
     std::shared_ptr<void> hold(const std::string &sql) const;
     QByteArray fileBytes() const;
-    void writeFile(const QByteArray &bytes) const;
+    // Writes stock.mdb, or another file of the folder.
+    void writeFile(const QByteArray &bytes, const QString &name = "stock.mdb") const;
 
     const StoreKind kind;
     const std::string database; // on PostgresServer::shared(), for the server
