@@ -59,20 +59,14 @@ enum class Operation { Append, Load, Update, Delete };
 
 void run(const Store &store, Operation operation)
 {
-    switch (operation) {
-    case Operation::Append:
+    if (operation == Operation::Append)
         store.append("B", "Y", "2");
-        break;
-    case Operation::Load:
+    else if (operation == Operation::Load)
         store.loadById(1);
-        break;
-    case Operation::Update:
+    else if (operation == Operation::Update)
         store.updateById({1, "A", "X", "1"}, "B", "Y", "2");
-        break;
-    case Operation::Delete:
+    else
         store.deleteById(1);
-        break;
-    }
 }
 
 constexpr Operation laterOperations[] = {Operation::Append, Operation::Load, Operation::Update, Operation::Delete};
@@ -146,6 +140,10 @@ private slots:
     void fileNotOurs_isRefusedAndLeftUnchanged();
     void writeFailingAfterAGoodStart_isReportedAndUndone_data();
     void writeFailingAfterAGoodStart_isReportedAndUndone();
+    void export_everyRecordAsCsvInIdOrder_data() { addKinds(); }
+    void export_everyRecordAsCsvInIdOrder();
+    void storeChoice_commandLineThenSettingThenFile_data();
+    void storeChoice_commandLineThenSettingThenFile();
 #ifdef QUILLMARCH_TEST_SERVER
     void serverTableNotOurs_isRefusedAndLeftUnchanged_data();
     void serverTableNotOurs_isRefusedAndLeftUnchanged();
@@ -153,13 +151,6 @@ private slots:
     void serverAddress_refusedOrUnreachable_neverShowingThePassword();
     void server_countingRoleCountsAndHearsTheOtherStations();
 #endif
-    void export_everyRecordAsCsvInIdOrder_data()
-    {
-        addKinds();
-    }
-    void export_everyRecordAsCsvInIdOrder();
-    void storeChoice_commandLineThenSettingThenFile_data();
-    void storeChoice_commandLineThenSettingThenFile();
 };
 
 void TestStockStore::listAll_createsTheTableWhereTheFileHoldsNothing_data()
