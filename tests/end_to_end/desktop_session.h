@@ -106,11 +106,7 @@ inline QStringList scanArguments(const QStringList &labels, int keyDelayMs = 0)
     const QString delay = QString::number(keyDelayMs);
     QStringList arguments;
     for (const QString &label : labels)
-        arguments << "type"
-                  << "--args"
-                  << "1"
-                  << "--delay" << delay << label << "key"
-                  << "--delay" << delay << "Return";
+        arguments += {"type", "--args", "1", "--delay", delay, label, "key", "--delay", delay, "Return"};
     return arguments;
 }
 
@@ -180,13 +176,9 @@ private:
     // title; it ends with 1 when there is none.
     QStringList windowsTitled(const QString &title) const
     {
-        return {"search",
-                "--all",
-                "--onlyvisible",
-                "--pid",
-                QString::number(m_process->processId()),
-                "--name",
-                '^' + QRegularExpression::escape(title) + '$'};
+        const QString pattern = '^' + QRegularExpression::escape(title) + '$';
+        return {"search", "--all", "--onlyvisible", "--pid", QString::number(m_process->processId()),
+                "--name", pattern};
     }
 
     const XServer &m_server;
