@@ -66,6 +66,18 @@ std::string databaseFor([[maybe_unused]] StoreKind kind)
     return {};
 }
 
+// Runs SQL on the place's file or database and gathers the rows it yields.
+Texts query(const StockPlace &place, const std::string &sql)
+{
+    Texts texts;
+#ifdef QUILLMARCH_TEST_SERVER
+    if (place.kind == StoreKind::Server)
+        return PostgresServer::shared().query(place.database, sql);
+#endif
+    runOnFile(place.databasePath(), sql, texts);
+    return texts;
+}
+
 } // namespace
 
 StockPlace::StockPlace(StoreKind kind)
@@ -104,29 +116,16 @@ void StockPlace::createWith(const std::vector<TableRow> &rows) const
 
 std::vector<TableRow> StockPlace::rows() const
 {
-    Texts texts;
-    const std::string select = "SELECT id, \"Location\", \"StockCode\", \"Quantity\" FROM \"Stock\" ORDER BY id";
-#ifdef QUILLMARCH_TEST_SERVER
-    if (kind == StoreKind::Server)
-        texts = PostgresServer::shared().query(database, select);
-    else
-#endif
-        runOnFile(databasePath(), select, texts);
     std::vector<TableRow> rows;
-    for (const std::vector<std::string> &row : texts)
+    for (const std::vector<std::string> &row :
+         query(*this, "SELECT id, \"Location\", \"StockCode\", \"Quantity\" FROM \"Stock\" ORDER BY id"))
         rows.push_back({std::stoll(row[0]), row[1], row[2], row[3]});
     return rows;
 }
 
 std::string StockPlace::run(const std::string &sql) const
 {
-    Texts texts;
-#ifdef QUILLMARCH_TEST_SERVER
-    if (kind == StoreKind::Server)
-        texts = PostgresServer::shared().query(database, sql);
-    else
-#endif
-        runOnFile(databasePath(), sql, texts);
+    const Texts texts = query(*this, sql);
     return texts.empty() ? std::string() : texts[0][0];
 }
 
