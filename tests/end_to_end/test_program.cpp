@@ -299,30 +299,10 @@ void TestProgram::twoStations_countTogetherOnOneServer()
     b.scan({"FINLOC", "PX-3", "QTY:3"});
     // The other station's counts are in the list, above the station's own: the row above
     // its last, edited from the keyboard, is the other's second count.
-    const QString editor = QStringLiteral("Quillmarch::StockItem::Edit"),
-                  toSave = QStringLiteral("Tab Tab Tab Tab Tab space");
     b.press("shift+Tab End Up F2");
-    QVERIFY(b.focus(editor));
-    b.press("End minus B " + toSave);
+    QVERIFY(b.focus("Quillmarch::StockItem::Edit"));
+    b.press("End minus B Tab Tab Tab Tab Tab space");
     QTRY_COMPARE(rows(), "1|A|PX-1|1 2|A-B|PX-2|2 3||PX-3|3");
-
-    // A Save over a record that another station changed meanwhile is refused, and the
-    // editor shows the record as it is now.
-    QVERIFY(a.focus());
-    a.press("shift+Tab Down Home F2");
-    QVERIFY(a.focus(editor));
-    QVERIFY(b.focus());
-    b.press("Home F2"); // the list has the keyboard since the editor closed
-    QVERIFY(b.focus(editor));
-    b.press("End minus b " + toSave);
-    QTRY_COMPARE(rows(), "1|A-b|PX-1|1 2|A-B|PX-2|2 3||PX-3|3");
-    QVERIFY(a.focus(editor));
-    a.press("End minus a " + toSave);
-    QVERIFY(a.closeErrorBox());
-    QVERIFY(a.focus(editor));
-    // From Save back to the location, to its end.
-    a.press("shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab End plus " + toSave);
-    QTRY_COMPARE(rows(), "1|A-b+|PX-1|1 2|A-B|PX-2|2 3||PX-3|3");
 
     // A station killed in the middle of a burst: every count it committed is kept whole,
     // and the other counts on.
@@ -341,7 +321,6 @@ void TestProgram::twoStations_countTogetherOnOneServer()
     for (qsizetype id = 3; id < kept.size(); ++id)
         QCOMPARE(kept[id], QStringLiteral("%1||PX-%1|%1").arg(id + 1));
     QVERIFY(a.focus());
-    a.press("Return");
     a.scan({"PX-99", "QTY:99"});
     QTRY_VERIFY2(rows().endsWith("|A|PX-99|99"), qPrintable(rows()));
 
@@ -352,7 +331,7 @@ void TestProgram::twoStations_countTogetherOnOneServer()
     QFile csv(exported);
     QVERIFY(csv.open(QIODevice::ReadOnly));
     const QByteArray lines = csv.readAll();
-    QVERIFY(lines.startsWith("id,Location,StockCode,Quantity\r\n1,A-b+,PX-1,1\r\n2,A-B,PX-2,2\r\n3,,PX-3,3\r\n"));
+    QVERIFY(lines.startsWith("id,Location,StockCode,Quantity\r\n1,A,PX-1,1\r\n2,A-B,PX-2,2\r\n3,,PX-3,3\r\n"));
     QCOMPARE(lines.count("\r\n"), kept.size() + 2);
 
     // The server stopped: the station says so, naming it, and ends; nothing it showed is lost.
