@@ -329,32 +329,27 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged_data()
     // Tables Stock of another shape, refused at the start and by every operation after
     // a start that found the table as it should be.
     const QString numbers = "has an id column that does not number the records (it must be the INTEGER PRIMARY KEY)";
-    const QStringList shapes = {
+    const std::pair<QString, QString> shapes[] = {
         // As sqlite3's .import --csv makes it from the exported counts.
-        "id TEXT, Location TEXT, StockCode TEXT, Quantity TEXT",
-        numbers,
-        "id INTEGER PRIMARY KEY DESC, Location, StockCode, Quantity",
-        numbers,
-        "id INTEGER PRIMARY KEY, Location, StockCode, Quantity) WITHOUT ROWID --",
-        numbers,
-        "id INTEGER, Location, StockCode, Quantity, PRIMARY KEY (id, Location)",
-        numbers,
-        "Location, StockCode, Quantity",
-        "has no column id",
-        "id INTEGER PRIMARY KEY, Location, StockCode",
-        "has no column Quantity",
-        "id INTEGER PRIMARY KEY, Location, StockCode, Quantity, Counter TEXT NOT NULL",
-        "has a column Counter that must be given a value (NOT NULL without a default), which Quillmarch does not know",
-        "id INTEGER PRIMARY KEY, \"ON CONFLICT REPLACE\", Location, StockCode UNIQUE /* x */ ON CONFLICT REPLACE,"
-        " Quantity",
-        "has a UNIQUE constraint ON CONFLICT REPLACE, with which a new count would remove an earlier one that repeats"
-        " its value",
+        {"id TEXT, Location TEXT, StockCode TEXT, Quantity TEXT", numbers},
+        {"id INTEGER PRIMARY KEY DESC, Location, StockCode, Quantity", numbers},
+        {"id INTEGER PRIMARY KEY, Location, StockCode, Quantity) WITHOUT ROWID --", numbers},
+        {"id INTEGER, Location, StockCode, Quantity, PRIMARY KEY (id, Location)", numbers},
+        {"Location, StockCode, Quantity", "has no column id"},
+        {"id INTEGER PRIMARY KEY, Location, StockCode", "has no column Quantity"},
+        {"id INTEGER PRIMARY KEY, Location, StockCode, Quantity, Counter TEXT NOT NULL",
+         "has a column Counter that must be given a value (NOT NULL without a default),"
+         " which Quillmarch does not know"},
+        {"id INTEGER PRIMARY KEY, \"ON CONFLICT REPLACE\", Location, StockCode UNIQUE /* x */ ON CONFLICT REPLACE,"
+         " Quantity",
+         "has a UNIQUE constraint ON CONFLICT REPLACE, with which a new count would remove an earlier one that repeats"
+         " its value"},
     };
-    for (qsizetype i = 0; i < shapes.size(); i += 2)
-        add(qPrintable(shapes[i]), Setup::Bytes, madeBy("CREATE TABLE Stock (" + shapes[i] + ")"), SQLITE_NOTADB,
-            "%1 is not a Quillmarch stock database: its table Stock " + shapes[i + 1] + ". The file was left as it is.",
+    for (const auto &[shape, problem] : shapes)
+        add(qPrintable(shape), Setup::Bytes, madeBy("CREATE TABLE Stock (" + shape + ")"), SQLITE_NOTADB,
+            "%1 is not a Quillmarch stock database: its table Stock " + problem + ". The file was left as it is.",
             SQLITE_NOTADB,
-            "%1 is no longer a Quillmarch stock database: its table Stock now " + shapes[i + 1]
+            "%1 is no longer a Quillmarch stock database: its table Stock now " + problem
                 + "; nothing was written to it.");
 }
 
