@@ -85,14 +85,10 @@ struct ScanWindow {
     WindowState state() const
     {
         const auto caption = [&](const char *label) { return control<QLabel>(*window, label)->text(); };
-        return {caption("rowLabel"),
-                caption("rackLabel"),
-                caption("shelfLabel"),
-                box("locationBox")->text(),
-                box("itemBox")->text(),
-                box("quantityBox")->text(),
-                QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "(none)",
-                announced(*window)};
+        const QWidget *focus = QApplication::focusWidget();
+        return WindowState(caption("rowLabel"), caption("rackLabel"), caption("shelfLabel"), box("locationBox")->text(),
+                           box("itemBox")->text(), box("quantityBox")->text(), focus ? focus->objectName() : "(none)",
+                           announced(*window));
     }
     // The list's rows as rows of the table: each row's id and its three texts.
     Rows listed() const
@@ -571,7 +567,8 @@ void TestStockMain::otherStations_followedWhereTheOperatorIs()
     QVERIFY(station.editRow(39, [&](StockItem &editor) {
         QCOMPARE(other->updateById({40, "L39", "C39", "1"}, "L39", "C39", "2").outcome, UpdateResult::Saved);
         control<QLineEdit>(editor, "quantityBox")->setText("3");
-        QVERIFY(whileModal<QMessageBox>([&] { click(editor, "saveButton"); }));
+        QVERIFY(whileModal<QMessageBox>([&] { click(editor, "saveButton"); },
+                                        [](QMessageBox &box) { QCOMPARE(box.windowTitle(), "Quillmarch"); }));
         QVERIFY(editor.isVisible());
         QCOMPARE(control<QLineEdit>(editor, "quantityBox")->text(), "2");
         QCOMPARE(place.rows()[39], (TableRow{40, "L39", "C39", "2"}));
