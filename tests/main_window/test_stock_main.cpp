@@ -560,20 +560,29 @@ void TestStockMain::otherStations_followedWhereTheOperatorIs()
 
     // A Save over a record changed meanwhile changes nothing and shows it as it is now.
     QVERIFY(station.editRow(39, [&](StockItem &editor) {
-        QCOMPARE(other->updateById({40, "L39", "C39", "1"}, "L39", "C39", "2").outcome, UpdateResult::Saved);
+        QCOMPARE(other->updateById({40, "L39", "C39", "1"}, "M39", "C39", "2").outcome, UpdateResult::Saved);
         control<QLineEdit>(editor, "quantityBox")->setText("3");
         QVERIFY(whileModal<QMessageBox>([&] { click(editor, "saveButton"); },
                                         [](QMessageBox &box) { QCOMPARE(box.windowTitle(), "Quillmarch"); }));
         QVERIFY(editor.isVisible());
+        QCOMPARE(editor.focusWidget(), control(editor, "saveButton"));
+        QCOMPARE(control<QLineEdit>(editor, "locationBox")->text(), "M39");
         QCOMPARE(control<QLineEdit>(editor, "quantityBox")->text(), "2");
-        QCOMPARE(place.rows()[39], (TableRow{40, "L39", "C39", "2"}));
+        QCOMPARE(place.rows()[39], (TableRow{40, "M39", "C39", "2"}));
         control<QLineEdit>(editor, "quantityBox")->setText("4");
         click(editor, "saveButton");
         QVERIFY(!editor.isVisible());
     }));
+    // One deleted meanwhile is said to be gone and leaves the list; the program goes on.
+    QVERIFY(station.editRow(40, [&](StockItem &editor) {
+        other->deleteById(41);
+        QVERIFY(whileModal<QMessageBox>([&] { click(editor, "saveButton"); }));
+        QVERIFY(!editor.isVisible());
+    }));
     QTRY_COMPARE(station.listed(), place.rows());
-    QCOMPARE(place.rows()[39], (TableRow{40, "L39", "C39", "4"}));
-    QCOMPARE(station.sounds.sounds, QStringList({"refused", "stored"}));
+    QCOMPARE(place.rows()[39], (TableRow{40, "M39", "C39", "4"}));
+    QCOMPARE(station.model.rowOf(41), -1);
+    QCOMPARE(station.sounds.sounds, QStringList({"refused", "stored", "refused"}));
     QCOMPARE(station.errors.numbers, QList<int>());
 }
 
