@@ -5,12 +5,9 @@
 
 #include <QAccessible>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QTest>
-#include <QWindow>
 
 namespace {
 
@@ -19,18 +16,10 @@ QLineEdit *box(const QWidget &dialog, const char *name)
     return control<QLineEdit>(dialog, name);
 }
 
-void click(const QWidget &dialog, const char *button)
-{
-    QTest::mouseClick(control<QPushButton>(dialog, button), Qt::LeftButton);
-}
-
-// Shows a dialog as its owner does, modal to the whole program, and runs interact in it.
-template<typename Dialog>
-void whileOpen(Dialog &dialog, const std::function<void(Dialog &)> &interact)
-{
-    if (!whileModal<Dialog>([&] { dialog.exec(); }, interact))
-        QFAIL("the dialog did not open");
-}
+// How the quantity is stepped: an arrow clicked, the Up or Down key, or a screen
+// reader's increase or decrease.
+enum class Press { ArrowUp, ArrowDown, KeyUp, KeyDown, Increase, Decrease };
+using Presses = QList<Press>;
 
 } // namespace
 
@@ -52,45 +41,48 @@ void TestDialogs::itemEditor_showsTheRecordAndTellsTheChoice()
     StockItem dialog({"A1", longCode, "5"});
     QSignalSpy saved(&dialog, &StockItem::saveChosen);
     QSignalSpy deleted(&dialog, &StockItem::deleteChosen);
-    whileOpen<StockItem>(dialog, [&](StockItem &) {
-        QCOMPARE(dialog.windowTitle(), "Quillmarch::StockItem::Edit");
-        QCOMPARE(box(dialog, "locationBox")->text(), "A1");
-        QCOMPARE(box(dialog, "stockCodeBox")->text(), longCode.left(300) + QChar(0x2026));
-        QVERIFY(box(dialog, "stockCodeBox")->isReadOnly());
-        QCOMPARE(box(dialog, "quantityBox")->text(), "5");
-        QCOMPARE(dialog.frameGeometry().center(), dialog.screen()->availableGeometry().center());
-        QTRY_COMPARE(QApplication::focusWidget(), box(dialog, "locationBox"));
-        const QStringList tabOrder = {"locationBox", "stockCodeBox", "quantityBox", "quantitySpinner",
-                                      "closeButton", "saveButton",   "deleteButton"};
-        QCOMPARE(tabStops(), tabOrder);
-        // A screen reader names each box by its caption.
-        QCOMPARE(QAccessible::queryAccessibleInterface(box(dialog, "stockCodeBox"))->text(QAccessible::Name),
-                 "Stock Code");
+    // Shown as its owner shows it, modal to the whole program.
+    QVERIFY(whileModal<StockItem>(
+        [&] { dialog.exec(); },
+        [&](StockItem &) {
+            QCOMPARE(dialog.windowTitle(), "Quillmarch::StockItem::Edit");
+            QCOMPARE(box(dialog, "locationBox")->text(), "A1");
+            QCOMPARE(box(dialog, "stockCodeBox")->text(), longCode.left(300) + QChar(0x2026));
+            QVERIFY(box(dialog, "stockCodeBox")->isReadOnly());
+            QCOMPARE(box(dialog, "quantityBox")->text(), "5");
+            QCOMPARE(dialog.frameGeometry().center(), dialog.screen()->availableGeometry().center());
+            QTRY_COMPARE(QApplication::focusWidget(), box(dialog, "locationBox"));
+            const QStringList tabOrder = {"locationBox", "stockCodeBox", "quantityBox", "quantitySpinner",
+                                          "closeButton", "saveButton",   "deleteButton"};
+            QCOMPARE(tabStops(), tabOrder);
+            // A screen reader names each box by its caption.
+            QCOMPARE(QAccessible::queryAccessibleInterface(box(dialog, "stockCodeBox"))->text(QAccessible::Name),
+                     "Stock Code");
 
-        // No button is the default nor answers Esc: a stray key chooses nothing.
-        for (const QString &name : tabOrder) {
-            auto *widget = control<QWidget>(dialog, qPrintable(name));
-            widget->setFocus();
-            for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
-                QTest::keyClick(widget, key);
-            QVERIFY2(dialog.isVisible(), qPrintable(name));
-        }
-        QCOMPARE(saved.count(), 0);
-        QCOMPARE(deleted.count(), 0);
+            // No button is the default nor answers Esc: a stray key chooses nothing.
+            for (const QString &name : tabOrder) {
+                QWidget *widget = control(dialog, qPrintable(name));
+                widget->setFocus();
+                for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+                    QTest::keyClick(widget, key);
+                QVERIFY2(dialog.isVisible(), qPrintable(name));
+            }
+            QCOMPARE(saved.count(), 0);
+            QCOMPARE(deleted.count(), 0);
 
-        // Save and Delete tell the choice and leave the closing to the owner.
-        box(dialog, "locationBox")->clear();
-        typeText(box(dialog, "locationBox"), " b2 ");
-        box(dialog, "quantityBox")->setText("");
-        click(dialog, "saveButton");
-        QCOMPARE(saved.count(), 1);
-        QCOMPARE(saved[0][0].value<RecordTexts>(), (RecordTexts{" b2 ", longCode, ""}));
-        click(dialog, "deleteButton");
-        QCOMPARE(deleted.count(), 1);
-        QVERIFY(dialog.isVisible());
-        click(dialog, "closeButton");
-        QVERIFY(!dialog.isVisible());
-    });
+            // Save and Delete tell the choice and leave the closing to the owner.
+            box(dialog, "locationBox")->clear();
+            typeText(box(dialog, "locationBox"), " b2 ");
+            box(dialog, "quantityBox")->setText("");
+            click(dialog, "saveButton");
+            QCOMPARE(saved.count(), 1);
+            QCOMPARE(saved[0][0].value<RecordTexts>(), (RecordTexts{" b2 ", longCode, ""}));
+            click(dialog, "deleteButton");
+            QCOMPARE(deleted.count(), 1);
+            QVERIFY(dialog.isVisible());
+            click(dialog, "closeButton");
+            QVERIFY(!dialog.isVisible());
+        }));
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(saved.count(), 1);
 }
@@ -98,52 +90,37 @@ void TestDialogs::itemEditor_showsTheRecordAndTellsTheChoice()
 void TestDialogs::itemEditor_upDownStepsTheQuantity_data()
 {
     QTest::addColumn<QString>("quantity");
-    // u and d: the arrows clicked; U and D: the Up and Down keys; + and -: a screen
-    // reader's increase and decrease.
-    QTest::addColumn<QString>("presses");
+    QTest::addColumn<Presses>("presses");
     QTest::addColumn<QString>("stepped");
-    QTest::newRow("up to the top") << "999"
-                                   << "uu"
-                                   << "1000";
-    QTest::newRow("down at the bottom") << "0"
-                                        << "d"
-                                        << "0";
-    QTest::newRow("text that is no number counts as 0") << "12abc"
-                                                        << "u"
-                                                        << "1";
-    QTest::newRow("empty") << ""
-                           << "d"
-                           << "0";
-    QTest::newRow("above the range") << "1500"
-                                     << "d"
-                                     << "999";
-    QTest::newRow("keys") << "5"
-                          << "UUD"
-                          << "6";
-    QTest::newRow("screen reader") << "5"
-                                   << "++-+"
-                                   << "7";
+    using enum Press;
+    QTest::newRow("up to the top") << "999" << Presses{ArrowUp, ArrowUp} << "1000";
+    QTest::newRow("down at the bottom") << "0" << Presses{ArrowDown} << "0";
+    QTest::newRow("text that is no number counts as 0") << "12abc" << Presses{ArrowUp} << "1";
+    QTest::newRow("empty") << "" << Presses{ArrowDown} << "0";
+    QTest::newRow("above the range") << "1500" << Presses{ArrowDown} << "999";
+    QTest::newRow("keys") << "5" << Presses{KeyUp, KeyUp, KeyDown} << "6";
+    QTest::newRow("screen reader") << "5" << Presses{Increase, Increase, Decrease, Increase} << "7";
 }
 
 void TestDialogs::itemEditor_upDownStepsTheQuantity()
 {
     QFETCH(QString, quantity);
-    QFETCH(QString, presses);
+    QFETCH(Presses, presses);
     StockItem dialog({"A1", "CODE-1", quantity});
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    auto *upDown = control<QWidget>(dialog, "quantitySpinner");
+    QWidget *upDown = control(dialog, "quantitySpinner");
     QAccessibleInterface *spinner = QAccessible::queryAccessibleInterface(upDown);
     QCOMPARE(spinner->role(), QAccessible::SpinBox);
-    for (QChar press : presses) {
-        if (press == 'u' || press == 'd')
-            QTest::mouseClick(upDown, Qt::LeftButton, {},
-                              QPoint(upDown->width() / 2, press == 'u' ? 3 : upDown->height() - 3));
-        else if (press == '+' || press == '-')
-            spinner->actionInterface()->doAction(press == '+' ? QAccessibleActionInterface::increaseAction()
-                                                              : QAccessibleActionInterface::decreaseAction());
+    for (Press press : presses) {
+        const bool up = press == Press::ArrowUp || press == Press::KeyUp || press == Press::Increase;
+        if (press == Press::ArrowUp || press == Press::ArrowDown)
+            QTest::mouseClick(upDown, Qt::LeftButton, {}, QPoint(upDown->width() / 2, up ? 3 : upDown->height() - 3));
+        else if (press == Press::KeyUp || press == Press::KeyDown)
+            QTest::keyClick(upDown, up ? Qt::Key_Up : Qt::Key_Down);
         else
-            QTest::keyClick(upDown, press == 'U' ? Qt::Key_Up : Qt::Key_Down);
+            spinner->actionInterface()->doAction(up ? QAccessibleActionInterface::increaseAction()
+                                                    : QAccessibleActionInterface::decreaseAction());
     }
     QTEST(box(dialog, "quantityBox")->text(), "stepped");
     QTEST(spinner->valueInterface()->currentValue().toString(), "stepped");
@@ -158,38 +135,40 @@ void TestDialogs::locationSelect_tellsEachPieceSetUntilClosed()
         connect(&dialog, &LocationSelect::pieceChosen, [&](LocationPiece piece, const QString &value) {
             chosen.append({piece, value});
         });
-        whileOpen<LocationSelect>(dialog, [&](LocationSelect &) {
-            const auto choose = [&](const char *option) {
-                QTest::mouseClick(control<QRadioButton>(dialog, option), Qt::LeftButton, {}, QPoint(8, 8));
-                return control<QRadioButton>(dialog, option);
-            };
-            QVERIFY(control<QRadioButton>(dialog, "rowOption")->isChecked());
-            QCOMPARE(box(dialog, "valueBox")->text(), "");
-            QTRY_COMPARE(QApplication::focusWidget(), control<QWidget>(dialog, "rowOption"));
-            if (closeWithEsc) {
-                QTest::keyClick(box(dialog, "valueBox"), Qt::Key_Escape);
+        const auto choose = [&](const char *option) {
+            QTest::mouseClick(control<QRadioButton>(dialog, option), Qt::LeftButton, {}, QPoint(8, 8));
+            return control(dialog, option);
+        };
+        QVERIFY(whileModal<LocationSelect>(
+            [&] { dialog.exec(); },
+            [&](LocationSelect &) {
+                QVERIFY(control<QRadioButton>(dialog, "rowOption")->isChecked());
+                QCOMPARE(box(dialog, "valueBox")->text(), "");
+                QTRY_COMPARE(QApplication::focusWidget(), control(dialog, "rowOption"));
+                if (closeWithEsc) {
+                    QTest::keyClick(box(dialog, "valueBox"), Qt::Key_Escape);
+                    QVERIFY(!dialog.isVisible());
+                    return;
+                }
+                QCOMPARE(dialog.windowTitle(), "Quillmarch::Location Select");
+                // Placed by the window system (the top left corner here), not centred.
+                QCOMPARE(dialog.frameGeometry().topLeft(), dialog.screen()->availableGeometry().topLeft());
+                // Tab stops at the chosen option only.
+                QCOMPARE(tabStops(), QStringList({"rowOption", "valueBox", "closeButton", "setButton"}));
+                // Enter in the box sets, taking the text whole.
+                QTest::keyClicks(box(dialog, "valueBox"), " 12 ");
+                QTest::keyClick(box(dialog, "valueBox"), Qt::Key_Return);
+                choose("rackOption");
+                box(dialog, "valueBox")->clear();
+                click(dialog, "setButton");
+                // Enter on Close sets too, and on an option; the dialog stays open.
+                box(dialog, "valueBox")->setText("C");
+                QTest::keyClick(control(dialog, "closeButton"), Qt::Key_Return);
+                QTest::keyClick(choose("shelfOption"), Qt::Key_Return);
+                QVERIFY(dialog.isVisible());
+                click(dialog, "closeButton");
                 QVERIFY(!dialog.isVisible());
-                return;
-            }
-            QCOMPARE(dialog.windowTitle(), "Quillmarch::Location Select");
-            // Placed by the window system (the top left corner here), not centred.
-            QCOMPARE(dialog.frameGeometry().topLeft(), dialog.screen()->availableGeometry().topLeft());
-            // Tab stops at the chosen option only.
-            QCOMPARE(tabStops(), QStringList({"rowOption", "valueBox", "closeButton", "setButton"}));
-            // Enter in the box sets, taking the text whole.
-            QTest::keyClicks(box(dialog, "valueBox"), " 12 ");
-            QTest::keyClick(box(dialog, "valueBox"), Qt::Key_Return);
-            choose("rackOption");
-            box(dialog, "valueBox")->clear();
-            click(dialog, "setButton");
-            // Enter on Close sets too, and on an option; the dialog stays open.
-            box(dialog, "valueBox")->setText("C");
-            QTest::keyClick(control<QPushButton>(dialog, "closeButton"), Qt::Key_Return);
-            QTest::keyClick(choose("shelfOption"), Qt::Key_Return);
-            QVERIFY(dialog.isVisible());
-            click(dialog, "closeButton");
-            QVERIFY(!dialog.isVisible());
-        });
+            }));
     }
     const QList<std::pair<LocationPiece, QString>> expected = {{LocationPiece::Row, " 12 "},
                                                                {LocationPiece::Rack, ""},

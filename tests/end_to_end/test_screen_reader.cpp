@@ -4,9 +4,144 @@
 #include "desktop_session.h"
 #include "stock_fixture.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
+#include <sys/resource.h>
+
 namespace {
+
+// Orca as its own command starts it, but with its log of what it did written line
+// by line (its --debug-file is written in blocks, the last of them lost to SIGKILL,
+// the only signal that ends it).
+constexpr auto orcaWithLog = R"(import runpy, sys
+from orca import debug
+debug.debugLevel = debug.LEVEL_INFO
+debug.debugFile = open(sys.argv[1], "w", buffering=1)
+sys.argv = ["orca"]
+runpy.run_path("/usr/bin/orca", run_name="__main__")
+)";
+
+void writeFile(const QString &path, const QString &text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0)
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+// Orca, the screen reader, on an X server whose SoundServer answers, with a
+// session bus of its own. It speaks through speech-dispatcher, whose generic
+// module writes each utterance as one line into a file instead of sounding it.
+// Braille and the echo of every key are off, so that what is heard is what the
+// screen reader says of the program.
+class ScreenReader {
+public:
+    explicit ScreenReader(const XServer &server)
+    {
+        QProcessEnvironment environment = server.environment();
+        // Settings, caches and logs of a new user.
+        for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+            environment.insert(name, m_dir.path());
+        // The screen reader and the buses it hears keys through come first on a busy
+        // machine, as on a desktop where nothing else runs: Qt waits only 100 ms for
+        // Orca's answer to a key before it handles the key, and Orca, handling it late,
+        // cuts short what it has said of the key's effects. Only root may raise them.
+        const auto first = [] { setpriority(PRIO_PROCESS, 0, -10); };
+        // The bus writes its address once it listens; the accessibility bus starts on it when asked for.
+        m_bus.emplace(environment, "dbus-daemon",
+                      QStringList{"--session", "--nofork", "--nopidfile", "--print-address",
+                                  "--address=unix:path=" + server.busSocket()},
+                      first);
+        if (!m_bus->waitForReadyRead(20000))
+            qFatal("dbus-daemon did not start: %s", m_bus->readAllStandardError().constData());
+
+        // The system's settings, symbols read out as words among them, but the generic module.
+        const QString configuration = m_dir.filePath("speech-dispatcher");
+        writeFile(configuration + "/speechd.conf", R"(Include "/etc/speech-dispatcher/speechd.conf"
+AddModule "generic" "sd_generic" "generic.conf"
+DefaultModule generic
+AudioOutputMethod "pulse"
+)");
+        writeFile(configuration + "/modules/generic.conf",
+                  QStringLiteral(R"(GenericExecuteSynth "printf '%s\\n' '$DATA' >> %1"
+GenericLanguage "en" "en" "utf-8"
+AddVoice "en" "MALE1" "heard"
+)")
+                      .arg(m_dir.filePath("heard.txt")));
+        m_speech.emplace(
+            environment, "speech-dispatcher",
+            QStringList{"--run-single", "--timeout", "0", "--config-dir", configuration, "--log-dir", m_dir.path()},
+            first);
+        const QString speechSocket = environment.value("XDG_RUNTIME_DIR") + "/speech-dispatcher/speechd.sock";
+        if (!QTest::qWaitFor([&] { return QFile::exists(speechSocket); }, 20000))
+            qFatal("speech-dispatcher made no socket: %s", m_speech->readAllStandardError().constData());
+
+        writeFile(m_dir.filePath("orca/user-settings.conf"), R"({"general": {}, "pronunciations": {}, "keybindings": {},
+"profiles": {"default": {"profile": ["Default", "default"], "enableBraille": false, "enableKeyEcho": false}}}
+)");
+        // Orca refuses to start beside another of this user's, as one a test before ended may be until it is reaped.
+        const QStringList search{"-u", QString::number(getuid()), "-x", "orca"};
+        if (!QTest::qWaitFor([&] { return Child(environment, "pgrep", search).endedWith(1); }, 30000))
+            qFatal("another orca of this user runs");
+        m_orca.emplace(environment, "/usr/bin/python3", QStringList{"-c", orcaWithLog, m_dir.filePath("orca.log")},
+                       first);
+        if (!hear({"Screen reader on."}))
+            qFatal("Orca did not start: %s", m_orca->readAllStandardOutput().constData());
+    }
+
+    // Waits until the utterances are heard, in this order, after the last ones waited
+    // for (others may come between them). Returns all that was heard from the end of
+    // that wait to the last of them; nothing when they were not heard, and Orca's own
+    // log is then copied into the working folder.
+    std::optional<QStringList> hear(const QStringList &utterances)
+    {
+        qsizetype end = m_waitedFor;
+        const auto heardAll = [&] {
+            const QStringList lines = heard();
+            end = m_waitedFor;
+            for (const QString &utterance : utterances) {
+                end = lines.indexOf(utterance, end);
+                if (end < 0)
+                    return false;
+                ++end;
+            }
+            return true;
+        };
+        if (!QTest::qWaitFor(heardAll, 30000)) {
+            QFile::remove("orca.log");
+            QFile::copy(m_dir.filePath("orca.log"), "orca.log");
+            return std::nullopt;
+        }
+        const QStringList lastHeard = heard().mid(m_waitedFor, end - m_waitedFor);
+        m_waitedFor = end;
+        return lastHeard;
+    }
+
+    // Everything heard so far, for a failure's message.
+    QString transcript() const
+    {
+        return QStringLiteral("heard [%1] then [%2]; Orca's log: %3")
+            .arg(heard().mid(0, m_waitedFor).join('|'), heard().mid(m_waitedFor).join('|'),
+                 QFileInfo("orca.log").absoluteFilePath());
+    }
+
+private:
+    QStringList heard() const
+    {
+        QFile file(m_dir.filePath("heard.txt"));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+
+    QTemporaryDir m_dir;
+    std::optional<Child> m_bus;
+    std::optional<Child> m_speech;
+    std::optional<Child> m_orca;
+    qsizetype m_waitedFor = 0; // the utterances heard up to the end of the last wait
+};
 
 enum class Action {
     Scan,       // a label and its Enter, at scanner speed
@@ -48,10 +183,10 @@ private:
 
 void TestScreenReader::everyOutcomeHeardOnce()
 {
-    StockFolder folder;
+    StockPlace folder;
     folder.createWith({{1, "A11", "OLD", "4"}});
     ProgramRun program(m_server, folder.path());
-    QVERIFY(m_server.focusWindow(mainWindowTitle));
+    QVERIFY(program.focus());
     QVERIFY2(m_reader.hear({"Location Scan text."}), qPrintable(m_reader.transcript()));
 
     const QString editor = "Quillmarch::StockItem::Edit";
@@ -105,13 +240,14 @@ void TestScreenReader::everyOutcomeHeardOnce()
             program.press(step.input, keyDelayMs);
             break;
         case Action::DialogGone:
-            QVERIFY(m_server.windowGone(step.input));
-            QVERIFY(m_server.focusWindow(mainWindowTitle));
+            QVERIFY(program.gone(step.input));
+            QVERIFY(program.focus());
             break;
         }
-        QVERIFY2(m_reader.hear(step.heard), qPrintable(step.input + ": " + m_reader.transcript()));
+        const std::optional<QStringList> heard = m_reader.hear(step.heard);
+        QVERIFY2(heard, qPrintable(step.input + ": " + m_reader.transcript()));
         if (step.words == Words::Exactly)
-            QCOMPARE(m_reader.lastHeard(), step.heard);
+            QCOMPARE(*heard, step.heard);
     }
     QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A11", "OLD", "4"}, {2, "A", "PX-100", "7"}}));
 }

@@ -8,7 +8,6 @@
 
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -20,9 +19,6 @@
 #ifdef QUILLMARCH_TEST_SERVER
 #include "postgres_server.h"
 #include "postgres_store.h"
-
-#include <libpq-fe.h>
-#include <poll.h>
 #endif
 #ifdef _WIN32
 #include <QProcess>
@@ -60,20 +56,14 @@ enum class Operation { Append, Load, Update, Delete };
 
 void run(const Store &store, Operation operation)
 {
-    switch (operation) {
-    case Operation::Append:
+    if (operation == Operation::Append)
         store.append("B", "Y", "2");
-        break;
-    case Operation::Load:
+    else if (operation == Operation::Load)
         store.loadById(1);
-        break;
-    case Operation::Update:
+    else if (operation == Operation::Update)
         store.updateById({1, "A", "X", "1"}, "B", "Y", "2");
-        break;
-    case Operation::Delete:
+    else
         store.deleteById(1);
-        break;
-    }
 }
 
 constexpr Operation laterOperations[] = {Operation::Append, Operation::Load, Operation::Update, Operation::Delete};
@@ -98,44 +88,14 @@ QString nameOf(const StockPlace &place)
         return QStringLiteral("the stock database \"%1\" on %2, port 5432")
             .arg(toQString(place.database), toQString(PostgresServer::shared().directory()));
 #endif
-    return toQString(place.folder.databasePath());
+    return toQString(place.databasePath());
 }
 
 // An error's code and text, its %1 the place's name.
-void checkError(const StoreError &error, int code, const QString &message, const StockPlace &place)
+void checkError(const StoreError &error, int code, const QString &message, const QString &name)
 {
     QCOMPARE(error.code(), code);
-    QCOMPARE(toQString(error.what()), message.arg(nameOf(place)));
-}
-
-void checkError(const StoreError &error, int code, const QString &message, const std::string &path)
-{
-    QCOMPARE(error.code(), code);
-    QCOMPARE(toQString(error.what()), message.arg(toQString(path)));
-}
-
-void checkError(const StoreError &error, int code, const QString &message, const StockFolder &folder)
-{
-    checkError(error, code, message, folder.databasePath());
-}
-
-// Runs sql on another program's connection, kept open while the result lives.
-std::shared_ptr<void> otherSession(const StockPlace &place, const QString &sql)
-{
-#ifdef QUILLMARCH_TEST_SERVER
-    if (place.kind == StoreKind::Server) {
-        PostgresSession session = PostgresServer::shared().connect(place.database);
-        const std::unique_ptr<PGresult, void (*)(PGresult *)> done(PQexec(session.get(), sql.toUtf8()), PQclear);
-        if (PQresultStatus(done.get()) != PGRES_COMMAND_OK && PQresultStatus(done.get()) != PGRES_TUPLES_OK)
-            qFatal("%s", PQerrorMessage(session.get()));
-        return std::shared_ptr<void>(session.release(), [](void *other) { PQfinish(static_cast<PGconn *>(other)); });
-    }
-#endif
-    sqlite3 *other = nullptr;
-    sqlite3_open(place.folder.databasePath().c_str(), &other);
-    if (sqlite3_exec(other, sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
-        qFatal("%s", sqlite3_errmsg(other));
-    return std::shared_ptr<void>(other, [](void *db) { sqlite3_close(static_cast<sqlite3 *>(db)); });
+    QCOMPARE(toQString(error.what()), message.arg(name));
 }
 
 void addKinds()
@@ -150,7 +110,15 @@ void addKinds()
 // How a test makes the stock.mdb that the store meets. Held (Windows only): another
 // program holds it open, sharing it as the content says ("none" or "read"); the last
 // two (Linux only) make none.
-enum class Setup { Bytes, Sql, Folder, Locked, Held, ReadOnlyFolder, NoRoom };
+enum class Setup { Bytes, Folder, Locked, Held, ReadOnlyFolder, NoRoom };
+
+// The bytes of a stock.mdb made by SQL.
+QByteArray madeBy(const QString &sql)
+{
+    const StockPlace source;
+    source.run(sql.toStdString());
+    return source.fileBytes();
+}
 
 } // namespace
 
@@ -169,6 +137,10 @@ private slots:
     void fileNotOurs_isRefusedAndLeftUnchanged();
     void writeFailingAfterAGoodStart_isReportedAndUndone_data();
     void writeFailingAfterAGoodStart_isReportedAndUndone();
+    void export_everyRecordAsCsvInIdOrder_data() { addKinds(); }
+    void export_everyRecordAsCsvInIdOrder();
+    void storeChoice_commandLineThenSettingThenFile_data();
+    void storeChoice_commandLineThenSettingThenFile();
 #ifdef QUILLMARCH_TEST_SERVER
     void serverTableNotOurs_isRefusedAndLeftUnchanged_data();
     void serverTableNotOurs_isRefusedAndLeftUnchanged();
@@ -176,13 +148,6 @@ private slots:
     void serverAddress_refusedOrUnreachable_neverShowingThePassword();
     void server_countingRoleCountsAndHearsTheOtherStations();
 #endif
-    void export_everyRecordAsCsvInIdOrder_data()
-    {
-        addKinds();
-    }
-    void export_everyRecordAsCsvInIdOrder();
-    void storeChoice_commandLineThenSettingThenFile_data();
-    void storeChoice_commandLineThenSettingThenFile();
 };
 
 void TestStockStore::listAll_createsTheTableWhereTheFileHoldsNothing_data()
@@ -197,14 +162,14 @@ void TestStockStore::listAll_createsTheTableWhereTheFileHoldsNothing_data()
 void TestStockStore::listAll_createsTheTableWhereTheFileHoldsNothing()
 {
     QFETCH(QString, sql);
-    StockFolder folder;
+    const StockPlace folder;
     if (!sql.isNull()) {
         folder.writeFile({});
-        folder.execute(sql.toStdString());
+        folder.run(sql.toStdString());
     }
     QVERIFY(listAll(StockStore(folder.path())).empty());
     QCOMPARE(folder.fileBytes().left(16), QByteArray("SQLite format 3\0", 16));
-    QCOMPARE(folder.queryText("SELECT sql FROM sqlite_master WHERE name = 'Stock'"),
+    QCOMPARE(folder.run("SELECT sql FROM sqlite_master WHERE name = 'Stock'"),
              std::string("CREATE TABLE Stock (id INTEGER PRIMARY KEY AUTOINCREMENT, Location TEXT NOT NULL DEFAULT '',"
                          " StockCode TEXT NOT NULL DEFAULT '', Quantity TEXT NOT NULL DEFAULT '')"));
     QCOMPARE(StockStore(folder.path()).append("A", "B", "C"), 1);
@@ -213,22 +178,22 @@ void TestStockStore::listAll_createsTheTableWhereTheFileHoldsNothing()
 
 void TestStockStore::listAll_readsAnotherToolsTableInIdOrderAndNullAsEmpty()
 {
-    StockFolder folder;
+    const StockPlace folder;
     // Without the NOT NULL constraints, with columns, an index and a trigger of its
     // own, names in another case, rows out of id order.
-    folder.execute("CREATE TABLE stock (id integer, location TEXT, StockCode TEXT, Quantity TEXT, Note TEXT,"
-                   " Counted TEXT NOT NULL DEFAULT 'yes',"
-                   " Code2 TEXT GENERATED ALWAYS AS (coalesce(StockCode, '') || '2') NOT NULL,"
-                   " PRIMARY KEY (id DESC) ON CONFLICT REPLACE);"
-                   "CREATE INDEX ByCode ON Stock (StockCode);"
-                   "CREATE TRIGGER Noted AFTER INSERT ON Stock"
-                   " BEGIN UPDATE Stock SET Note = 'new' WHERE id = NEW.id; END;"
-                   "INSERT INTO Stock (id, Location, StockCode, Quantity)"
-                   " VALUES (9, 'R9', 'CODE-9', '90'), (1, NULL, NULL, NULL), (2, 'A', NULL, 7)");
+    folder.run("CREATE TABLE stock (id integer, location TEXT, StockCode TEXT, Quantity TEXT, Note TEXT,"
+               " Counted TEXT NOT NULL DEFAULT 'yes',"
+               " Code2 TEXT GENERATED ALWAYS AS (coalesce(StockCode, '') || '2') NOT NULL,"
+               " PRIMARY KEY (id DESC) ON CONFLICT REPLACE);"
+               "CREATE INDEX ByCode ON Stock (StockCode);"
+               "CREATE TRIGGER Noted AFTER INSERT ON Stock"
+               " BEGIN UPDATE Stock SET Note = 'new' WHERE id = NEW.id; END;"
+               "INSERT INTO Stock (id, Location, StockCode, Quantity)"
+               " VALUES (9, 'R9', 'CODE-9', '90'), (1, NULL, NULL, NULL), (2, 'A', NULL, 7)");
     const StockStore store(folder.path());
     QCOMPARE(listAll(store), (std::vector<TableRow>{{1, "", "", ""}, {2, "A", "", "7"}, {9, "R9", "CODE-9", "90"}}));
     QCOMPARE(store.append("B", "Y", "8"), 10);
-    QCOMPARE(folder.queryText("SELECT Note || Counted || Code2 FROM Stock WHERE id = 10"), std::string("newyesY2"));
+    QCOMPARE(folder.run("SELECT Note || Counted || Code2 FROM Stock WHERE id = 10"), std::string("newyesY2"));
 }
 
 void TestStockStore::records_storedExactlyAndChangedByTheirIdOnly()
@@ -272,7 +237,7 @@ void TestStockStore::records_storedExactlyAndChangedByTheirIdOnly()
 
 void TestStockStore::fileRemoved_failsWithoutCreatingAnything()
 {
-    StockFolder folder;
+    const StockPlace folder;
     folder.createWith({{1, "A", "X", "1"}});
     const StockStore store(folder.path());
     listAll(store);
@@ -280,19 +245,20 @@ void TestStockStore::fileRemoved_failsWithoutCreatingAnything()
     std::filesystem::remove(pathFromUtf8(folder.databasePath()));
     for (Operation operation : laterOperations)
         checkError(failureOf([&] { run(store, operation); }), SQLITE_CANTOPEN,
-                   "%1 is missing or may not be opened (unable to open database file); nothing was written.", folder);
+                   "%1 is missing or may not be opened (unable to open database file); nothing was written.",
+                   nameOf(folder));
     QVERIFY(!std::filesystem::exists(pathFromUtf8(folder.databasePath())));
 }
 
 void TestStockStore::lockReleasedWithinTheWait_letsTheCountThrough()
 {
-    StockFolder folder;
+    const StockPlace folder;
     folder.createWith({{1, "A", "X", "1"}});
     const StockStore store(folder.path());
     // Another program holds the file for a moment, as DB Browser writing its changes.
     std::promise<void> locked;
     std::thread other([&] {
-        DatabaseLock lock(folder.databasePath());
+        const std::shared_ptr<void> lock = folder.hold("BEGIN EXCLUSIVE");
         locked.set_value();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     });
@@ -305,96 +271,83 @@ void TestStockStore::lockReleasedWithinTheWait_letsTheCountThrough()
 void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged_data()
 {
     QTest::addColumn<Setup>("setup");
-    QTest::addColumn<QByteArray>("content"); // the file's bytes, or the SQL that makes it
+    QTest::addColumn<QByteArray>("content"); // the file's bytes
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message");
     // What the operations after a good start meet when such a file has taken stock.mdb's place.
     QTest::addColumn<int>("laterCode");
     QTest::addColumn<QString>("laterMessage");
+    const auto add = [](const char *name, Setup setup, const QByteArray &content, int code, const QString &message,
+                        int laterCode = 0, const QString &laterMessage = {}) {
+        QTest::newRow(name) << setup << content << code << message << (laterCode ? laterCode : code)
+                            << (laterCode ? laterMessage : message);
+    };
 
-    const QString foreign = "%1 is not a Quillmarch stock database (file is not a database);"
-                            " the file was left as it is.";
     const QByteArray noDatabase(4096, 'x');
-    QTest::newRow("not a database") << Setup::Bytes << noDatabase << SQLITE_NOTADB << foreign << SQLITE_NOTADB
-                                    << foreign;
-    const QString access = "%1 is a Microsoft Access database. Quillmarch keeps its stock in an SQLite database"
-                           " and cannot read it; the file was left as it is.";
-    for (const char *engine : {"Jet", "ACE"}) {
-        const QByteArray head = QByteArray("\x00\x01\x00\x00Standard ", 13) + engine + " DB";
-        QTest::addRow("Access, %s", engine)
-            << Setup::Bytes << head + noDatabase << SQLITE_NOTADB << access << SQLITE_NOTADB << access;
-    }
+    add("not a database", Setup::Bytes, noDatabase, SQLITE_NOTADB,
+        "%1 is not a Quillmarch stock database (file is not a database); the file was left as it is.");
+    for (const char *engine : {"Jet", "ACE"})
+        add(qPrintable(QString("Access, ") + engine), Setup::Bytes,
+            QByteArray("\x00\x01\x00\x00Standard ", 13) + engine + " DB" + noDatabase, SQLITE_NOTADB,
+            "%1 is a Microsoft Access database. Quillmarch keeps its stock in an SQLite database and cannot read it;"
+            " the file was left as it is.");
     // A stock.mdb cut short, as by a copy that did not finish.
-    StockFolder source;
-    source.createWith({});
-    const QString damaged = "%1 is damaged and cannot be read (database disk image is malformed);"
-                            " the file was left as it is.";
-    QTest::newRow("cut in the header") << Setup::Bytes << source.fileBytes().left(50) << SQLITE_CORRUPT << damaged
-                                       << SQLITE_CORRUPT << damaged;
-    const QString folder = "%1 is a folder, not a Quillmarch stock database; it was left as it is.";
-    QTest::newRow("folder") << Setup::Folder << QByteArray() << SQLITE_CANTOPEN << folder << SQLITE_CANTOPEN << folder;
-    const QString locked = "%1 is in use by another program (database is locked); nothing was written to it.";
-    QTest::newRow("locked") << Setup::Locked << QByteArray() << SQLITE_BUSY << locked << SQLITE_BUSY << locked;
+    add("cut in the header", Setup::Bytes, madeBy("CREATE TABLE Stock (id INTEGER PRIMARY KEY)").left(50),
+        SQLITE_CORRUPT,
+        "%1 is damaged and cannot be read (database disk image is malformed); the file was left as it is.");
+    add("folder", Setup::Folder, {}, SQLITE_CANTOPEN,
+        "%1 is a folder, not a Quillmarch stock database; it was left as it is.");
+    add("locked", Setup::Locked, {}, SQLITE_BUSY,
+        "%1 is in use by another program (database is locked); nothing was written to it.");
 #ifdef _WIN32
     const QString held = "%1 is in use by another program (the file is held open without sharing); nothing was"
                          " written to it.";
-    QTest::newRow("held without sharing")
-        << Setup::Held << QByteArray("none") << SQLITE_BUSY << held << SQLITE_BUSY << held;
-    QTest::newRow("held for reading") << Setup::Held << QByteArray("read") << SQLITE_BUSY << held << SQLITE_BUSY
-                                      << held;
+    add("held without sharing", Setup::Held, "none", SQLITE_BUSY, held);
+    add("held for reading", Setup::Held, "read", SQLITE_BUSY, held);
 #else
     // Windows has no file-size limit, and a folder's read-only attribute does not keep it from writing there.
     const QString missing = "%1 is missing or may not be opened (unable to open database file); nothing was written.";
-    QTest::newRow("none yet, folder read-only")
-        << Setup::ReadOnlyFolder << QByteArray() << SQLITE_READONLY
-        << "%1 cannot be made: its folder may not be written. Make the folder writable and start again."
-        << SQLITE_CANTOPEN << missing;
-    QTest::newRow("none yet, no room for it")
-        << Setup::NoRoom << QByteArray() << SQLITE_IOERR
-        << "%1 could not be read or written (disk I/O error): the disk may be full or failing, or the file may not"
-           " grow. A change being made was not stored."
-        << SQLITE_CANTOPEN << missing;
+    add("none yet, folder read-only", Setup::ReadOnlyFolder, {}, SQLITE_READONLY,
+        "%1 cannot be made: its folder may not be written. Make the folder writable and start again.", SQLITE_CANTOPEN,
+        missing);
+    add("none yet, no room for it", Setup::NoRoom, {}, SQLITE_IOERR,
+        "%1 could not be read or written (disk I/O error): the disk may be full or failing, or the file may not"
+        " grow. A change being made was not stored.",
+        SQLITE_CANTOPEN, missing);
 #endif
-    const QString replaced = "%1 is no longer a Quillmarch stock database: another program's database has taken its"
-                             " place (%2); nothing was written to it.";
-    QTest::newRow("another program's database")
-        << Setup::Sql << QByteArray("CREATE TABLE Other (x); INSERT INTO Other VALUES (42)") << SQLITE_NOTADB
-        << "%1 is not a Quillmarch stock database (an SQLite database without the table Stock);"
-           " the file was left as it is."
-        << SQLITE_ERROR << replaced;
+    add("another program's database", Setup::Bytes, madeBy("CREATE TABLE Other (x); INSERT INTO Other VALUES (42)"),
+        SQLITE_NOTADB,
+        "%1 is not a Quillmarch stock database (an SQLite database without the table Stock); the file was left as"
+        " it is.",
+        SQLITE_ERROR,
+        "%1 is no longer a Quillmarch stock database: another program's database has taken its place (%2);"
+        " nothing was written to it.");
 
     // Tables Stock of another shape, refused at the start and by every operation after
     // a start that found the table as it should be.
     const QString numbers = "has an id column that does not number the records (it must be the INTEGER PRIMARY KEY)";
-    const QStringList shapes = {
+    const std::pair<QString, QString> shapes[] = {
         // As sqlite3's .import --csv makes it from the exported counts.
-        "id TEXT, Location TEXT, StockCode TEXT, Quantity TEXT",
-        numbers,
-        "id INTEGER PRIMARY KEY DESC, Location, StockCode, Quantity",
-        numbers,
-        "id INTEGER PRIMARY KEY, Location, StockCode, Quantity) WITHOUT ROWID --",
-        numbers,
-        "id INTEGER, Location, StockCode, Quantity, PRIMARY KEY (id, Location)",
-        numbers,
-        "Location, StockCode, Quantity",
-        "has no column id",
-        "id INTEGER PRIMARY KEY, Location, StockCode",
-        "has no column Quantity",
-        "id INTEGER PRIMARY KEY, Location, StockCode, Quantity, Counter TEXT NOT NULL",
-        "has a column Counter that must be given a value (NOT NULL without a default), which Quillmarch does not know",
-        "id INTEGER PRIMARY KEY, \"ON CONFLICT REPLACE\", Location, StockCode UNIQUE /* x */ ON CONFLICT REPLACE,"
-        " Quantity",
-        "has a UNIQUE constraint ON CONFLICT REPLACE, with which a new count would remove an earlier one that repeats"
-        " its value",
+        {"id TEXT, Location TEXT, StockCode TEXT, Quantity TEXT", numbers},
+        {"id INTEGER PRIMARY KEY DESC, Location, StockCode, Quantity", numbers},
+        {"id INTEGER PRIMARY KEY, Location, StockCode, Quantity) WITHOUT ROWID --", numbers},
+        {"id INTEGER, Location, StockCode, Quantity, PRIMARY KEY (id, Location)", numbers},
+        {"Location, StockCode, Quantity", "has no column id"},
+        {"id INTEGER PRIMARY KEY, Location, StockCode", "has no column Quantity"},
+        {"id INTEGER PRIMARY KEY, Location, StockCode, Quantity, Counter TEXT NOT NULL",
+         "has a column Counter that must be given a value (NOT NULL without a default),"
+         " which Quillmarch does not know"},
+        {"id INTEGER PRIMARY KEY, \"ON CONFLICT REPLACE\", Location, StockCode UNIQUE /* x */ ON CONFLICT REPLACE,"
+         " Quantity",
+         "has a UNIQUE constraint ON CONFLICT REPLACE, with which a new count would remove an earlier one that repeats"
+         " its value"},
     };
-    for (qsizetype i = 0; i < shapes.size(); i += 2)
-        QTest::newRow(qPrintable(shapes[i]))
-            << Setup::Sql << ("CREATE TABLE Stock (" + shapes[i] + ")").toUtf8() << SQLITE_NOTADB
-            << "%1 is not a Quillmarch stock database: its table Stock " + shapes[i + 1]
-                + ". The file was left as it is."
-            << SQLITE_NOTADB
-            << "%1 is no longer a Quillmarch stock database: its table Stock now " + shapes[i + 1]
-                + "; nothing was written to it.";
+    for (const auto &[shape, problem] : shapes)
+        add(qPrintable(shape), Setup::Bytes, madeBy("CREATE TABLE Stock (" + shape + ")"), SQLITE_NOTADB,
+            "%1 is not a Quillmarch stock database: its table Stock " + problem + ". The file was left as it is.",
+            SQLITE_NOTADB,
+            "%1 is no longer a Quillmarch stock database: its table Stock now " + problem
+                + "; nothing was written to it.");
 }
 
 void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
@@ -406,34 +359,20 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
     QFETCH(int, laterCode);
     QFETCH(QString, laterMessage);
     const std::ptrdiff_t openFiles = openFileCount();
-    StockFolder folder;
-    switch (setup) {
-    case Setup::Bytes:
+    const StockPlace folder;
+    const std::filesystem::path file = pathFromUtf8(folder.databasePath());
+    if (setup == Setup::Bytes)
         folder.writeFile(content);
-        break;
-    case Setup::Sql:
-        folder.execute(content.toStdString());
-        break;
-    case Setup::Folder:
-        std::filesystem::create_directory(pathFromUtf8(folder.databasePath()));
-        break;
-    case Setup::Locked:
-    case Setup::Held:
+    else if (setup == Setup::Folder)
+        std::filesystem::create_directory(file);
+    else if (setup == Setup::Locked || setup == Setup::Held)
         folder.createWith({{1, "A", "X", "1"}});
-        break;
-    case Setup::ReadOnlyFolder:
-        markReadOnly(folder.path(), true);
-        break;
-    case Setup::NoRoom: // a limit, set once the folder is read
-        break;
-    }
+    markReadOnly(setup == Setup::ReadOnlyFolder ? folder.path() : std::string(), true);
     const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(folder.path(), false); });
-    const bool existed = std::filesystem::exists(pathFromUtf8(folder.databasePath()));
+    const bool existed = std::filesystem::exists(file);
     // Read before the file is held: a file held without sharing cannot be read.
     const QByteArray before = folder.fileBytes();
-    std::optional<DatabaseLock> lock;
-    if (setup == Setup::Locked)
-        lock.emplace(folder.databasePath());
+    std::shared_ptr<void> lock = setup == Setup::Locked ? folder.hold("BEGIN EXCLUSIVE") : nullptr;
 #ifdef _WIN32
     QProcess held;
     if (setup == Setup::Held) {
@@ -451,13 +390,13 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
 #endif
     const StockStore store(folder.path(), 50);
 
-    checkError(failureOf([&] { listAll(store); }), code, message, folder);
+    checkError(failureOf([&] { listAll(store); }), code, message, nameOf(folder));
     for (Operation operation : laterOperations) {
         const StoreError error = failureOf([&] { run(store, operation); });
         // Where %2 stands, SQLite's own words follow the user's: they name what the operation met first.
         const QString sqliteWords = toQString(error.what()).section('(', 1).section(')', 0, 0);
         checkError(error, laterCode, laterMessage.contains("%2") ? laterMessage.arg("%1", sqliteWords) : laterMessage,
-                   folder);
+                   nameOf(folder));
     }
     lock.reset();
 #ifdef _WIN32
@@ -466,9 +405,9 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged()
 #endif
     QCOMPARE(openFileCount(), openFiles);
     QCOMPARE(folder.fileBytes(), before);
-    QCOMPARE(std::filesystem::exists(pathFromUtf8(folder.databasePath())), existed);
+    QCOMPARE(std::filesystem::exists(file), existed);
     if (setup == Setup::Folder)
-        QVERIFY(std::filesystem::is_empty(pathFromUtf8(folder.databasePath())));
+        QVERIFY(std::filesystem::is_empty(file));
     QVERIFY(!std::filesystem::exists(pathFromUtf8(folder.databasePath() + "-journal")));
 }
 
@@ -480,103 +419,82 @@ void TestStockStore::writeFailingAfterAGoodStart_isReportedAndUndone_data()
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message");
-
-    const auto notKept = [](const QString &what, const QString &how = "swallowed or dropped it") {
-        return "%1 did not keep the " + what + " as given: something in the file (a trigger) " + how + ". The " + what
-            + " was not stored.";
+    const auto add = [](const char *name, StoreKind kind, const QString &sql, Operation operation, int code,
+                        const QString &message, bool readOnly = false) {
+        QTest::newRow(name) << kind << sql << readOnly << operation << code << message;
     };
-    QTest::newRow("insert swallowed") << StoreKind::File
-                                      << "CREATE TRIGGER T BEFORE INSERT ON Stock BEGIN SELECT RAISE(IGNORE); END"
-                                      << false << Operation::Append << SQLITE_CONSTRAINT << notKept("count");
-    QTest::newRow("new row dropped")
-        << StoreKind::File << "CREATE TRIGGER T AFTER INSERT ON Stock BEGIN DELETE FROM Stock WHERE id = NEW.id; END"
-        << false << Operation::Append << SQLITE_CONSTRAINT << notKept("count");
-    QTest::newRow("update swallowed") << StoreKind::File
-                                      << "CREATE TRIGGER T BEFORE UPDATE ON Stock BEGIN SELECT RAISE(IGNORE); END"
-                                      << false << Operation::Update << SQLITE_CONSTRAINT << notKept("change");
-    QTest::newRow("earlier count removed")
-        << StoreKind::File << "CREATE TRIGGER T AFTER INSERT ON Stock BEGIN DELETE FROM Stock WHERE id < NEW.id; END"
-        << false << Operation::Append << SQLITE_CONSTRAINT << notKept("count", "also removed the record with id 1");
-    QTest::newRow("count rewritten")
-        << StoreKind::File
-        << "CREATE TRIGGER T AFTER INSERT ON Stock BEGIN UPDATE Stock SET Quantity = '0' WHERE id = NEW.id; END"
-        << false << Operation::Append << SQLITE_CONSTRAINT << notKept("count", "changed its Quantity as it was stored");
-    QTest::newRow("other record changed by an edit")
-        << StoreKind::File
-        << "CREATE TRIGGER T AFTER UPDATE ON Stock BEGIN INSERT INTO Stock VALUES (5, 'L', 'C', '1'); END" << false
-        << Operation::Update << SQLITE_CONSTRAINT << notKept("change", "also added the record with id 5");
-    QTest::newRow("delete swallowed") << StoreKind::File
-                                      << "CREATE TRIGGER T BEFORE DELETE ON Stock BEGIN SELECT RAISE(IGNORE); END"
-                                      << false << Operation::Delete << SQLITE_CONSTRAINT
-                                      << notKept("deletion", "kept the record");
-    QTest::newRow("replaced by a table whose id is no record number")
-        << StoreKind::File << "DROP TABLE Stock; CREATE TABLE Stock (id INT PRIMARY KEY, Location, StockCode, Quantity)"
-        << false << Operation::Append << SQLITE_NOTADB
-        << "%1 is no longer a Quillmarch stock database: its table Stock now has an id column that does not number"
-           " the records (it must be the INTEGER PRIMARY KEY); nothing was written to it.";
+    constexpr Operation append = Operation::Append, update = Operation::Update, remove = Operation::Delete;
+
+    // A trigger of the user's with which the file does not keep the write as given.
+    const auto notKept = [&](const char *name, const char *when, const char *body, Operation operation,
+                             const QString &what, const QString &how = "swallowed or dropped it") {
+        add(name, StoreKind::File, QStringLiteral("CREATE TRIGGER T %1 ON Stock BEGIN %2; END").arg(when, body),
+            operation, SQLITE_CONSTRAINT,
+            "%1 did not keep the " + what + " as given: something in the file (a trigger) " + how + ". The " + what
+                + " was not stored.");
+    };
+    notKept("insert swallowed", "BEFORE INSERT", "SELECT RAISE(IGNORE)", append, "count");
+    notKept("new row dropped", "AFTER INSERT", "DELETE FROM Stock WHERE id = NEW.id", append, "count");
+    notKept("update swallowed", "BEFORE UPDATE", "SELECT RAISE(IGNORE)", update, "change");
+    notKept("earlier count removed", "AFTER INSERT", "DELETE FROM Stock WHERE id < NEW.id", append, "count",
+            "also removed the record with id 1");
+    notKept("count rewritten", "AFTER INSERT", "UPDATE Stock SET Quantity = '0' WHERE id = NEW.id", append, "count",
+            "changed its Quantity as it was stored");
+    notKept("other record changed by an edit", "AFTER UPDATE", "INSERT INTO Stock VALUES (5, 'L', 'C', '1')", update,
+            "change", "also added the record with id 5");
+    notKept("delete swallowed", "BEFORE DELETE", "SELECT RAISE(IGNORE)", remove, "deletion", "kept the record");
     const QString usedUp = "%1 has no more record numbers: its table Stock has given out the highest id there is,"
                            " and deleting records does not free one. Copy the records into a new stock.mdb to count"
                            " on (see the README). The count was not stored.";
     const QString highest = "INSERT INTO Stock VALUES (9223372036854775807, 'H', 'I', '9');";
-    QTest::newRow("record numbers used up")
-        << StoreKind::File << highest << false << Operation::Append << SQLITE_FULL << usedUp;
-    QTest::newRow("highest record number deleted") << StoreKind::File << highest + "DELETE FROM Stock WHERE id > 1"
-                                                   << false << Operation::Append << SQLITE_FULL << usedUp;
-    QTest::newRow("numbering reset by hand") << StoreKind::File << highest + "UPDATE sqlite_sequence SET seq = 1"
-                                             << false << Operation::Append << SQLITE_FULL << usedUp;
+    add("record numbers used up", StoreKind::File, highest, append, SQLITE_FULL, usedUp);
+    add("highest record number deleted", StoreKind::File, highest + "DELETE FROM Stock WHERE id > 1", append,
+        SQLITE_FULL, usedUp);
+    add("numbering reset by hand", StoreKind::File, highest + "UPDATE sqlite_sequence SET seq = 1", append, SQLITE_FULL,
+        usedUp);
     // Another program in the middle of its own changes, as DB Browser with changes not yet written.
-    QTest::newRow("held for writing") << StoreKind::File << "BEGIN IMMEDIATE" << false << Operation::Delete
-                                      << SQLITE_BUSY
-                                      << "%1 is in use by another program (database is locked); nothing was written"
-                                         " to it.";
-    QTest::newRow("made read-only") << StoreKind::File << "" << true << Operation::Append << SQLITE_READONLY
-                                    << "%1 may not be written (attempt to write a readonly database): the file or its"
-                                       " folder was made read-only. The change was not stored.";
+    add("held for writing", StoreKind::File, "BEGIN IMMEDIATE", remove, SQLITE_BUSY,
+        "%1 is in use by another program (database is locked); nothing was written to it.");
+    add("made read-only", StoreKind::File, "", append, SQLITE_READONLY,
+        "%1 may not be written (attempt to write a readonly database): the file or its folder was made read-only."
+        " The change was not stored.",
+        true);
 
 #ifdef QUILLMARCH_TEST_SERVER
-    const QString notKeptThere = "%1 did not keep the %2 as given: something in the database (a rule or a trigger)"
-                                 " swallowed or changed it. The %2 was not stored.";
     // Triggers and rules added while the stations count, which the start would have refused.
-    const auto dropped = [](const char *event) {
-        return QStringLiteral("CREATE FUNCTION Dropped() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RETURN NULL;"
-                              " END$$; CREATE TRIGGER Dropped BEFORE %1 ON \"Stock\" FOR EACH ROW EXECUTE FUNCTION"
-                              " Dropped()")
-            .arg(event);
+    const auto notKeptThere = [&](const char *name, const QString &sql, Operation operation, const QString &what) {
+        add(name, StoreKind::Server, sql, operation, 19,
+            "%1 did not keep the " + what
+                + " as given: something in the database (a rule or a trigger) swallowed or changed it. The " + what
+                + " was not stored.");
     };
-    QTest::newRow("server: insert swallowed") << StoreKind::Server << dropped("INSERT") << false << Operation::Append
-                                              << 19 << notKeptThere.arg("%1", "count");
-    QTest::newRow("server: update swallowed") << StoreKind::Server << dropped("UPDATE") << false << Operation::Update
-                                              << 19 << notKeptThere.arg("%1", "change");
-    QTest::newRow("server: delete swallowed") << StoreKind::Server << dropped("DELETE") << false << Operation::Delete
-                                              << 19 << notKeptThere.arg("%1", "deletion");
-    QTest::newRow("server: delete diverted")
-        << StoreKind::Server << "CREATE RULE Diverted AS ON DELETE TO \"Stock\" DO INSTEAD NOTHING" << false
-        << Operation::Delete << 19
-        << "%1 refused the change (cannot perform DELETE RETURNING on relation \"Stock\"). The change was not stored.";
-    QTest::newRow("server: count rewritten")
-        << StoreKind::Server
-        << "CREATE FUNCTION Zero() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN NEW.\"Quantity\" := '0'; RETURN NEW;"
-           " END$$; CREATE TRIGGER Zero BEFORE INSERT ON \"Stock\" FOR EACH ROW EXECUTE FUNCTION Zero()"
-        << false << Operation::Append << 19 << notKeptThere.arg("%1", "count");
-    QTest::newRow("server: count refused")
-        << StoreKind::Server << "ALTER TABLE \"Stock\" ADD CONSTRAINT Counted CHECK (\"Quantity\" <> '2')" << false
-        << Operation::Append << 19
-        << "%1 refused the change (new row for relation \"Stock\" violates check"
-           " constraint \"counted\"). The change was not stored.";
+    const auto trigger = [](const char *body, const char *event) {
+        return QStringLiteral("CREATE FUNCTION F() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN %1 END$$;"
+                              " CREATE TRIGGER F BEFORE %2 ON \"Stock\" FOR EACH ROW EXECUTE FUNCTION F()")
+            .arg(body, event);
+    };
+    notKeptThere("server: insert swallowed", trigger("RETURN NULL;", "INSERT"), append, "count");
+    notKeptThere("server: update swallowed", trigger("RETURN NULL;", "UPDATE"), update, "change");
+    notKeptThere("server: delete swallowed", trigger("RETURN NULL;", "DELETE"), remove, "deletion");
+    notKeptThere("server: count rewritten", trigger("NEW.\"Quantity\" := '0'; RETURN NEW;", "INSERT"), append, "count");
+    add("server: delete diverted", StoreKind::Server,
+        "CREATE RULE Diverted AS ON DELETE TO \"Stock\" DO INSTEAD NOTHING", remove, 19,
+        "%1 refused the change (cannot perform DELETE RETURNING on relation \"Stock\"). The change was not stored.");
+    add("server: count refused", StoreKind::Server,
+        "ALTER TABLE \"Stock\" ADD CONSTRAINT Counted CHECK (\"Quantity\" <> '2')", append, 19,
+        "%1 refused the change (new row for relation \"Stock\" violates check constraint \"counted\"). The change was"
+        " not stored.");
     // The server ends the station's session, as it does when it is stopped.
-    QTest::newRow("server: connection lost")
-        << StoreKind::Server
-        << "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'Quillmarch'" << false
-        << Operation::Append << 14
-        << "The connection to %1 was lost (FATAL:  terminating connection due to administrator command server closed"
-           " the connection unexpectedly This probably means the server terminated abnormally before or while"
-           " processing the request). A change being made was not confirmed and is not shown as stored; every count"
-           " the list showed as stored is kept on the server.";
+    add("server: connection lost", StoreKind::Server,
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'Quillmarch'", append, 14,
+        "The connection to %1 was lost (FATAL:  terminating connection due to administrator command server closed the"
+        " connection unexpectedly This probably means the server terminated abnormally before or while processing the"
+        " request). A change being made was not confirmed and is not shown as stored; every count the list showed as"
+        " stored is kept on the server.");
     // Another station's session in the middle of a change to the same record.
-    QTest::newRow("server: record held") << StoreKind::Server << "BEGIN; SELECT FROM \"Stock\" WHERE id = 1 FOR UPDATE"
-                                         << false << Operation::Update << 5
-                                         << "%1 is busy: another session holds the record (canceling statement due to"
-                                            " lock timeout). Nothing was written.";
+    add("server: record held", StoreKind::Server, "BEGIN; SELECT FROM \"Stock\" WHERE id = 1 FOR UPDATE", update, 5,
+        "%1 is busy: another session holds the record (canceling statement due to lock timeout). Nothing was"
+        " written.");
 #endif
 }
 
@@ -592,70 +510,52 @@ void TestStockStore::writeFailingAfterAGoodStart_isReportedAndUndone()
     place.createWith({{1, "A", "X", "1"}});
     const std::unique_ptr<Store> store = place.store();
     listAll(*store);
-    const std::shared_ptr<void> other = otherSession(place, sql);
-    const std::string file = place.folder.databasePath();
-    markReadOnly(readOnly ? file : std::string(), true);
-    const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(file, false); });
-    const QByteArray before = place.folder.fileBytes();
+    const std::shared_ptr<void> other = place.hold(sql.toStdString());
+    markReadOnly(readOnly ? place.databasePath() : std::string(), true);
+    const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(place.databasePath(), false); });
+    const QByteArray before = place.fileBytes();
     const std::vector<TableRow> rows = place.rows();
 
-    checkError(failureOf([&] { run(*store, operation); }), code, message, place);
+    checkError(failureOf([&] { run(*store, operation); }), code, message, nameOf(place));
     // Nothing of the write is kept, not even what a trigger did along with it.
-    QCOMPARE(place.folder.fileBytes(), before);
+    QCOMPARE(place.fileBytes(), before);
     QCOMPARE(place.rows(), rows);
 }
 
 #ifdef QUILLMARCH_TEST_SERVER
-namespace {
-
-// The server's catalogue of the public schema in brief: its tables, functions and triggers.
-std::string catalogue(const StockPlace &place)
-{
-    return PostgresServer::shared().queryText(
-        place.database,
-        "SELECT (SELECT string_agg(relname::text || relkind::text, ',' ORDER BY relname) FROM pg_class"
-        " WHERE relnamespace = 'public'::regnamespace) || (SELECT count(*) FROM pg_proc"
-        " WHERE pronamespace = 'public'::regnamespace) || (SELECT count(*) FROM pg_trigger)");
-}
-
-} // namespace
-
 void TestStockStore::serverTableNotOurs_isRefusedAndLeftUnchanged_data()
 {
     QTest::addColumn<bool>("fromOurs"); // the SQL changes the table as the program makes it
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("problem");
-    const QString texts = ", \"Location\" text, \"StockCode\" text, \"Quantity\" text)";
-    QTest::newRow("numbered by hand") << false << "CREATE TABLE \"Stock\" (id bigint PRIMARY KEY" + texts
-                                      << "has an id column that the server does not number (it must be an identity"
-                                         " column of whole numbers and the primary key)";
-    QTest::newRow("quantity a number")
-        << false
-        << "CREATE TABLE \"Stock\" (id int GENERATED ALWAYS AS IDENTITY PRIMARY KEY, \"Location\" text,"
-           " \"StockCode\" text, \"Quantity\" int)"
-        << "keeps Quantity as integer, not as text";
-    QTest::newRow("a view") << false << "CREATE VIEW \"Stock\" AS SELECT 1 AS id"
-                            << "is no plain table";
-    QTest::newRow("no quantity") << true << "ALTER TABLE \"Stock\" DROP COLUMN \"Quantity\""
-                                 << "has no column Quantity";
-    QTest::newRow("a column to fill") << true << "ALTER TABLE \"Stock\" ADD COLUMN Counter text NOT NULL"
-                                      << "has a column counter that must be given a value (NOT NULL without a"
-                                         " default), which Quillmarch does not know";
-    QTest::newRow("a trigger of its own")
-        << true
-        << "CREATE FUNCTION Noted() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RETURN NULL; END$$;"
-           " CREATE TRIGGER Noted AFTER INSERT ON \"Stock\" FOR EACH ROW EXECUTE FUNCTION Noted()"
-        << "has triggers of its own (noted), which could change or drop a count as it is stored";
-    QTest::newRow("stations not told")
-        << true
-        << "CREATE OR REPLACE FUNCTION \"Stock_changed\"() RETURNS trigger LANGUAGE plpgsql AS"
-           " $$BEGIN RETURN NULL; END$$"
-        << "lacks the trigger Stock_changed, as Quillmarch makes it, that tells the other stations of each change";
-    QTest::newRow("a rule") << true << "CREATE RULE Told AS ON INSERT TO \"Stock\" DO ALSO NOTIFY Told"
-                            << "has rules or row security, which could divert or hide a count";
-    QTest::newRow("deletes cascading")
-        << true << "ALTER TABLE \"Stock\" ADD COLUMN Parent bigint REFERENCES \"Stock\" ON DELETE CASCADE"
-        << "has a foreign key onto itself that changes other records when one is deleted";
+    const auto add = [](const char *name, bool fromOurs, const QString &sql, const QString &problem) {
+        QTest::newRow(name) << fromOurs << sql << problem;
+    };
+    add("numbered by hand", false,
+        "CREATE TABLE \"Stock\" (id bigint PRIMARY KEY, \"Location\" text, \"StockCode\" text, \"Quantity\" text)",
+        "has an id column that the server does not number (it must be an identity column of whole numbers and the"
+        " primary key)");
+    add("quantity a number", false,
+        "CREATE TABLE \"Stock\" (id int GENERATED ALWAYS AS IDENTITY PRIMARY KEY, \"Location\" text,"
+        " \"StockCode\" text, \"Quantity\" int)",
+        "keeps Quantity as integer, not as text");
+    add("a view", false, "CREATE VIEW \"Stock\" AS SELECT 1 AS id", "is no plain table");
+    add("no quantity", true, "ALTER TABLE \"Stock\" DROP COLUMN \"Quantity\"", "has no column Quantity");
+    add("a column to fill", true, "ALTER TABLE \"Stock\" ADD COLUMN Counter text NOT NULL",
+        "has a column counter that must be given a value (NOT NULL without a default), which Quillmarch does not"
+        " know");
+    add("a trigger of its own", true,
+        "CREATE FUNCTION Noted() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RETURN NULL; END$$;"
+        " CREATE TRIGGER Noted AFTER INSERT ON \"Stock\" FOR EACH ROW EXECUTE FUNCTION Noted()",
+        "has triggers of its own (noted), which could change or drop a count as it is stored");
+    add("stations not told", true,
+        "CREATE OR REPLACE FUNCTION \"Stock_changed\"() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RETURN NULL; END$$",
+        "lacks the trigger Stock_changed, as Quillmarch makes it, that tells the other stations of each change");
+    add("a rule", true, "CREATE RULE Told AS ON INSERT TO \"Stock\" DO ALSO NOTIFY Told",
+        "has rules or row security, which could divert or hide a count");
+    add("deletes cascading", true,
+        "ALTER TABLE \"Stock\" ADD COLUMN Parent bigint REFERENCES \"Stock\" ON DELETE CASCADE",
+        "has a foreign key onto itself that changes other records when one is deleted");
 }
 
 void TestStockStore::serverTableNotOurs_isRefusedAndLeftUnchanged()
@@ -666,11 +566,17 @@ void TestStockStore::serverTableNotOurs_isRefusedAndLeftUnchanged()
     const StockPlace place(StoreKind::Server);
     if (fromOurs)
         place.createWith({});
-    place.execute(sql.toStdString());
-    const std::string before = catalogue(place);
+    place.run(sql.toStdString());
+    // The server's catalogue of the public schema in brief: its tables, functions and triggers.
+    const std::string catalogue = "SELECT (SELECT string_agg(relname::text || relkind::text, ',' ORDER BY relname)"
+                                  " FROM pg_class WHERE relnamespace = 'public'::regnamespace) || (SELECT count(*)"
+                                  " FROM pg_proc WHERE pronamespace = 'public'::regnamespace) || (SELECT count(*)"
+                                  " FROM pg_trigger)";
+    const std::string before = place.run(catalogue);
     checkError(failureOf([&] { listAll(*place.store()); }), 26,
-               "%1 is not a Quillmarch stock database: its table Stock " + problem + ". Nothing was changed.", place);
-    QCOMPARE(catalogue(place), before);
+               "%1 is not a Quillmarch stock database: its table Stock " + problem + ". Nothing was changed.",
+               nameOf(place));
+    QCOMPARE(place.run(catalogue), before);
 }
 
 void TestStockStore::serverAddress_refusedOrUnreachable_neverShowingThePassword_data()
@@ -678,21 +584,23 @@ void TestStockStore::serverAddress_refusedOrUnreachable_neverShowingThePassword_
     QTest::addColumn<QString>("url"); // %1 the tests' server
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message"); // how it starts
+    const auto add = [](const char *name, const QString &url, int code, const QString &message) {
+        QTest::newRow(name) << url << code << message;
+    };
     const QString held = "The stock database's address holds a password, which would show to anyone who lists the"
                          " running programs or reads the setting. Put the password in the password file";
-    QTest::newRow("password as the user's") << "postgresql://counter:s3cret@%1/stock" << 23 << held;
-    QTest::newRow("password as a parameter") << "postgresql:///stock?host=%1&password=s3cret" << 23 << held;
-    QTest::newRow("no URL") << "host=%1 password=s3cret" << 23
-                            << "The stock database's address is not a PostgreSQL URL of the form"
-                               " postgresql://user@host:port/database. Nothing was written.";
-    QTest::newRow("no server there") << "postgresql:///stock?host=/nonexistent" << 14
-                                     << "Quillmarch cannot reach the stock database \"stock\" on /nonexistent, port"
-                                        " 5432 (connection to server on socket \"/nonexistent/.s.PGSQL.5432\" failed:";
+    add("password as the user's", "postgresql://counter:s3cret@%1/stock", 23, held);
+    add("password as a parameter", "postgresql:///stock?host=%1&password=s3cret", 23, held);
+    add("no URL", "host=%1 password=s3cret", 23,
+        "The stock database's address is not a PostgreSQL URL of the form postgresql://user@host:port/database."
+        " Nothing was written.");
+    add("no server there", "postgresql:///stock?host=/nonexistent", 14,
+        "Quillmarch cannot reach the stock database \"stock\" on /nonexistent, port 5432 (connection to server on"
+        " socket \"/nonexistent/.s.PGSQL.5432\" failed:");
     // The password file holds a wrong password for this database.
-    QTest::newRow("wrong password") << "postgresql:///mistyped?host=%1&user=counter" << 14
-                                    << "Quillmarch cannot reach the stock database \"mistyped\" on %1, port 5432"
-                                       " (connection to server on socket \"%1/.s.PGSQL.5432\" failed: FATAL:  password"
-                                       " authentication failed for user \"counter\"";
+    add("wrong password", "postgresql:///mistyped?host=%1&user=counter", 14,
+        "Quillmarch cannot reach the stock database \"mistyped\" on %1, port 5432 (connection to server on socket"
+        " \"%1/.s.PGSQL.5432\" failed: FATAL:  password authentication failed for user \"counter\"");
 }
 
 void TestStockStore::serverAddress_refusedOrUnreachable_neverShowingThePassword()
@@ -712,8 +620,8 @@ void TestStockStore::server_countingRoleCountsAndHearsTheOtherStations()
     const StockPlace place(StoreKind::Server);
     place.createWith({{1, "A", "X", "1"}, {2, "B", "Y", "2"}});
     // The rights the README gives a counting role; its password comes from the tests' password file.
-    place.execute("GRANT USAGE ON SCHEMA public TO counter;"
-                  " GRANT SELECT, INSERT, UPDATE, DELETE ON \"Stock\" TO counter");
+    place.run("GRANT USAGE ON SCHEMA public TO counter;"
+              " GRANT SELECT, INSERT, UPDATE, DELETE ON \"Stock\" TO counter");
     const std::string url = PostgresServer::shared().url(place.database, "counter");
     const PostgresStore here(url), there(url);
     // Stations storing at the same instants each keep every count.
@@ -725,26 +633,16 @@ void TestStockStore::server_countingRoleCountsAndHearsTheOtherStations()
         here.append("H", "Z", "1");
     other.join();
     QCOMPARE(place.rows().size(), std::size_t(102));
-    place.execute("DELETE FROM \"Stock\" WHERE id > 2");
+    place.run("DELETE FROM \"Stock\" WHERE id > 2");
     QCOMPARE(listAll(here).size(), std::size_t(2));
     listAll(there);
     QVERIFY(here.takeChanges().empty());
     QCOMPARE(there.append("C", "Z", "3"), 103);
     QCOMPARE(there.updateById({1, "A", "X", "1"}, "A2", "X", "1").outcome, UpdateResult::Saved);
     there.deleteById(2);
-    pollfd told{here.changeSocket(), POLLIN, 0};
-    QCOMPARE(poll(&told, 1, 1000), 1);
-    std::vector<StockChange> changes;
-    QVERIFY(QTest::qWaitFor([&] {
-        for (StockChange &change : here.takeChanges())
-            changes.push_back(std::move(change));
-        return changes.size() == 3;
-    }));
-    std::sort(changes.begin(), changes.end(), [](const auto &a, const auto &b) { return a.id < b.id; });
-    QCOMPARE(changes[0].record, (StockRecord{1, "A2", "X", "1"}));
-    QCOMPARE(changes[1].id, 2);
-    QVERIFY(!changes[1].record);
-    QCOMPARE(changes[2].record, (StockRecord{103, "C", "Z", "3"}));
+    // What each change was is shown by the main window's list that follows the other stations.
+    std::size_t told = 0;
+    QVERIFY(QTest::qWaitFor([&] { return (told += here.takeChanges().size()) == 3; }));
     // A station is not told of its own changes; the role may not make the table.
     QVERIFY(there.takeChanges().empty());
     const StoreError error = failureOf([&] {
@@ -760,16 +658,16 @@ void TestStockStore::export_everyRecordAsCsvInIdOrder()
     QFETCH(StoreKind, kind);
     const StockPlace place(kind);
     place.createWith({{10, "Größe", "", "7"}, {2, "A,1", "say \"hi\"", "3\r\n4"}});
-    const QString file = toQString(place.folder.path()) + "/counts.csv";
+    const QString file = toQString(place.path()) + "/counts.csv";
     exportCsv(*place.store(), file.toStdString());
     QFile csv(file);
     QVERIFY(csv.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(csv.readAll()),
              "id,Location,StockCode,Quantity\r\n2,\"A,1\",\"say \"\"hi\"\"\",\"3\r\n4\"\r\n10,Größe,,7\r\n");
     // A file that cannot be written is reported, and nothing is left behind.
-    const std::string nowhere = place.folder.path() + "/missing/counts.csv";
+    const std::string nowhere = place.path() + "/missing/counts.csv";
     checkError(failureOf([&] { exportCsv(*place.store(), nowhere); }), 10,
-               "%1 could not be written (No such file or directory); no export was made.", nowhere);
+               "%1 could not be written (No such file or directory); no export was made.", toQString(nowhere));
 }
 
 namespace {
@@ -781,7 +679,7 @@ void TestStockStore::storeChoice_commandLineThenSettingThenFile_data()
     QTest::addColumn<QByteArray>("setting"); // quillmarch.conf, none when null
     QTest::addColumn<QString>("url");        // from the command line, none when null
     QTest::addColumn<Chosen>("chosen");
-    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("refusal"); // %1 the setting's path
     QTest::newRow("neither") << QByteArray() << QString() << Chosen::File << "";
     QTest::newRow("setting") << QByteArray("# the team's\n\n  store = postgresql:///count \r\n") << QString()
                              << Chosen::Server << "";
@@ -800,30 +698,24 @@ void TestStockStore::storeChoice_commandLineThenSettingThenFile()
     QFETCH(QByteArray, setting);
     QFETCH(QString, url);
     QFETCH(Chosen, chosen);
-    QFETCH(QString, message);
-    const StockFolder folder;
-    const std::string conf = pathInFolder(folder.path(), "quillmarch.conf");
-    if (!setting.isNull()) {
-        QFile file(toQString(conf));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(setting) == setting.size());
-    }
+    QFETCH(QString, refusal);
+    const StockPlace folder;
+    QString conf = toQString(pathInFolder(folder.path(), "quillmarch.conf"));
+    if (!setting.isNull())
+        folder.writeFile(setting, "quillmarch.conf");
     const std::optional<std::string> given = url.isNull() ? std::nullopt : std::optional(url.toStdString());
 #ifndef QUILLMARCH_TEAM_STORE
     // A build without the team store refuses a server rather than count into the file unasked.
     if (chosen == Chosen::Server) {
-        checkError(failureOf([&] { chooseStore(folder.path(), given); }), 1,
-                   "%1 names a team store, but this Quillmarch was built without the team store; it counts into"
-                   " stock.mdb only. Nothing was written.",
-                   given ? "The option --store" : conf);
-        return;
+        chosen = Chosen::Refused;
+        refusal = "%1 names a team store, but this Quillmarch was built without the team store; it counts into"
+                  " stock.mdb only. Nothing was written.";
+        conf = given ? "The option --store" : conf;
     }
 #endif
-    if (chosen == Chosen::Refused) {
-        checkError(failureOf([&] { chooseStore(folder.path(), given); }), 1, message, conf);
-        return;
-    }
-    const std::unique_ptr<Store> store = chooseStore(folder.path(), given);
-    QCOMPARE(dynamic_cast<StockStore *>(store.get()) == nullptr, chosen == Chosen::Server);
+    if (chosen == Chosen::Refused)
+        return checkError(failureOf([&] { chooseStore(folder.path(), given); }), 1, refusal, conf);
+    QCOMPARE(dynamic_cast<StockStore *>(chooseStore(folder.path(), given).get()) == nullptr, chosen == Chosen::Server);
 }
 
 QTEST_GUILESS_MAIN(TestStockStore)

@@ -82,11 +82,17 @@ PostgresServer::PostgresServer(Disk disk)
     std::ofstream(m_dir + "/pgpass") << "*:*:mistyped:counter:s3cret-not\n*:*:*:counter:s3cret\n";
     std::filesystem::permissions(m_dir + "/pgpass", std::filesystem::perms::owner_read);
     setenv("PGPASSFILE", (m_dir + "/pgpass").c_str(), 1);
-    m_options = {QUILLMARCH_POSTGRES_BINARIES "postgres", "-D", data, "-k", m_dir, "-c", "listen_addresses="};
+    std::vector<std::string> options{
+        QUILLMARCH_POSTGRES_BINARIES "postgres", "-D", data, "-k", m_dir, "-c", "listen_addresses="};
     if (disk == Disk::Fast)
-        m_options.insert(m_options.end(), {"-c", "fsync=off", "-c", "full_page_writes=off"});
-    start();
-    queryText("postgres", "CREATE ROLE counter LOGIN PASSWORD 's3cret'");
+        options.insert(options.end(), {"-c", "fsync=off", "-c", "full_page_writes=off"});
+    m_server = spawn(options, log);
+    for (int tries = 0; PQping(url("postgres").c_str()) != PQPING_OK; ++tries) {
+        if (tries == 3000 || waitpid(m_server, nullptr, WNOHANG) == m_server)
+            fail("the server did not start: " + readFile(log));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    query("postgres", "CREATE ROLE counter LOGIN PASSWORD 's3cret'");
 }
 
 PostgresServer::~PostgresServer()
@@ -102,17 +108,6 @@ PostgresServer &PostgresServer::shared()
     return server;
 }
 
-void PostgresServer::start()
-{
-    m_server = spawn(m_options, m_dir + "/server.log");
-    const std::string ping = url("postgres");
-    for (int tries = 0; PQping(ping.c_str()) != PQPING_OK; ++tries) {
-        if (tries == 3000 || waitpid(m_server, nullptr, WNOHANG) == m_server)
-            fail("the server did not start: " + readFile(m_dir + "/server.log"));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
 void PostgresServer::stop()
 {
     if (m_server < 0)
@@ -125,7 +120,7 @@ void PostgresServer::stop()
 std::string PostgresServer::createDatabase()
 {
     const std::string name = "stock" + std::to_string(++m_databases);
-    queryText("postgres", "CREATE DATABASE " + name);
+    query("postgres", "CREATE DATABASE " + name);
     return name;
 }
 
@@ -142,11 +137,19 @@ PostgresSession PostgresServer::connect(const std::string &database) const
     return session;
 }
 
-std::string PostgresServer::queryText(const std::string &database, const std::string &sql) const
+std::vector<std::vector<std::string>> PostgresServer::query(const std::string &database, const std::string &sql) const
 {
-    const PostgresSession session = connect(database);
+    return query(connect(database), sql);
+}
+
+std::vector<std::vector<std::string>> PostgresServer::query(const PostgresSession &session, const std::string &sql)
+{
     const std::unique_ptr<PGresult, void (*)(PGresult *)> result(PQexec(session.get(), sql.c_str()), PQclear);
     if (PQresultStatus(result.get()) != PGRES_COMMAND_OK && PQresultStatus(result.get()) != PGRES_TUPLES_OK)
         fail(sql + ": " + PQerrorMessage(session.get()));
-    return PQntuples(result.get()) > 0 ? PQgetvalue(result.get(), 0, 0) : "";
+    std::vector<std::vector<std::string>> rows(PQntuples(result.get()));
+    for (int row = 0; row < int(rows.size()); ++row)
+        for (int column = 0; column < PQnfields(result.get()); ++column)
+            rows[row].emplace_back(PQgetvalue(result.get(), row, column));
+    return rows;
 }

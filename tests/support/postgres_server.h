@@ -35,17 +35,17 @@ public:
     const std::string &directory() const { return m_dir; }
     // A session of the superuser's; the process stops when it cannot be had.
     PostgresSession connect(const std::string &database) const;
-    // Runs SQL (statements separated by semicolons) as the superuser and returns the
-    // first column of the first row it yields, as text; the process stops when it fails.
-    std::string queryText(const std::string &database, const std::string &sql) const;
+    // Runs SQL (statements separated by semicolons) as the superuser, or in a session,
+    // and returns the rows its last statement yields, as text; the process stops when
+    // it fails.
+    std::vector<std::vector<std::string>> query(const std::string &database, const std::string &sql) const;
+    static std::vector<std::vector<std::string>> query(const PostgresSession &session, const std::string &sql);
 
-    void start();
     // A fast shutdown, as the administrator's: sessions are ended, commits kept.
     void stop();
 
 private:
     std::string m_dir;
-    std::vector<std::string> m_options;
     pid_t m_server = -1;
     int m_databases = 0;
 };
