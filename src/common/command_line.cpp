@@ -104,11 +104,16 @@ CommandLine readCommandLine(const std::vector<std::string> &arguments)
         if (argument == "--mute") {
             commandLine.mute = true;
         } else if (argument == "--store" || argument == "--export") {
-            if (i + 1 == arguments.size()) {
-                withoutValue = arguments[i].c_str();
-                break;
+            const std::string &option = arguments[i];
+            // An option where the value should be is the option, read as such.
+            const bool given = i + 1 < arguments.size() && !arguments[i + 1].starts_with("--");
+            const std::string value = given ? arguments[++i] : std::string();
+            if (value.empty()) {
+                if (!withoutValue)
+                    withoutValue = option.c_str();
+                continue;
             }
-            (argument == "--store" ? commandLine.store : commandLine.exportFile) = arguments[++i];
+            (argument == "--store" ? commandLine.store : commandLine.exportFile) = value;
         } else if (!unknown) {
             unknown = arguments[i].c_str();
         }

@@ -74,6 +74,8 @@ void StockItem::showTexts(const RecordTexts &record)
     showText(ui->locationBox, record.location);
     showText(ui->stockCodeBox, record.stockCode);
     showText(ui->quantityBox, record.quantity);
+    // A quantity shown by its start is kept as it is: the up-down must not change it.
+    ui->quantitySpinner->setEnabled(!ui->quantityBox->isReadOnly());
 }
 
 RecordTexts StockItem::edited() const

@@ -96,7 +96,9 @@ void UpDown::setValue(int value)
 
 void UpDown::stepBy(int steps)
 {
-    setValue(value() + steps);
+    // Disabled, it steps nothing, not even for a screen reader's action.
+    if (isEnabled())
+        setValue(value() + steps);
 }
 
 QRect UpDown::arrowRect(int steps) const

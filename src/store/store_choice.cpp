@@ -49,6 +49,9 @@ std::optional<std::string> configuredUrl(const std::string &path)
         if (url)
             refuse("names the store twice (line " + std::to_string(number) + ")");
         url = std::string(trimmed(text.substr(equals + 1)));
+        // Else libpq would take its default database for it.
+        if (url->empty())
+            refuse("names no store after store= (line " + std::to_string(number) + ")");
     }
     if (file.bad())
         refuse("cannot be read");

@@ -36,9 +36,10 @@ private slots:
 
 void TestDialogs::itemEditor_showsTheRecordAndTellsTheChoice()
 {
-    // A code of megabytes, as another program may store, shows by its start and is kept whole.
-    const QString longCode = "CODE-1 " + QString("x").repeated(40000);
-    StockItem dialog({"A1", longCode, "5"});
+    // A code of megabytes, as another program may store, shows by its start and is kept
+    // whole; a text of a line box's own limit is edited as any.
+    const QString longCode = "CODE-1 " + QString("x").repeated(40000), longest(32767, 'L');
+    StockItem dialog({longest, longCode, "5"});
     QSignalSpy saved(&dialog, &StockItem::saveChosen);
     QSignalSpy deleted(&dialog, &StockItem::deleteChosen);
     // Shown as its owner shows it, modal to the whole program.
@@ -46,9 +47,12 @@ void TestDialogs::itemEditor_showsTheRecordAndTellsTheChoice()
         [&] { dialog.exec(); },
         [&](StockItem &) {
             QCOMPARE(dialog.windowTitle(), "Quillmarch::StockItem::Edit");
-            QCOMPARE(box(dialog, "locationBox")->text(), "A1");
+            QCOMPARE(box(dialog, "locationBox")->text(), longest);
+            QVERIFY(!box(dialog, "locationBox")->isReadOnly());
             QCOMPARE(box(dialog, "stockCodeBox")->text(), longCode.left(300) + QChar(0x2026));
             QVERIFY(box(dialog, "stockCodeBox")->isReadOnly());
+            QCOMPARE(box(dialog, "stockCodeBox")->toolTip(),
+                     "40007 characters, too long to edit here; Save keeps them as they are.");
             QCOMPARE(box(dialog, "quantityBox")->text(), "5");
             QCOMPARE(dialog.frameGeometry().center(), dialog.screen()->availableGeometry().center());
             QTRY_COMPARE(QApplication::focusWidget(), box(dialog, "locationBox"));
@@ -85,6 +89,14 @@ void TestDialogs::itemEditor_showsTheRecordAndTellsTheChoice()
         }));
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(saved.count(), 1);
+
+    // A quantity too long to edit is not stepped, not even by a screen reader.
+    const StockItem tooLong({"A1", "CODE-1", longCode});
+    QWidget *upDown = control(tooLong, "quantitySpinner");
+    QVERIFY(!upDown->isEnabled());
+    QAccessible::queryAccessibleInterface(upDown)->actionInterface()->doAction(
+        QAccessibleActionInterface::increaseAction());
+    QCOMPARE(box(tooLong, "quantityBox")->text(), longCode.left(300) + QChar(0x2026));
 }
 
 void TestDialogs::itemEditor_upDownStepsTheQuantity_data()
@@ -151,6 +163,9 @@ void TestDialogs::locationSelect_tellsEachPieceSetUntilClosed()
                     return;
                 }
                 QCOMPARE(dialog.windowTitle(), "Quillmarch::Location Select");
+                for (const auto &[option, caption] :
+                     {std::pair{"rowOption", "Row"}, {"rackOption", "Rack"}, {"shelfOption", "Shelf"}})
+                    QCOMPARE(control<QRadioButton>(dialog, option)->text(), caption);
                 // Placed by the window system (the top left corner here), not centred.
                 QCOMPARE(dialog.frameGeometry().topLeft(), dialog.screen()->availableGeometry().topLeft());
                 // Tab stops at the chosen option only.

@@ -324,9 +324,9 @@ void TestProgram::twoStations_countTogetherOnOneServer()
     a.scan({"PX-99", "QTY:99"});
     QTRY_VERIFY2(rows().endsWith("|A|PX-99|99"), qPrintable(rows()));
 
-    // Every record into a file, without a window, from the store that quillmarch.conf names.
-    const QString exported = toQString(first.path()) + "/counts.csv";
-    ProgramRun exporter(m_server, first.path(), {}, {"--export", exported});
+    // Every record into a file, without a window, from the store that the command line names.
+    const QString exported = toQString(second.path()) + "/counts.csv";
+    ProgramRun exporter(m_server, second.path(), {}, {"--store", url, "--export", exported});
     QVERIFY(exporter.waitForExit(0));
     QFile csv(exported);
     QVERIFY(csv.open(QIODevice::ReadOnly));
@@ -366,6 +366,7 @@ void TestProgram::commandLine_answeredOrRefusedWithoutAWindow_data()
     const QString help = QString::fromUtf8(helpText);
     add("help, and nothing read after it", {"--help", "--loud"}, Surroundings::Terminal, 0, help, {});
     add("help after an argument", {"stock.mdb", "--help"}, Surroundings::Terminal, 0, help, {});
+    add("help where the store's address should be", {"--store", "--help"}, Surroundings::Terminal, 0, help, {});
     add("version, as the About box gives it", {"--version"}, Surroundings::Terminal, 0,
         "Quillmarch " + versionText() + "\n", {});
     add("help, output closed", {"--help"}, Surroundings::OutputClosed, 1, {},
@@ -375,8 +376,9 @@ void TestProgram::commandLine_answeredOrRefusedWithoutAWindow_data()
     refused("unknown option", {"--mute", "--loud"}, "unknown option '--loud'");
     refused("Qt's own option", {"-platform", "offscreen"}, "unknown option '-platform'");
     refused("store without its URL", {"--mute", "--store"}, "--store needs a value");
-    refused("argument with a terminal's escape sequence", {"\x1b]0;x\x07\\Gr\u00f6\u00dfe"},
-            "unknown argument '\\x1b]0;x\\x07\\\\Gr\\xc3\\xb6\\xc3\\x9fe'");
+    refused("export to an empty name", {"--export", "", "--mute"}, "--export needs a value");
+    refused("argument with a terminal's escape sequence", {"\x1b]0;x\x07 \\Gr\u00f6\u00dfe"},
+            "unknown argument '\\x1b]0;x\\x07 \\\\Gr\\xc3\\xb6\\xc3\\x9fe'");
     add("no display", {}, Surroundings::NoDisplay, 1, {},
         "quillmarch: cannot open its window: could not connect to display\n");
 }

@@ -250,6 +250,16 @@ void TestScreenReader::everyOutcomeHeardOnce()
             QCOMPARE(*heard, step.heard);
     }
     QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A11", "OLD", "4"}, {2, "A", "PX-100", "7"}}));
+
+    // A failure is read out, its number first, then what went wrong.
+    std::filesystem::remove(folder.databasePath());
+    program.press("Tab", keyDelayMs);
+    program.scan({"FINLOC", "PX-9", "QTY:1"}, keyDelayMs);
+    QVERIFY2(m_reader.hear({"alert Quillmarch."}), qPrintable(m_reader.transcript()));
+    const std::optional<QStringList> box = m_reader.hear({"OK push button."});
+    QVERIFY2(box, qPrintable(m_reader.transcript()));
+    QCOMPARE(box->first().left(9), "Error 14 ");
+    QVERIFY2(box->first().endsWith("nothing was written."), qPrintable(box->first()));
 }
 
 QTEST_GUILESS_MAIN(TestScreenReader)

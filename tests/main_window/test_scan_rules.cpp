@@ -78,6 +78,8 @@ void TestScanRules::scan_data()
     const QString longCode = QString(99, 'x') + "🙂" + "y";
     QTest::newRow("item code") << none << Scan{item, "CODE-1"} << "CODE-1" << code("Item CODE-1") << "";
     QTest::newRow("quantity label as a code") << none << Scan{item, "QTY:5"} << "QTY:5" << code("Item QTY:5") << "";
+    QTest::newRow("code of 100 characters, read whole")
+        << none << Scan{item, QString(100, 'x')} << QString(100, 'x') << code("Item " + QString(100, 'x')) << "";
     QTest::newRow("long code, cut before a whole character")
         << none << Scan{item, longCode} << longCode << code("Item " + QString(99, 'x') + "…") << "";
     QTest::newRow("empty item box") << none << Scan{item, ""} << ""

@@ -291,14 +291,18 @@ void TestStockMain::load_tabOrder_keys_add_clear()
 
 void TestStockMain::scannerSpeed_queuedKeysReachTheBoxThatGetsTheFocus()
 {
-    ScanWindow main;
+    ScanWindow main(numbered(100));
     // Every key waits in the queue before the first handler runs, as while a record is committed.
     for (QChar c : QString("ROW:A\rFINLOC\rCODE-1\rQTY:5\rNEWLOC\rROW:B\rFINLOC\rC3\rQTY:1\r"))
         QCoreApplication::postEvent(
             main.window->windowHandle(),
             new QKeyEvent(QEvent::KeyPress, c == '\r' ? Qt::Key_Return : Qt::Key_unknown, Qt::NoModifier, c));
-    QTRY_COMPARE(main.place.rows(), (Rows{{1, "A", "CODE-1", "5"}, {2, "B", "C3", "1"}}));
+    QTRY_COMPARE(main.place.rows().size(), 102u);
+    QCOMPARE(main.place.rows()[100], (TableRow{101, "A", "CODE-1", "5"}));
+    QCOMPARE(main.place.rows()[101], (TableRow{102, "B", "C3", "1"}));
     QCOMPARE(main.state().focus, "itemBox");
+    // The list has scrolled to the newest count.
+    QVERIFY(main.view.viewport()->rect().contains(main.rect(101)));
 }
 
 void TestStockMain::list_geometryMouseAndKeys()
@@ -449,6 +453,15 @@ void TestStockMain::itemEditor_opensTheSelectedRecordAsStoredNow()
     // The list keeps what it showed, and the table too: only Save rewrites a row.
     QCOMPARE(counting.listed(), threeRows);
     QCOMPARE(counting.place.run("SELECT Quantity FROM Stock WHERE id = 5"), "70");
+    // A Save over a change made meanwhile writes nothing; the editor and the list show the record as it is now.
+    QVERIFY(counting.editRow(1, [&](StockItem &dialog) {
+        counting.place.run("UPDATE Stock SET Quantity = '72' WHERE id = 5");
+        control<QLineEdit>(dialog, "quantityBox")->setText("71");
+        QVERIFY(whileModal<QMessageBox>([&] { click(dialog, "saveButton"); }));
+        QCOMPARE(control<QLineEdit>(dialog, "quantityBox")->text(), "72");
+        click(dialog, "closeButton");
+    }));
+    QCOMPARE(counting.listed()[1], (TableRow{5, "B2 moved", "CODE-2", "72"}));
 
     // Only the left button's double-click opens a row; with Ctrl it unselects the row.
     QVERIFY(!whileModal<StockItem>([&] { counting.doubleClick(1, Qt::RightButton); }));
@@ -557,6 +570,10 @@ void TestStockMain::otherStations_followedWhereTheOperatorIs()
     place.run("INSERT INTO \"Stock\" OVERRIDING SYSTEM VALUE VALUES (3, 'L2', 'C2', '2')");
     QTRY_COMPARE(station.listed(), place.rows());
     QCOMPARE(where(), before);
+    // An edit elsewhere to a row in view is painted at once.
+    PaintedRegion painted(station.view.viewport());
+    QCOMPARE(other->updateById({23, "L22", "C22", "1"}, "L22", "C22", "8").outcome, UpdateResult::Saved);
+    QTRY_VERIFY(painted.region.contains(station.rect(station.model.rowOf(23)).center()));
 
     // A Save over a record changed meanwhile changes nothing and shows it as it is now.
     QVERIFY(station.editRow(39, [&](StockItem &editor) {

@@ -180,20 +180,21 @@ void TestStockStore::listAll_readsAnotherToolsTableInIdOrderAndNullAsEmpty()
 {
     const StockPlace folder;
     // Without the NOT NULL constraints, with columns, an index and a trigger of its
-    // own, names in another case, rows out of id order.
+    // own that also writes to a table of its own, names in another case, rows out of id order.
     folder.run("CREATE TABLE stock (id integer, location TEXT, StockCode TEXT, Quantity TEXT, Note TEXT,"
                " Counted TEXT NOT NULL DEFAULT 'yes',"
                " Code2 TEXT GENERATED ALWAYS AS (coalesce(StockCode, '') || '2') NOT NULL,"
                " PRIMARY KEY (id DESC) ON CONFLICT REPLACE);"
-               "CREATE INDEX ByCode ON Stock (StockCode);"
+               "CREATE INDEX ByCode ON Stock (StockCode); CREATE TABLE Log (id);"
                "CREATE TRIGGER Noted AFTER INSERT ON Stock"
-               " BEGIN UPDATE Stock SET Note = 'new' WHERE id = NEW.id; END;"
+               " BEGIN UPDATE Stock SET Note = 'new' WHERE id = NEW.id; INSERT INTO Log VALUES (NEW.id); END;"
                "INSERT INTO Stock (id, Location, StockCode, Quantity)"
                " VALUES (9, 'R9', 'CODE-9', '90'), (1, NULL, NULL, NULL), (2, 'A', NULL, 7)");
     const StockStore store(folder.path());
     QCOMPARE(listAll(store), (std::vector<TableRow>{{1, "", "", ""}, {2, "A", "", "7"}, {9, "R9", "CODE-9", "90"}}));
     QCOMPARE(store.append("B", "Y", "8"), 10);
-    QCOMPARE(folder.run("SELECT Note || Counted || Code2 FROM Stock WHERE id = 10"), std::string("newyesY2"));
+    QCOMPARE(folder.run("SELECT Note || Counted || Code2 || (SELECT max(id) FROM Log) FROM Stock WHERE id = 10"),
+             std::string("newyesY210"));
 }
 
 void TestStockStore::records_storedExactlyAndChangedByTheirIdOnly()
@@ -668,6 +669,11 @@ void TestStockStore::export_everyRecordAsCsvInIdOrder()
     const std::string nowhere = place.path() + "/missing/counts.csv";
     checkError(failureOf([&] { exportCsv(*place.store(), nowhere); }), 10,
                "%1 could not be written (No such file or directory); no export was made.", toQString(nowhere));
+    // Nor is one that fails once it has been written: here a folder is in its place.
+    const std::string folder = place.path() + "/folder.csv";
+    std::filesystem::create_directory(pathFromUtf8(folder));
+    QCOMPARE(failureOf([&] { exportCsv(*place.store(), folder); }).code(), 10);
+    QVERIFY(!std::filesystem::exists(pathFromUtf8(folder + ".part")));
 }
 
 namespace {
@@ -691,6 +697,8 @@ void TestStockStore::storeChoice_commandLineThenSettingThenFile_data()
                                      " lines and comments after #. Nothing was written.";
     QTest::newRow("named twice") << QByteArray("store=postgresql:///a\nstore=postgresql:///b") << QString()
                                  << Chosen::Refused << "%1 names the store twice (line 2). Nothing was written.";
+    QTest::newRow("no address") << QByteArray("store=") << QString() << Chosen::Refused
+                                << "%1 names no store after store= (line 1). Nothing was written.";
 }
 
 void TestStockStore::storeChoice_commandLineThenSettingThenFile()
