@@ -11,11 +11,11 @@
 // types them, to the count stored. Targets: a repaint under 20 ms, the editor open within a second and
 // closed within 100 ms, the long scan well under a second.
 
-#include "application.h"
-#include "stock_file.h"
-#include "stock_list_view.h"
-#include "stock_main.h"
-#include "stock_store.h"
+#include "application/application.h"
+#include "bench/stock_file.h"
+#include "main_window/stock_main.h"
+#include "store/stock_store.h"
+#include "widgets/stock_list_view.h"
 
 #include <QApplication>
 #include <QDialog>

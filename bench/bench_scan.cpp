@@ -9,10 +9,10 @@
 // sound as in the program. Targets: the figures over the large table within
 // 1.2 times those over the empty one, and the 99th percentile under 20 ms.
 
-#include "application.h"
-#include "stock_file.h"
-#include "stock_main.h"
-#include "stock_store.h"
+#include "application/application.h"
+#include "bench/stock_file.h"
+#include "main_window/stock_main.h"
+#include "store/stock_store.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

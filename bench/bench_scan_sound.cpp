@@ -8,10 +8,10 @@
 // Also shown: the part after the handler asked for the sound, which leaves out
 // the commit's wait for the disk. Target: the 99th percentile within 30 ms.
 
-#include "application.h"
-#include "stock_file.h"
-#include "stock_main.h"
-#include "stock_store.h"
+#include "application/application.h"
+#include "bench/stock_file.h"
+#include "main_window/stock_main.h"
+#include "store/stock_store.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

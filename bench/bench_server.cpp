@@ -7,8 +7,8 @@
 // makes another with an empty one, prints the two databases' URLs on a line each,
 // and runs until its standard input closes.
 
-#include "postgres_server.h"
-#include "stock_file.h"
+#include "bench/stock_file.h"
+#include "support/postgres_server.h"
 
 #include <cstdio>
 #include <cstdlib>

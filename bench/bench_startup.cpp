@@ -24,8 +24,8 @@
 // socket, the peak memory against the start-up over stock.mdb. The server's
 // client library stays out of this driver.
 
-#include "stock_file.h"
-#include "stock_store.h"
+#include "bench/stock_file.h"
+#include "store/stock_store.h"
 
 #include <algorithm>
 #include <chrono>

@@ -11,12 +11,12 @@
 // its commit each count is in the watching window's list (99th percentile
 // within 200 ms).
 
-#include "application.h"
-#include "postgres_server.h"
-#include "postgres_store.h"
-#include "stock_file.h"
-#include "stock_list_model.h"
-#include "stock_main.h"
+#include "application/application.h"
+#include "bench/stock_file.h"
+#include "main_window/stock_list_model.h"
+#include "main_window/stock_main.h"
+#include "store/postgres_store.h"
+#include "support/postgres_server.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -8,11 +8,11 @@
 // Every line printed is "name nanoseconds kilobytes": the steady clock (the
 // driver's clock too) and the peak resident memory so far.
 
-#include "application.h"
-#include "stock_main.h"
-#include "stock_rows.h"
-#include "stock_store.h"
-#include "store_choice.h"
+#include "application/application.h"
+#include "main_window/stock_main.h"
+#include "main_window/stock_rows.h"
+#include "store/stock_store.h"
+#include "store/store_choice.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,7 +1,7 @@
-#include "stock_file.h"
+#include "bench/stock_file.h"
 
-#include "label_texts.h"
-#include "stock_store.h"
+#include "bench/label_texts.h"
+#include "store/stock_store.h"
 
 #include <sqlite3.h>
 

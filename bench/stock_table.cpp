@@ -1,6 +1,6 @@
-#include "label_texts.h"
-#include "postgres_store.h"
-#include "stock_file.h"
+#include "bench/label_texts.h"
+#include "bench/stock_file.h"
+#include "store/postgres_store.h"
 
 #include <libpq-fe.h>
 

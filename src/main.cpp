@@ -1,10 +1,10 @@
-#include "application.h"
-#include "command_line.h"
-#include "error_reporter.h"
-#include "program_folder.h"
-#include "stock_export.h"
-#include "stock_main.h"
-#include "store_choice.h"
+#include "application/application.h"
+#include "application/command_line.h"
+#include "application/program_folder.h"
+#include "main_window/stock_main.h"
+#include "store/stock_export.h"
+#include "store/store_choice.h"
+#include "widgets/error_reporter.h"
 
 #include <QApplication>
 
@@ -12,7 +12,7 @@
 #include <cstdlib>
 
 #ifdef Q_OS_WIN
-#include "windows_console.h"
+#include "application/windows_console.h"
 #endif
 
 namespace {

@@ -1,8 +1,8 @@
-#include "about_box.h"
+#include "about/about_box.h"
 
-#include "look.h"
+#include "about/version.h"
 #include "ui_about_box.h"
-#include "version.h"
+#include "widgets/look.h"
 
 #include <QAccessibleWidget>
 #include <QBitmap>

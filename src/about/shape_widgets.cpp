@@ -1,4 +1,4 @@
-#include "shape_widgets.h"
+#include "about/shape_widgets.h"
 
 #include <QPainter>
 #include <QPainterPath>

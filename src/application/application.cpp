@@ -1,11 +1,11 @@
-#include "application.h"
+#include "application/application.h"
 
-#include "about_box.h"
-#include "announcer.h"
-#include "look.h"
-#include "stock_list_accessible.h"
-#include "stock_main.h"
-#include "up_down.h"
+#include "about/about_box.h"
+#include "main_window/stock_main.h"
+#include "widgets/announcer.h"
+#include "widgets/look.h"
+#include "widgets/stock_list_accessible.h"
+#include "widgets/up_down.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "scan_sounds.h"
+#include "sound/scan_sounds.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
-#include "location_select.h"
+#include "dialogs/location_select.h"
 
-#include "look.h"
 #include "ui_location_select.h"
+#include "widgets/look.h"
 
 LocationSelect::LocationSelect(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::LocationSelect>())
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "scan_rules.h"
+#include "scanning/scan_rules.h"
 
 #include <QDialog>
 

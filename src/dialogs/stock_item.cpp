@@ -1,7 +1,7 @@
-#include "stock_item.h"
+#include "dialogs/stock_item.h"
 
-#include "look.h"
 #include "ui_stock_item.h"
+#include "widgets/look.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "record_texts.h"
+#include "scanning/record_texts.h"
 
 #include <QDialog>
 

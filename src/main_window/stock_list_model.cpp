@@ -1,4 +1,4 @@
-#include "stock_list_model.h"
+#include "main_window/stock_list_model.h"
 
 namespace {
 

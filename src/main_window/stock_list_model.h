@@ -1,7 +1,7 @@
 #pragma once
 
-#include "record_texts.h"
-#include "stock_rows.h"
+#include "main_window/stock_rows.h"
+#include "scanning/record_texts.h"
 
 #include <QAbstractTableModel>
 

@@ -1,15 +1,15 @@
-#include "stock_main.h"
+#include "main_window/stock_main.h"
 
-#include "about_box.h"
-#include "announcer.h"
-#include "error_reporter.h"
-#include "location_select.h"
-#include "look.h"
-#include "stock_item.h"
-#include "stock_list_model.h"
-#include "stock_rows.h"
-#include "typing_batch.h"
+#include "about/about_box.h"
+#include "dialogs/location_select.h"
+#include "dialogs/stock_item.h"
+#include "main_window/stock_list_model.h"
+#include "main_window/stock_rows.h"
 #include "ui_stock_main.h"
+#include "widgets/announcer.h"
+#include "widgets/error_reporter.h"
+#include "widgets/look.h"
+#include "widgets/typing_batch.h"
 
 #include <QAccessibleWidget>
 #include <QHeaderView>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "record_texts.h"
-#include "scan_rules.h"
-#include "scan_sounds.h"
-#include "store.h"
+#include "scanning/record_texts.h"
+#include "scanning/scan_rules.h"
+#include "sound/scan_sounds.h"
+#include "store/store.h"
 
 #include <QWidget>
 

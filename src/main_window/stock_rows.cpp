@@ -1,4 +1,4 @@
-#include "stock_rows.h"
+#include "main_window/stock_rows.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "scan_sounds.h"
+#include "sound/scan_sounds.h"
 
 #include <algorithm>
 #include <array>

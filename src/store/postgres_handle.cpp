@@ -1,6 +1,6 @@
-#include "postgres_handle.h"
+#include "store/postgres_handle.h"
 
-#include "store_error.h"
+#include "store/store_error.h"
 
 #include <libpq-fe.h>
 

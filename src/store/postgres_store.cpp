@@ -1,4 +1,4 @@
-#include "postgres_store.h"
+#include "store/postgres_store.h"
 
 #include <algorithm>
 #include <charconv>

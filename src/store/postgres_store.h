@@ -1,7 +1,7 @@
 #pragma once
 
-#include "postgres_handle.h"
-#include "store.h"
+#include "store/postgres_handle.h"
+#include "store/store.h"
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
-#include "sqlite_handle.h"
+#include "store/sqlite_handle.h"
 
-#include "store_error.h"
-#include "utf8_path.h"
+#include "store/store_error.h"
+#include "store/utf8_path.h"
 
 #include <sqlite3.h>
 

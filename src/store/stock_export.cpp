@@ -1,6 +1,6 @@
-#include "stock_export.h"
+#include "store/stock_export.h"
 
-#include "utf8_path.h"
+#include "store/utf8_path.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
-#include "stock_store.h"
+#include "store/stock_store.h"
 
-#include "sqlite_handle.h"
-#include "utf8_path.h"
+#include "store/sqlite_handle.h"
+#include "store/utf8_path.h"
 
 #include <sqlite3.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sqlite_handle.h"
-#include "store.h"
+#include "store/sqlite_handle.h"
+#include "store/store.h"
 
 #include <cstdint>
 #include <functional>

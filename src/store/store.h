@@ -1,7 +1,7 @@
 #pragma once
 
-#include "stock_record.h"
-#include "store_error.h"
+#include "store/stock_record.h"
+#include "store/store_error.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,7 @@
-#include "store_choice.h"
+#include "store/store_choice.h"
 
-#include "stock_store.h"
-#include "utf8_path.h"
+#include "store/stock_store.h"
+#include "store/utf8_path.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,7 +9,7 @@
 #include <fstream>
 
 #ifdef QUILLMARCH_TEAM_STORE
-#include "postgres_store.h"
+#include "store/postgres_store.h"
 #endif
 
 namespace {

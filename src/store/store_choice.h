@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store.h"
+#include "store/store.h"
 
 #include <memory>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "about_box.h"
-#include "application.h"
-#include "version.h"
-#include "window_driver.h"
+#include "about/about_box.h"
+#include "about/version.h"
+#include "application/application.h"
+#include "support/window_driver.h"
 
 #include <QAccessible>
 #include <QDesktopServices>

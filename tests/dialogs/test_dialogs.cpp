@@ -1,7 +1,7 @@
-#include "application.h"
-#include "location_select.h"
-#include "stock_item.h"
-#include "window_driver.h"
+#include "application/application.h"
+#include "dialogs/location_select.h"
+#include "dialogs/stock_item.h"
+#include "support/window_driver.h"
 
 #include <QAccessible>
 #include <QLineEdit>

@@ -3,12 +3,12 @@
 // fails it (read-only, removed, locked or full) nothing is half-written or made
 // afresh, no committed count is lost and the operator sees every error; and on
 // the command line. Every step is checked in stock.mdb itself.
-#include "command_line.h"
-#include "desktop_session.h"
-#include "postgres_server.h"
-#include "stock_fixture.h"
-#include "stock_store.h"
-#include "version.h"
+#include "about/version.h"
+#include "application/command_line.h"
+#include "end_to_end/desktop_session.h"
+#include "store/stock_store.h"
+#include "support/postgres_server.h"
+#include "support/stock_fixture.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 // The built program through a real screen reader, as a blind operator uses it:
 // Orca on an X server of the test's own, with a session bus and a sound server,
 // the program driven with real key events. Each step checks the words Orca says.
-#include "desktop_session.h"
-#include "stock_fixture.h"
+#include "end_to_end/desktop_session.h"
+#include "support/stock_fixture.h"
 
 #include <QFile>
 #include <QFileInfo>

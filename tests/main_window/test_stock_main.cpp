@@ -1,13 +1,13 @@
-#include "about_box.h"
-#include "application.h"
-#include "location_select.h"
-#include "stock_fixture.h"
-#include "stock_item.h"
-#include "stock_list_model.h"
-#include "stock_list_view.h"
-#include "stock_main.h"
-#include "stock_store.h"
-#include "window_driver.h"
+#include "about/about_box.h"
+#include "application/application.h"
+#include "dialogs/location_select.h"
+#include "dialogs/stock_item.h"
+#include "main_window/stock_list_model.h"
+#include "main_window/stock_main.h"
+#include "store/stock_store.h"
+#include "support/stock_fixture.h"
+#include "support/window_driver.h"
+#include "widgets/stock_list_view.h"
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>

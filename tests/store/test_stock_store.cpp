@@ -1,8 +1,8 @@
-#include "stock_export.h"
-#include "stock_fixture.h"
-#include "stock_store.h"
-#include "store_choice.h"
-#include "utf8_path.h"
+#include "store/stock_export.h"
+#include "store/stock_store.h"
+#include "store/store_choice.h"
+#include "store/utf8_path.h"
+#include "support/stock_fixture.h"
 
 #include <QTest>
 
@@ -17,8 +17,8 @@
 #include <thread>
 
 #ifdef QUILLMARCH_TEST_SERVER
-#include "postgres_server.h"
-#include "postgres_store.h"
+#include "store/postgres_store.h"
+#include "support/postgres_server.h"
 #endif
 #ifdef _WIN32
 #include <QProcess>

@@ -1,4 +1,4 @@
-#include "postgres_server.h"
+#include "support/postgres_server.h"
 
 #include <libpq-fe.h>
 

@@ -1,6 +1,6 @@
-#include "stock_fixture.h"
+#include "support/stock_fixture.h"
 
-#include "utf8_path.h"
+#include "store/utf8_path.h"
 
 #include <QFile>
 
@@ -9,8 +9,8 @@
 #include <filesystem>
 
 #ifdef QUILLMARCH_TEST_SERVER
-#include "postgres_server.h"
-#include "postgres_store.h"
+#include "store/postgres_store.h"
+#include "support/postgres_server.h"
 
 #include <libpq-fe.h>
 #endif

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "error_reporter.h"
-#include "scan_sounds.h"
-#include "stock_store.h"
+#include "sound/scan_sounds.h"
+#include "store/stock_store.h"
+#include "widgets/error_reporter.h"
 
 #include <QDir>
 #include <QStringList>

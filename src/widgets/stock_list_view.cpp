@@ -1,4 +1,4 @@
-#include "stock_list_view.h"
+#include "widgets/stock_list_view.h"
 
 #include <QAccessible>
 #include <QFocusEvent>

@@ -1,6 +1,6 @@
-#include "command_line.h"
+#include "application/command_line.h"
 
-#include "version.h"
+#include "about/version.h"
 
 #include <algorithm>
 #include <cerrno>

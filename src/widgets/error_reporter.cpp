@@ -1,4 +1,4 @@
-#include "error_reporter.h"
+#include "widgets/error_reporter.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "scan_rules.h"
+#include "scanning/scan_rules.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "look.h"
+#include "widgets/look.h"
 
 #include <QApplication>
 #include <QFontDatabase>

@@ -1,4 +1,4 @@
-#include "up_down.h"
+#include "widgets/up_down.h"
 
 #include <QAccessibleWidget>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "typing_batch.h"
+#include "widgets/typing_batch.h"
 
 #include <QApplication>
 #include <QKeyEvent>

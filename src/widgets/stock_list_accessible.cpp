@@ -1,6 +1,6 @@
-#include "stock_list_accessible.h"
+#include "widgets/stock_list_accessible.h"
 
-#include "stock_list_view.h"
+#include "widgets/stock_list_view.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>

@@ -1,4 +1,4 @@
-#include "windows_console.h"
+#include "application/windows_console.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "announcer.h"
+#include "widgets/announcer.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>

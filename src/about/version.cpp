@@ -1,4 +1,4 @@
-#include "version.h"
+#include "about/version.h"
 
 QString versionText(int major, int minor, int revision)
 {

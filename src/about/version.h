@@ -1,6 +1,6 @@
 #pragma once
 
-#include "program_version.h"
+#include "about/program_version.h"
 
 #include <QString>
 
