@@ -1,9 +1,12 @@
 #!/bin/sh
 # The set-up commands on a fresh Debian machine:
-#   ./build.sh run      install what is missing, build, start the program
-#   ./build.sh test     install what is missing, build, run every test
+#   ./build.sh run      install what is missing, build the program alone, start it
+#   ./build.sh test     install what is missing, build the program, its tests and
+#                       benchmarks, run every test
 #   ./build.sh windows  install what is missing, make the Windows release folder
 #                       build-windows/release (cmake/build-windows.sh)
+# Each builds in build/ (build-windows/) through the CMake preset of its name
+# (CMakePresets.json).
 # Needs nothing but a shell and apt-get; the packages below are installed with
 # sudo when not run as root.
 set -eu
@@ -33,21 +36,20 @@ install_missing() {
 }
 
 build() {
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    cmake --build build --parallel "$(nproc)"
+    cmake --preset "$1"
+    cmake --build --preset "$1" --parallel "$(nproc)"
 }
 
 case "${1:-}" in
 run)
     install_missing
-    build
+    build run
     exec ./build/quillmarch
     ;;
 test)
     install_missing
-    build
-    cd build
-    exec ctest --output-on-failure
+    build test
+    exec ctest --preset test
     ;;
 windows)
     packages=$windows_packages

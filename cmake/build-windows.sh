@@ -30,6 +30,7 @@ if [ ! -f "$qt/made" ]; then
 fi
 
 # Pinned: the package's version and the sha256 of the sqlite.org tarball inside it.
+# The preset windows (CMakePresets.json) names the folder it unpacks to.
 sqlite_package=sqlite3@5.1.7
 sqlite_tarball=sqlite-autoconf-3440200
 sqlite_sha256=1c6719a148bc41cf0f2bbbe3926d7ce3f5ca09d878f1246fcc20767b175bb407
@@ -42,11 +43,9 @@ if [ ! -f "$sqlite/sqlite3.c" ]; then
     rm -rf "$download"
 fi
 
-cmake -G Ninja -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
-    -DQT_CHAINLOAD_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
-    -DQUILLMARCH_SQLITE_AMALGAMATION="$sqlite"
-cmake --build "$build" --parallel "$(nproc)"
+# The toolchain from that Qt, SQLite from that folder: the preset windows.
+cmake --preset windows
+cmake --build --preset windows --parallel "$(nproc)"
 rm -rf "$build/release"
 cmake --install "$build" --prefix "$build/release" --strip
 # Debian's runtime DLLs carry their debugging symbols; the release does without them.
