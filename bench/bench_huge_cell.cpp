@@ -90,7 +90,7 @@ int main(int argc, char *argv[])
     store.append(huge, huge, huge);
 
     const Clock::time_point shown = Clock::now();
-    StockMain window(std::make_unique<StockStore>(folder.path()), soundsOf(player.get()));
+    StockMain window(std::make_unique<StockStore>(folder.path()), soundsOf(player.get()), {});
     if (!window.loadRecords())
         return 1;
     window.show();

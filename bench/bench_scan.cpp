@@ -52,7 +52,7 @@ public:
     ScanWindow(long records, const SoundOutput &sounds) : m_records(records)
     {
         makeStockFile(m_folder.path(), records);
-        m_window = std::make_unique<StockMain>(std::make_unique<StockStore>(m_folder.path()), sounds);
+        m_window = std::make_unique<StockMain>(std::make_unique<StockStore>(m_folder.path()), sounds, QString());
         if (!m_window->loadRecords())
             std::exit(1);
         m_window->show();

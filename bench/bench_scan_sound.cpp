@@ -92,10 +92,12 @@ int main(int argc, char *argv[])
     const SoundOutput play = soundsOf(player.get());
     HandedTones handed(*player);
     TemporaryFolder folder;
-    StockMain window(std::make_unique<StockStore>(folder.path()), [&](ScanSound sound) {
-        asked = Clock::now();
-        play(sound);
-    });
+    StockMain window(std::make_unique<StockStore>(folder.path()),
+                     [&](ScanSound sound) {
+                         asked = Clock::now();
+                         play(sound);
+                     },
+                     {});
     if (!window.loadRecords())
         return 1;
     window.show();

@@ -95,7 +95,7 @@ int main(int argc, char *argv[])
 
     PostgresServer server(PostgresServer::Disk::Durable);
     const std::string url = server.url(server.createDatabase());
-    StockMain window(std::make_unique<PostgresStore>(url), {});
+    StockMain window(std::make_unique<PostgresStore>(url), {}, {});
     if (!window.loadRecords())
         return 1;
     window.show();

@@ -76,7 +76,7 @@ int startUp(int argc, char *argv[], const std::string &folder, const std::option
     const std::unique_ptr<TonePlayer> player = makeTonePlayer(false);
     milestone("application");
 
-    StockMain window(chooseStore(folder, server), soundsOf(player.get()));
+    StockMain window(chooseStore(folder, folder, server), soundsOf(player.get()), QString::fromStdString(folder));
     if (!window.loadRecords())
         return 1;
     milestone("window");

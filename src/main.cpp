@@ -17,20 +17,36 @@
 
 namespace {
 
-const Failure folderMissing{programFolderMissing,
-                            "Quillmarch cannot find the folder it was started from, where it keeps stock.mdb and"
-                            " quillmarch.conf. Nothing was written."};
+// The build decides where the program keeps its files, not whether its folder may
+// be written: root may write to /usr/bin, and a user to a per-user install.
+constexpr Placement placement =
+#ifdef QUILLMARCH_INSTALLED
+    Placement::UserFolders;
+#else
+    Placement::BesideTheProgram;
+#endif
+
+// What keeps the program from its folders, if anything: not found, or not made.
+std::optional<Failure> folderFailure(const std::optional<ProgramFolders> &folders)
+{
+    if (!folders)
+        return Failure{programFolderMissing,
+                       "Quillmarch cannot find the folder where it keeps stock.mdb and"
+                       " quillmarch.conf. Nothing was written."};
+    if (const std::optional<std::string> problem = makeProgramFolders(*folders))
+        return Failure{programFolderMissing, *problem};
+    return std::nullopt;
+}
 
 // --export: every record into a file, without a window; a failure is one line on standard error.
-int exportRecords(const CommandLine &commandLine)
+int exportRecords(const CommandLine &commandLine, const std::optional<ProgramFolders> &folders)
 {
-    const std::optional<std::string> folder = programFolder();
-    if (!folder) {
-        ErrorReporter::writeLine(folderMissing);
+    if (const std::optional<Failure> failure = folderFailure(folders)) {
+        ErrorReporter::writeLine(*failure);
         return EXIT_FAILURE;
     }
     try {
-        exportCsv(*chooseStore(*folder, commandLine.store), *commandLine.exportFile);
+        exportCsv(*chooseStore(folders->data, folders->configuration, commandLine.store), *commandLine.exportFile);
     } catch (const StoreError &error) {
         ErrorReporter::writeLine({error.code(), error.what()});
         return EXIT_FAILURE;
@@ -46,8 +62,11 @@ int main(int argc, char *argv[])
     attachParentConsole();
 #endif
     openClosedStandardStreams();
+    nameApplication();
+    // Where stock.mdb and quillmarch.conf are, which --help tells; made only when the program counts.
+    const std::optional<ProgramFolders> folders = programFolders(placement);
     // Answered before any window system is needed.
-    const CommandLine commandLine = readCommandLine(programArguments(argc, argv));
+    const CommandLine commandLine = readCommandLine(programArguments(argc, argv), folders);
     if (commandLine.exitStatus)
         return *commandLine.exitStatus;
 
@@ -59,7 +78,7 @@ int main(int argc, char *argv[])
 
     if (commandLine.exportFile) {
         const QCoreApplication app(argc, argv);
-        return exportRecords(commandLine);
+        return exportRecords(commandLine, folders);
     }
 
     const std::unique_ptr<QApplication> app = openApplication(argc, argv);
@@ -73,17 +92,15 @@ int main(int argc, char *argv[])
         return EXIT_FAILURE;
     };
 
-    // The stock database, or the setting that names the server, lies beside the executable.
-    const std::optional<std::string> folder = programFolder();
-    if (!folder)
-        return fail(folderMissing);
+    if (const std::optional<Failure> failure = folderFailure(folders))
+        return fail(*failure);
     std::unique_ptr<Store> store;
     try {
-        store = chooseStore(*folder, commandLine.store);
+        store = chooseStore(folders->data, folders->configuration, commandLine.store);
     } catch (const StoreError &error) {
         return fail({error.code(), error.what()});
     }
-    StockMain window(std::move(store), soundsOf(player.get()));
+    StockMain window(std::move(store), soundsOf(player.get()), QString::fromStdString(folders->data));
     if (!window.loadRecords())
         return EXIT_FAILURE;
     window.show();

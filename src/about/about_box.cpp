@@ -114,7 +114,7 @@ private:
 
 } // namespace
 
-AboutBox::AboutBox(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::AboutBox>())
+AboutBox::AboutBox(const QString &dataFolder, QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::AboutBox>())
 {
     ui->setupUi(this);
     Look::applyToWindow(this);
@@ -122,6 +122,12 @@ AboutBox::AboutBox(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::A
     ui->productLink->setForegroundRole(QPalette::ButtonText);
     ui->icon->setPixmap(Look::programIcon().pixmap(ui->icon->size()));
     ui->versionLabel->setText(versionText());
+    // A folder too long for the line shows its beginning and end; the whole is read out and in its tip.
+    const QString folder = tr("Data folder: %1").arg(dataFolder);
+    ui->folderLabel->setText(
+        ui->folderLabel->fontMetrics().elidedText(folder, Qt::ElideMiddle, ui->folderLabel->width()));
+    ui->folderLabel->setAccessibleName(folder);
+    ui->folderLabel->setToolTip(dataFolder);
 
     const QCursor pointer = linkCursor();
     for (QLabel *link : {ui->productLink, ui->addressLink, ui->copyrightLink}) {

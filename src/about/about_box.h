@@ -10,13 +10,14 @@ class AboutBox;
 class QAccessibleInterface;
 class QLabel;
 
-// The About box: product name, version, the maker's notices and three labels
-// that open the maker's web site. Made afresh for every showing.
+// The About box: product name, version, the maker's notices, three labels
+// that open the maker's web site, and the folder the station keeps stock.mdb in.
+// Made afresh for every showing.
 class AboutBox : public QDialog {
     Q_OBJECT
 
 public:
-    explicit AboutBox(QWidget *parent = nullptr);
+    explicit AboutBox(const QString &dataFolder, QWidget *parent = nullptr);
     ~AboutBox() override;
 
 protected:

@@ -76,9 +76,16 @@ std::unique_ptr<QApplication> openApplication(int &argc, char **argv)
     return application;
 }
 
+void nameApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Quillmarch"));
+    // The menu entry the desktop shows the windows under, with its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.quillmarch.Quillmarch"));
+}
+
 void setUpApplication()
 {
-    QApplication::setApplicationName(QStringLiteral("Quillmarch"));
+    nameApplication();
     Look::install();
     installAccessibleInterfaces();
 }

@@ -17,6 +17,10 @@ void openClosedStandardStreams();
 // ends with status 1, where Qt would abort with a page of text.
 std::unique_ptr<QApplication> openApplication(int &argc, char **argv);
 
+// Gives the application its name, which Qt names the user's folders after on
+// Windows; may be done before the application is made.
+void nameApplication();
+
 // Sets up the running QApplication as the program needs it before its first
 // window: its name, the look every window shares, and the interfaces that
 // assistive technology reads for the program's own widgets. main(), the

@@ -17,17 +17,21 @@
 #include <shellapi.h>
 #endif
 
-const char *const helpText =
+namespace {
+
+constexpr char options[] =
     "Usage: quillmarch [--mute] [--store URL] [--export FILE.csv]\n"
-    "Counts stock with a barcode scanner; every count is kept in stock.mdb beside the program, or in the\n"
-    "PostgreSQL database that --store or a line store=URL in quillmarch.conf beside the program names.\n"
+    "Counts stock with a barcode scanner; every count is kept in stock.mdb, or in the PostgreSQL database\n"
+    "that --store or a line store=URL in quillmarch.conf names.\n"
     "\n"
     "  --mute             count without the sounds that tell each scan stored, taken or refused\n"
     "  --store URL        count into the PostgreSQL database at URL, which other stations share:\n"
     "                     postgresql://user@host:port/database, with no password in it\n"
     "  --export FILE.csv  write every record to FILE.csv and end, without a window\n"
     "  --help             show this help and end\n"
-    "  --version          show the version and end\n"
+    "  --version          show the version and end\n";
+
+constexpr char buildNotes[] =
 #ifdef QUILLMARCH_SILENT
     "\nThis build has no sounds (it was made without Qt Multimedia): it counts in silence.\n"
 #endif
@@ -35,9 +39,7 @@ const char *const helpText =
     "\nThis build has no team store (it was made without PostgreSQL's client library): it counts into\n"
     "stock.mdb only.\n"
 #endif
-    ;
-
-namespace {
+    "";
 
 // An argument as typed, every byte but printable ASCII written as \xNN (and a
 // backslash as \\), so that no escape sequence in it reaches the terminal.
@@ -70,6 +72,13 @@ int answer(const char *what, const std::string &text)
 
 } // namespace
 
+std::string helpText(const std::optional<ProgramFolders> &folders)
+{
+    const std::string unknown = "(its folder cannot be found)";
+    return options + std::string("\nFolders in use:\n  stock.mdb          ") + (folders ? folders->data : unknown)
+        + "\n  quillmarch.conf    " + (folders ? folders->configuration : unknown) + "\n" + buildNotes;
+}
+
 std::vector<std::string> programArguments([[maybe_unused]] int argc, [[maybe_unused]] const char *const argv[])
 {
 #ifdef Q_OS_WIN
@@ -85,7 +94,7 @@ std::vector<std::string> programArguments([[maybe_unused]] int argc, [[maybe_unu
 #endif
 }
 
-CommandLine readCommandLine(const std::vector<std::string> &arguments)
+CommandLine readCommandLine(const std::vector<std::string> &arguments, const std::optional<ProgramFolders> &folders)
 {
     CommandLine commandLine;
     const char *unknown = nullptr;
@@ -94,7 +103,7 @@ CommandLine readCommandLine(const std::vector<std::string> &arguments)
         const std::string_view argument = arguments[i];
         // Wherever it stands, the answer is all that is done.
         if (argument == "--help") {
-            commandLine.exitStatus = answer("help", helpText);
+            commandLine.exitStatus = answer("help", helpText(folders));
             return commandLine;
         }
         if (argument == "--version") {

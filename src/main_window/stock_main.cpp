@@ -107,9 +107,9 @@ auto StockMain::attempt(Operation &&operation)
     }
 }
 
-StockMain::StockMain(std::unique_ptr<Store> store, SoundOutput playSound, QWidget *parent)
+StockMain::StockMain(std::unique_ptr<Store> store, SoundOutput playSound, QString dataFolder, QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::StockMain>()), m_store(std::move(store)),
-      m_playSound(std::move(playSound)), m_records(new StockListModel(this))
+      m_playSound(std::move(playSound)), m_dataFolder(std::move(dataFolder)), m_records(new StockListModel(this))
 {
     ui->setupUi(this);
     Look::applyToWindow(this);
@@ -163,13 +163,12 @@ bool StockMain::loadRecords()
     } catch (const std::bad_alloc &) {
         // The rows read so far and the memory held back are given back by now.
         playSound(ScanSound::Refused);
-        ErrorReporter::report(
-            {outOfMemory,
-             tr("Quillmarch ran out of memory listing the stored records (up to %1) and cannot show"
-                " them; nothing was changed. Close other programs, or give Quillmarch more memory,"
-                " and start again.")
-                 .arg(records)
-                 .toStdString()});
+        ErrorReporter::report({outOfMemory,
+                               tr("Quillmarch ran out of memory listing the stored records (up to %1) and cannot show"
+                                  " them; nothing was changed. Close other programs, or give Quillmarch more memory,"
+                                  " and start again.")
+                                   .arg(records)
+                                   .toStdString()});
         return false;
     }
     // The event loop watches the server's socket: no thread, and no reading of the
@@ -264,7 +263,7 @@ void StockMain::showAbout()
 {
     // A fresh box each time, so every showing composes its version text anew;
     // without an owner, it is modal to the whole program.
-    AboutBox about;
+    AboutBox about(m_dataFolder);
     about.exec();
 }
 

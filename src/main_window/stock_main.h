@@ -27,7 +27,8 @@ class StockMain : public QWidget {
     Q_OBJECT
 
 public:
-    StockMain(std::unique_ptr<Store> store, SoundOutput playSound, QWidget *parent = nullptr);
+    // dataFolder: where the station keeps stock.mdb, which the About box names.
+    StockMain(std::unique_ptr<Store> store, SoundOutput playSound, QString dataFolder, QWidget *parent = nullptr);
     ~StockMain() override;
 
     // Lists every stored record, and from then on what other stations change. False
@@ -76,6 +77,7 @@ private:
     // Watches the store's socket; it goes before the store that owns the socket.
     std::unique_ptr<QSocketNotifier> m_changes;
     SoundOutput m_playSound;
+    QString m_dataFolder;
     StockListModel *m_records;
     ScanRules m_rules;
 };

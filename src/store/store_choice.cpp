@@ -60,12 +60,13 @@ std::optional<std::string> configuredUrl(const std::string &path)
 
 } // namespace
 
-std::unique_ptr<Store> chooseStore(const std::string &folder, const std::optional<std::string> &url)
+std::unique_ptr<Store> chooseStore(const std::string &dataFolder, const std::string &configurationFolder,
+                                   const std::optional<std::string> &url)
 {
-    const std::string setting = pathInFolder(folder, "quillmarch.conf");
+    const std::string setting = pathInFolder(configurationFolder, "quillmarch.conf");
     const std::optional<std::string> server = url ? url : configuredUrl(setting);
     if (!server)
-        return std::make_unique<StockStore>(folder);
+        return std::make_unique<StockStore>(dataFolder);
 #ifdef QUILLMARCH_TEAM_STORE
     return std::make_unique<PostgresStore>(*server);
 #else

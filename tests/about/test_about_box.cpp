@@ -33,7 +33,9 @@ private slots:
 
 void TestAboutBox::showsTheVersion_readWithoutDecorations_linksOpenTheirAddress()
 {
-    AboutBox about;
+    // A folder too long for its line.
+    const QString folder = "/home/Stock Room " + QString(60, 'x') + "/quillmarch";
+    AboutBox about(folder);
     about.show();
     QVERIFY(QTest::qWaitForWindowActive(&about));
     QCOMPARE(about.windowTitle(), "About Quillmarch");
@@ -54,7 +56,12 @@ void TestAboutBox::showsTheVersion_readWithoutDecorations_linksOpenTheirAddress(
     QCOMPARE(read,
              QStringList({control<QLabel>(about, "versionLabel")->text(), "Copyright © 2026 Example Software",
                           "https://quillmarch.example/", "Quillmarch Pages", "  Example Software", "Quillmarch icon",
-                          control<QLabel>(about, "creditLine")->text(), "Quillmarch", "OK", "Copyright warning"}));
+                          control<QLabel>(about, "creditLine")->text(), "Quillmarch", "OK", "Copyright warning",
+                          "Data folder: " + folder}));
+    // Shortened to its line, and whole in its tip.
+    const QLabel *folderLabel = control<QLabel>(about, "folderLabel");
+    QVERIFY(folderLabel->fontMetrics().horizontalAdvance(folderLabel->text()) <= folderLabel->width());
+    QCOMPARE(folderLabel->toolTip(), folder);
 
     // Each link opens its own address (changed here to tell them apart) under a pointing hand whose
     // fingertip is the hot spot; a press released outside it, or a click anywhere else, opens nothing.
@@ -82,7 +89,7 @@ void TestAboutBox::enterAndEscClose()
     // Even from the notice, which leaves Enter to OK.
     for (const auto &[key, result] :
          {std::pair{Qt::Key_Return, QDialog::Accepted}, {Qt::Key_Escape, QDialog::Rejected}}) {
-        AboutBox about;
+        AboutBox about("/counts");
         QVERIFY(whileModal<AboutBox>([&] { about.exec(); },
                                      [&](AboutBox &) {
                                          QVERIFY(QTest::qWaitForWindowActive(&about));

@@ -65,7 +65,7 @@ struct ScanWindow {
     explicit ScanWindow(const Rows &rows = {}, std::unique_ptr<Store> store = nullptr)
         : window(std::make_unique<StockMain>(
             store ? std::move(store) : (place.createWith(rows), std::make_unique<StockStore>(place.path(), 0)),
-            sounds.output()))
+            sounds.output(), "/counts"))
     {
         if (!window->loadRecords())
             qFatal("the records could not be listed");
@@ -221,7 +221,7 @@ void TestStockMain::load_tabOrder_keys_add_clear()
         // Too little memory left to show the list, as under ulimit -v: a report, not an abort.
         StockPlace place;
         place.createWith(threeRows);
-        StockMain window(place.store(), {});
+        StockMain window(place.store(), {}, {});
         const ReportedErrors errors;
         rlim_t pages = 0; // of address space taken so far
         std::ifstream("/proc/self/statm") >> pages;
@@ -284,9 +284,12 @@ void TestStockMain::load_tabOrder_keys_add_clear()
     click(*main.window, "clearButton");
     QCOMPARE(main.state(), (WindowState{"Row:A1", "", "", "RACK:", "", "", "itemBox", "Item CODE-2"}));
 
-    // About shows its box, modal to the whole program.
+    // About shows its box, modal to the whole program, naming the folder the window was given.
     QVERIFY(whileModal<AboutBox>([&] { click(*main.window, "aboutButton"); },
-                                 [](AboutBox &about) { QCOMPARE(about.windowModality(), Qt::ApplicationModal); }));
+                                 [](AboutBox &about) {
+                                     QCOMPARE(about.windowModality(), Qt::ApplicationModal);
+                                     QCOMPARE(control<QLabel>(about, "folderLabel")->text(), "Data folder: /counts");
+                                 }));
 }
 
 void TestStockMain::scannerSpeed_queuedKeysReachTheBoxThatGetsTheFocus()

@@ -722,8 +722,9 @@ void TestStockStore::storeChoice_commandLineThenSettingThenFile()
     }
 #endif
     if (chosen == Chosen::Refused)
-        return checkError(failureOf([&] { chooseStore(folder.path(), given); }), 1, refusal, conf);
-    QCOMPARE(dynamic_cast<StockStore *>(chooseStore(folder.path(), given).get()) == nullptr, chosen == Chosen::Server);
+        return checkError(failureOf([&] { chooseStore(folder.path(), folder.path(), given); }), 1, refusal, conf);
+    QCOMPARE(dynamic_cast<StockStore *>(chooseStore(folder.path(), folder.path(), given).get()) == nullptr,
+             chosen == Chosen::Server);
 }
 
 QTEST_GUILESS_MAIN(TestStockStore)
