@@ -5,8 +5,11 @@
 #                       benchmarks, run every test
 #   ./build.sh windows  install what is missing, make the Windows release folder
 #                       build-windows/release (cmake/build-windows.sh)
+#   ./build.sh package  install what is missing, make the Debian package, the Windows
+#                       zip and installer in build-packages/ (packaging/package.sh)
 # Each builds in build/ (build-windows/) through the CMake preset of its name
-# (CMakePresets.json).
+# (CMakePresets.json); package makes the run and windows builds and packs them
+# with CPack through its package presets.
 # Needs nothing but a shell and apt-get; the packages below are installed with
 # sudo when not run as root.
 set -eu
@@ -58,8 +61,17 @@ windows)
     install_missing
     exec cmake/build-windows.sh
     ;;
+package)
+    # Both builds, NSIS for the installer, and the checks of the menu entry and the
+    # AppStream metainfo.
+    packages="$packages $windows_packages nsis desktop-file-utils appstream"
+    command -v npm > /dev/null || packages="$packages npm"
+    install_missing
+    build run
+    exec packaging/package.sh
+    ;;
 *)
-    echo "usage: $0 run|test|windows" >&2
+    echo "usage: $0 run|test|windows|package" >&2
     exit 2
     ;;
 esac
