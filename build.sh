@@ -18,10 +18,12 @@ cd "$(dirname "$0")"
 packages="cmake g++ make qt6-base-dev qt6-multimedia-dev libsqlite3-dev libpq-dev postgresql fonts-wine xvfb xdotool
     pulseaudio pulseaudio-utils dbus-daemon at-spi2-core orca speech-dispatcher procps"
 # The Windows build: mingw-w64, Wine to run its tests, the host's Qt tools (moc,
-# uic, rcc, and Qt's own build when it is made from source), Debian's source tools,
-# and what CI's check of the release folder drives it with.
-windows_packages="cmake ninja-build g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools wine64 wine
-    fonts-wine dpkg-dev perl xz-utils patch xvfb xdotool sqlite3"
+# uic, rcc, and Qt's own build when it is made from source), Debian's source tools
+# (for Qt, libpq and OpenSSL when they are made from source), the PostgreSQL server
+# its tests count into, and what CI's check of the release folder drives it with.
+windows_packages="cmake ninja-build g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools wine64 wine make
+    fonts-wine dpkg-dev perl xz-utils patch xvfb xdotool sqlite3 postgresql postgresql-client openssl pulseaudio
+    pulseaudio-utils"
 
 install_missing() {
     missing=""

@@ -6,28 +6,41 @@
 #
 # Qt for Windows: the prebuilt tree in ../shared/qt6-windows/ where it is at
 # hand, else built once from Debian's source by build-qt-windows.sh (about 40
-# minutes); either way kept in build-windows/qt. SQLite: the amalgamation that
-# the npm package sqlite3 ships unmodified, as sqlite.org publishes it.
+# minutes); either way kept in build-windows/qt. PostgreSQL's client library
+# (libpq, with the OpenSSL it needs for TLS) likewise: the prebuilt tree in
+# ../shared/libpq-windows/, else built once from Debian's source by
+# build-libpq-windows.sh (about 25 minutes); kept in build-windows/libpq.
+# SQLite: the amalgamation that the npm package sqlite3 ships unmodified, as
+# sqlite.org publishes it.
 set -eu
 cd "$(dirname "$0")/.."
 build=$PWD/build-windows
 mkdir -p "$build"
 
-qt=$build/qt
-if [ ! -f "$qt/made" ]; then
-    rm -rf "$qt"
-    prebuilt=../shared/qt6-windows/qt6.4.2-mingw64.tar.gz
-    if [ -f "$prebuilt" ]; then
-        echo "Qt for Windows: unpacking $prebuilt"
-        mkdir -p "$qt"
-        tar xzf "$prebuilt" -C "$qt" --strip-components=1
-        echo "unpacked from $prebuilt" > "$qt/made"
+# Takes a tree for Windows into FOLDER once: unpacked from the prebuilt TARBALL
+# where it is at hand (its sha256 checked where one is given), else made by RECIPE.
+#   take NAME FOLDER TARBALL SHA256 RECIPE MINUTES
+take() {
+    [ -f "$2/made" ] && return
+    rm -rf "$2"
+    if [ -f "$3" ]; then
+        echo "$1: unpacking $3"
+        [ -z "$4" ] || echo "$4  $3" | sha256sum -c --quiet
+        mkdir -p "$2"
+        tar xzf "$3" -C "$2" --strip-components=1
+        echo "unpacked from $3" > "$2/made"
     else
-        echo "Qt for Windows: building it from Debian's source (about 40 minutes, once)"
-        cmake/build-qt-windows.sh "$qt" "$build/qt-work"
-        echo "built by cmake/build-qt-windows.sh" > "$qt/made"
+        echo "$1: building it from Debian's source (about $6 minutes, once)"
+        "$5" "$2" "$2-work"
+        echo "built by $5" > "$2/made"
     fi
-fi
+}
+qt=$build/qt
+take "Qt for Windows" "$qt" ../shared/qt6-windows/qt6.4.2-mingw64.tar.gz "" cmake/build-qt-windows.sh 40
+# The tree that build-libpq-windows.sh makes, packed: libpq 15.18, OpenSSL 3.0.20.
+libpq=$build/libpq
+take "libpq and OpenSSL for Windows" "$libpq" ../shared/libpq-windows/libpq-windows-x64.tar.gz \
+    9268ff66ccf00535d00679c5e50b9f040ae5da5925dc97ddbe0d655dd16df0fc cmake/build-libpq-windows.sh 25
 
 # Pinned: the package's version and the sha256 of the sqlite.org tarball inside it.
 # The preset windows (CMakePresets.json) names the folder it unpacks to.
@@ -48,6 +61,6 @@ cmake --preset windows
 cmake --build --preset windows --parallel "$(nproc)"
 rm -rf "$build/release"
 cmake --install "$build" --prefix "$build/release" --strip
-# Debian's runtime DLLs carry their debugging symbols; the release does without them.
-x86_64-w64-mingw32-strip --strip-unneeded "$build"/release/lib*.dll
+# Debian's runtime DLLs and Qt's carry their debugging sections; the release does without them.
+find "$build/release" -name '*.dll' -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
 echo "The release folder: $build/release"

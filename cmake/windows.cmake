@@ -25,6 +25,15 @@ endforeach()
 install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION platforms)
 install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION styles)
 install(FILES ${quillmarch_runtime_dlls} DESTINATION .)
+# The team store's client library with the OpenSSL it loads, and their licences. The
+# program loads libpq.dll when a station first connects to a server.
+set(libpq_dlls)
+if(PostgreSQL_FOUND)
+    get_filename_component(libpq_prefix ${PostgreSQL_INCLUDE_DIR} DIRECTORY)
+    file(GLOB libpq_dlls ${libpq_prefix}/bin/*.dll)
+    install(FILES ${libpq_dlls} DESTINATION .)
+    install(DIRECTORY ${libpq_prefix}/LICENSES/ DESTINATION LICENSES)
+endif()
 # The program's target is made later, in src/.
 cmake_language(DEFER CALL install TARGETS quillmarch RUNTIME DESTINATION .)
 
@@ -32,7 +41,7 @@ cmake_language(DEFER CALL install TARGETS quillmarch RUNTIME DESTINATION .)
 # on its path and Wine's files in the build folder.
 if(CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX)
     set(dll_folders ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_BINS})
-    foreach(dll ${quillmarch_runtime_dlls})
+    foreach(dll ${quillmarch_runtime_dlls} ${libpq_dlls})
         get_filename_component(folder ${dll} DIRECTORY)
         list(APPEND dll_folders ${folder})
     endforeach()

@@ -45,14 +45,18 @@ public:
 #include <QAudioSink>
 #include <QMediaDevices>
 
+#ifdef Q_OS_WIN
+#include <audioclient.h>
+#include <mmdeviceapi.h>
+#include <mmreg.h>
+#endif
+
 #include <cmath>
 #include <cstring>
 #include <mutex>
 #include <numbers>
 
 namespace {
-
-constexpr int sampleRate = 48000;
 
 // Pitch and length tell the sounds apart: a high blip for a stored count, a
 // short mid tick for a taken scan, a long low tone for a refused one.
@@ -69,27 +73,14 @@ constexpr std::array<Tone, 3> tones = {{
 // A moderate volume: a fifth of full scale.
 constexpr double amplitude = 0.2;
 // Fades in and out, so a tone starts and ends without a click.
-constexpr int fadeSamples = sampleRate * 5 / 1000;
+constexpr int fadeMilliseconds = 5;
 
-// The formats the tones are played in, the first a device takes: 16-bit mono, which
-// sound servers convert as they need; else what Windows mixes in, 32-bit float
-// stereo, the only format Wine's Windows audio takes.
-QList<QAudioFormat> toneFormats()
-{
-    QList<QAudioFormat> formats;
-    for (const auto &[channels, sampleFormat] : {std::pair{1, QAudioFormat::Int16}, {2, QAudioFormat::Float}}) {
-        QAudioFormat format;
-        format.setSampleRate(sampleRate);
-        format.setChannelCount(channels);
-        format.setSampleFormat(sampleFormat);
-        formats << format;
-    }
-    return formats;
-}
-
+// A tone in the device's own format, whatever its rate, channels and sample type:
+// Windows' shared mode plays nothing else, and a sound server converts nothing then.
 QByteArray makeTone(const Tone &tone, const QAudioFormat &format)
 {
-    const int samples = sampleRate * tone.milliseconds / 1000;
+    const int rate = format.sampleRate();
+    const int samples = rate * tone.milliseconds / 1000, fade = rate * fadeMilliseconds / 1000;
     QByteArray pcm(format.bytesForFrames(samples), Qt::Uninitialized);
     char *out = pcm.data();
     const auto put = [&out](auto sample) {
@@ -97,17 +88,121 @@ QByteArray makeTone(const Tone &tone, const QAudioFormat &format)
         out += sizeof sample;
     };
     for (int i = 0; i < samples; ++i) {
-        const double fade = std::min({1.0, double(i) / fadeSamples, double(samples - 1 - i) / fadeSamples});
-        const double level = amplitude * fade * std::sin(2 * std::numbers::pi * tone.hertz * i / sampleRate);
+        const double faded = std::min({1.0, double(i) / fade, double(samples - 1 - i) / fade});
+        const double level = amplitude * faded * std::sin(2 * std::numbers::pi * tone.hertz * i / rate);
         for (int channel = 0; channel < format.channelCount(); ++channel) {
             if (format.sampleFormat() == QAudioFormat::Float)
                 put(float(level));
+            else if (format.sampleFormat() == QAudioFormat::Int32)
+                put(qint32(std::lround(level * 2147483647.0)));
             else
                 put(qint16(std::lround(level * 32767)));
         }
     }
     return pcm;
 }
+
+#ifdef Q_OS_WIN
+// The format Windows mixes the device's sound in: Qt's Windows stream plays it as it
+// is, and any other only through a converter that Wine lacks. (Qt's device offers
+// 16-bit stereo at 44.1 kHz, whatever the device.) Nothing where it cannot be had.
+QAudioFormat mixFormatOf(const QAudioDevice &device)
+{
+    // For the player's thread, for as long as it runs.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    const std::wstring id = QString::fromUtf8(device.id()).toStdWString();
+    IMMDeviceEnumerator *devices = nullptr;
+    IMMDevice *endpoint = nullptr;
+    IAudioClient *client = nullptr;
+    WAVEFORMATEX *mix = nullptr;
+    QAudioFormat format;
+    if (SUCCEEDED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
+                                   reinterpret_cast<void **>(&devices)))
+        && SUCCEEDED(devices->GetDevice(id.c_str(), &endpoint))
+        && SUCCEEDED(
+            endpoint->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, reinterpret_cast<void **>(&client)))
+        && SUCCEEDED(client->GetMixFormat(&mix))) {
+        const bool extensible = mix->wFormatTag == WAVE_FORMAT_EXTENSIBLE && mix->cbSize >= 22;
+        const bool floating = mix->wFormatTag == WAVE_FORMAT_IEEE_FLOAT
+            || (extensible
+                && reinterpret_cast<const WAVEFORMATEXTENSIBLE *>(mix)->SubFormat.Data1 == WAVE_FORMAT_IEEE_FLOAT);
+        format.setSampleRate(int(mix->nSamplesPerSec));
+        format.setChannelCount(mix->nChannels);
+        format.setSampleFormat(floating ? QAudioFormat::Float
+                                   : mix->wBitsPerSample == 32 ? QAudioFormat::Int32
+                                   : mix->wBitsPerSample == 16 ? QAudioFormat::Int16
+                                                               : QAudioFormat::Unknown);
+    }
+    CoTaskMemFree(mix);
+    for (IUnknown *object : std::initializer_list<IUnknown *>{client, endpoint, devices})
+        if (object)
+            object->Release();
+    return format;
+}
+
+// How far Windows' stream is filled ahead of what it plays: how long the tone that
+// a new one cuts short goes on, and what a busy moment of the program may take.
+constexpr int aheadMilliseconds = 100;
+constexpr int silenceAfterMilliseconds = 250;
+constexpr int leadInMilliseconds = 1000;
+
+// Windows plays the tones on one stream, kept for the whole run, that reads them
+// from here as it needs samples: a new tone takes the place of what is left of the
+// one before, and between tones there is nothing to read, so the stream idles.
+// (Qt's Windows stream, stopped and started again for each tone, plays only the first.)
+class ToneSource : public QIODevice {
+public:
+    explicit ToneSource(std::function<void()> handed) : m_handed(std::move(handed))
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+
+    // Silence that the first tone follows rather than cuts short.
+    void leadIn(const QByteArray &silence)
+    {
+        m_pcm = silence;
+        m_read = 0;
+        m_leadIn = true;
+        m_told = true;
+        emit readyRead();
+    }
+
+    void play(const QByteArray &pcm)
+    {
+        m_pcm = m_leadIn ? m_pcm.mid(m_read) + pcm : pcm;
+        m_toneAt = m_pcm.size() - pcm.size();
+        m_read = 0;
+        m_leadIn = false;
+        m_told = false;
+        emit readyRead();
+    }
+
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return m_pcm.size() - m_read; }
+
+protected:
+    qint64 readData(char *data, qint64 most) override
+    {
+        const qint64 count = std::min(most, bytesAvailable());
+        std::memcpy(data, m_pcm.constData() + m_read, std::size_t(count));
+        m_read += count;
+        if (!m_told && m_read > m_toneAt) {
+            m_told = true;
+            m_handed();
+        }
+        return count;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    std::function<void()> m_handed;
+    QByteArray m_pcm;
+    qint64 m_read = 0;
+    qint64 m_toneAt = 0;
+    bool m_leadIn = false;
+    bool m_told = true;
+};
+#endif
 
 // Qt's PulseAudio layer warns on standard error when there is no sound server,
 // or when it stalls or goes; the program is then simply silent, so the warnings
@@ -137,30 +232,55 @@ void dropSoundServerWarnings(QtMsgType type, const QMessageLogContext &context, 
 class ToneOutput : public QObject {
 public:
     explicit ToneOutput(TonePlayer &player) : m_player(&player) {}
+    // The stream goes before the source it reads.
+    ~ToneOutput() override { delete m_sink; }
 
     void open()
     {
         static std::once_flag filterInstalled;
         std::call_once(filterInstalled, [] { nextHandler = qInstallMessageHandler(dropSoundServerWarnings); });
         const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-        if (device.isNull())
+#ifdef Q_OS_WIN
+        const QAudioFormat format = mixFormatOf(device);
+#else
+        QAudioFormat format = device.preferredFormat();
+        // A sample type Qt cannot write (24-bit) the sound server converts from 16-bit.
+        if (format.sampleFormat() == QAudioFormat::Unknown)
+            format.setSampleFormat(QAudioFormat::Int16);
+#endif
+        if (device.isNull() || !format.isValid())
             return;
-        for (const QAudioFormat &format : toneFormats()) {
-            if (!device.isFormatSupported(format))
-                continue;
-            auto *sink = new QAudioSink(device, format, this);
-            // A device may list a format that it then fails to start in.
-            if (!sink->start()) {
-                delete sink;
-                continue;
-            }
-            sink->stop();
-            for (std::size_t i = 0; i < tones.size(); ++i)
-                m_pcm[i] = makeTone(tones[i], format);
-            m_sink = sink;
-            // Room for the longest tone, so each one goes to the server in one write.
-            m_sink->setBufferSize(m_pcm[std::size_t(ScanSound::Refused)].size());
-            return;
+        for (std::size_t i = 0; i < tones.size(); ++i)
+            m_pcm[i] = makeTone(tones[i], format);
+#ifdef Q_OS_WIN
+        // Silence after each tone keeps the stream running until the tone has been
+        // heard: Qt stops it once Windows holds nothing more, and a sound server under
+        // Wine may hold the tone's end back until the stream next starts.
+        for (QByteArray &pcm : m_pcm)
+            pcm.append(format.bytesForDuration(silenceAfterMilliseconds * 1000), '\0');
+#endif
+        m_sink = new QAudioSink(device, format, this);
+#ifdef Q_OS_WIN
+        m_source = new ToneSource([this] { handed(); });
+        m_source->setParent(this);
+        m_sink->setBufferSize(format.bytesForDuration(aheadMilliseconds * 1000));
+        m_sink->start(m_source);
+        // Under Wine, a stream loses what it is given in its first second or so: a tone
+        // asked for then (the low one of a file that fails at the start) is played after it.
+        m_source->leadIn(QByteArray(format.bytesForDuration(leadInMilliseconds * 1000), '\0'));
+        const bool started = m_sink->error() != QAudio::OpenError;
+#else
+        // A stream for each tone, which stopping it cuts short: a PulseAudio stream
+        // kept open would hold a short tone back once it has been idle. Room for the
+        // longest tone, so each one goes to the server in one write.
+        m_sink->setBufferSize(m_pcm[std::size_t(ScanSound::Refused)].size());
+        const bool started = m_sink->start() != nullptr;
+        m_sink->stop();
+#endif
+        // A device may list a format that it then fails to start in.
+        if (!started) {
+            delete m_sink;
+            m_sink = nullptr;
         }
     }
 
@@ -168,15 +288,18 @@ public:
     {
         if (!m_sink)
             return;
+        m_playing = sound;
+#ifdef Q_OS_WIN
+        m_source->play(m_pcm[std::size_t(sound)]);
+#else
         // Stopping drops what is left of the tone before.
         m_sink->stop();
         QIODevice *stream = m_sink->start();
         if (!stream)
             return;
         stream->write(m_pcm[std::size_t(sound)]);
-        const std::lock_guard lock(m_playerMutex);
-        if (m_player)
-            emit m_player->toneHanded(sound);
+        handed();
+#endif
     }
 
     // The player is going; a call to the sound server that returns after it
@@ -188,9 +311,20 @@ public:
     }
 
 private:
+    void handed()
+    {
+        const std::lock_guard lock(m_playerMutex);
+        if (m_player)
+            emit m_player->toneHanded(m_playing);
+    }
+
     std::mutex m_playerMutex;
     TonePlayer *m_player;
     QAudioSink *m_sink = nullptr;
+#ifdef Q_OS_WIN
+    ToneSource *m_source = nullptr;
+#endif
+    ScanSound m_playing = ScanSound::Stored;
     std::array<QByteArray, 3> m_pcm;
 };
 #endif

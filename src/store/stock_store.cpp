@@ -266,6 +266,15 @@ bool folderWritable(const std::string &folder)
 }
 #endif
 
+// What the user can do about a folder that may not be written. On Windows it is most
+// often the program's own under "Program Files", which only administrators may change.
+#ifdef _WIN32
+constexpr const char *makeFolderWritable = "Copy the Quillmarch folder to a folder you may write (your Documents,"
+                                           " say) and start it from there, or install Quillmarch with its installer";
+#else
+constexpr const char *makeFolderWritable = "Make the folder writable and start again";
+#endif
+
 // Finds a file or folder that may not be written before the first count does.
 void requireWritable(sqlite::Connection &db, const std::string &folder)
 {
@@ -279,8 +288,8 @@ void requireWritable(sqlite::Connection &db, const std::string &folder)
         throw StoreError(SQLITE_READONLY,
                          "The folder " + folder + " of " + db.path()
                              + " may not be written, and Quillmarch writes beside the file while it"
-                               " stores a count. Make the folder writable and start again; the file"
-                               " was left as it is.");
+                               " stores a count. "
+                             + makeFolderWritable + "; the file was left as it is.");
 }
 
 // Makes the table in a file that holds nothing yet. The database of another
@@ -367,9 +376,7 @@ void StockStore::listAll(const std::function<void(const StockRecordView &)> &vis
     // Otherwise opening it would fail as if the file were missing.
     if (making && !folderWritable(m_folder))
         throw StoreError(SQLITE_READONLY,
-                         path
-                             + " cannot be made: its folder may not be written. Make the folder writable and start"
-                               " again.");
+                         path + " cannot be made: its folder may not be written. " + makeFolderWritable + ".");
     const auto list = [&] {
         sqlite::Connection db = open(sqlite::Connection::Mode::ReadWriteCreate);
         // One pass reads each page once: a larger cache would only fill up for nothing.

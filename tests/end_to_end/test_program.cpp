@@ -339,7 +339,7 @@ void TestProgram::twoStations_countTogetherOnOneServer()
     QVERIFY(a.closeErrorBox());
     QVERIFY(a.waitForExit(1));
     QVERIFY2(a.errorOutput().startsWith("quillmarch: Error 14: The connection to the stock database \""
-                                        + toQString(database) + "\" on " + toQString(server.directory())
+                                        + toQString(database) + "\" on " + toQString(server.host())
                                         + ", port 5432 was lost"),
              qPrintable(a.errorOutput()));
 }

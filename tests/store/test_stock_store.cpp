@@ -85,8 +85,9 @@ QString nameOf(const StockPlace &place)
 {
 #ifdef QUILLMARCH_TEST_SERVER
     if (place.kind == StoreKind::Server)
-        return QStringLiteral("the stock database \"%1\" on %2, port 5432")
-            .arg(toQString(place.database), toQString(PostgresServer::shared().directory()));
+        return QStringLiteral("the stock database \"%1\" on %2, port %3")
+            .arg(toQString(place.database), toQString(PostgresServer::shared().host()),
+                 toQString(PostgresServer::shared().port()));
 #endif
     return toQString(place.databasePath());
 }
@@ -485,13 +486,16 @@ void TestStockStore::writeFailingAfterAGoodStart_isReportedAndUndone_data()
         "ALTER TABLE \"Stock\" ADD CONSTRAINT Counted CHECK (\"Quantity\" <> '2')", append, 19,
         "%1 refused the change (new row for relation \"Stock\" violates check constraint \"counted\"). The change was"
         " not stored.");
-    // The server ends the station's session, as it does when it is stopped.
+    // The server ends the station's session, as it does when it is stopped; over TLS, libpq words it otherwise.
+    const QString closed = qEnvironmentVariableIsSet("QUILLMARCH_TEST_POSTGRES")
+        ? "SSL connection has been closed unexpectedly"
+        : "server closed the connection unexpectedly This probably means the server terminated abnormally before or"
+          " while processing the request";
     add("server: connection lost", StoreKind::Server,
         "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'Quillmarch'", append, 14,
-        "The connection to %1 was lost (FATAL:  terminating connection due to administrator command server closed the"
-        " connection unexpectedly This probably means the server terminated abnormally before or while processing the"
-        " request). A change being made was not confirmed and is not shown as stored; every count the list showed as"
-        " stored is kept on the server.");
+        "The connection to %1 was lost (FATAL:  terminating connection due to administrator command " + closed
+            + "). A change being made was not confirmed and is not shown as stored; every count the list showed as"
+              " stored is kept on the server.");
     // Another station's session in the middle of a change to the same record.
     add("server: record held", StoreKind::Server, "BEGIN; SELECT FROM \"Stock\" WHERE id = 1 FOR UPDATE", update, 5,
         "%1 is busy: another session holds the record (canceling statement due to lock timeout). Nothing was"
@@ -595,13 +599,22 @@ void TestStockStore::serverAddress_refusedOrUnreachable_neverShowingThePassword_
     add("no URL", "host=%1 password=s3cret", 23,
         "The stock database's address is not a PostgreSQL URL of the form postgresql://user@host:port/database."
         " Nothing was written.");
-    add("no server there", "postgresql:///stock?host=/nonexistent", 14,
-        "Quillmarch cannot reach the stock database \"stock\" on /nonexistent, port 5432 (connection to server on"
-        " socket \"/nonexistent/.s.PGSQL.5432\" failed:");
-    // The password file holds a wrong password for this database.
-    add("wrong password", "postgresql:///mistyped?host=%1&user=counter", 14,
-        "Quillmarch cannot reach the stock database \"mistyped\" on %1, port 5432 (connection to server on socket"
-        " \"%1/.s.PGSQL.5432\" failed: FATAL:  password authentication failed for user \"counter\"");
+    add("no server there", "postgresql://127.0.0.1:1/stock", 14,
+        "Quillmarch cannot reach the stock database \"stock\" on 127.0.0.1, port 1 (connection to server at"
+        " \"127.0.0.1\", port 1 failed: Connection refused");
+    // The password file holds a wrong password for this database. %2 its port, %3 the server as libpq names it.
+    add("wrong password", toQString(PostgresServer::shared().url("mistyped", "counter")), 14,
+        "Quillmarch cannot reach the stock database \"mistyped\" on %1, port %2 (connection to server %3 failed:"
+        " FATAL:  password authentication failed for user \"counter\"");
+    // Over TLS, the server's certificate is checked against the name it is reached by.
+    if (qEnvironmentVariableIsSet("QUILLMARCH_TEST_POSTGRES"))
+        add("certificate for another host",
+            toQString(PostgresServer::shared().url("postgres")).replace("@127.0.0.1:", "@wronghost:")
+                + "&hostaddr=127.0.0.1",
+            14,
+            "Quillmarch cannot reach the stock database \"postgres\" on wronghost, port %2 (connection to server at"
+            " \"127.0.0.1\", port %2 failed: server certificate for \"localhost\" (and 1 other name) does not match"
+            " host name \"wronghost\"");
 }
 
 void TestStockStore::serverAddress_refusedOrUnreachable_neverShowingThePassword()
@@ -609,10 +622,15 @@ void TestStockStore::serverAddress_refusedOrUnreachable_neverShowingThePassword(
     QFETCH(QString, url);
     QFETCH(int, code);
     QFETCH(QString, message);
-    const QString server = toQString(PostgresServer::shared().directory());
-    const StoreError error = failureOf([&] { listAll(PostgresStore(url.replace("%1", server).toStdString())); });
+    const PostgresServer &server = PostgresServer::shared();
+    const QString host = toQString(server.host()), port = toQString(server.port());
+    const QString where = host.startsWith('/') ? QString("on socket \"%1/.s.PGSQL.%2\"").arg(host, port)
+                                               : QString("at \"%1\", port %2").arg(host, port);
+    const StoreError error = failureOf([&] { listAll(PostgresStore(url.replace("%1", host).toStdString())); });
     QCOMPARE(error.code(), code);
-    QVERIFY2(toQString(error.what()).startsWith(QString(message).replace("%1", server)), error.what());
+    QVERIFY2(toQString(error.what())
+                 .startsWith(QString(message).replace("%1", host).replace("%2", port).replace("%3", where)),
+             error.what());
     QVERIFY(!toQString(error.what()).contains("s3cret"));
 }
 

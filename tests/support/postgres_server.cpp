@@ -2,13 +2,16 @@
 
 #include <libpq-fe.h>
 
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
+
+#ifndef _WIN32
+#include <chrono>
+#include <csignal>
 #include <thread>
 
 #include <fcntl.h>
@@ -17,6 +20,7 @@
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -32,6 +36,7 @@ std::string readFile(const std::string &path)
     return {std::istreambuf_iterator<char>(file), {}};
 }
 
+#ifndef _WIN32
 // Starts one of the server's programs, as the user nobody when this is root, dying
 // with this process; its output goes to log.
 pid_t spawn(const std::vector<std::string> &arguments, const std::string &log)
@@ -59,15 +64,18 @@ pid_t spawn(const std::vector<std::string> &arguments, const std::string &log)
         fail("cannot start " + arguments[0]);
     return pid;
 }
+#endif
 
 } // namespace
 
+#ifndef _WIN32
 PostgresServer::PostgresServer(Disk disk)
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "quillmarch-postgres-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         fail("cannot make a temporary folder");
     m_dir = pattern;
+    m_host = m_dir;
     if (const passwd *user = geteuid() == 0 ? getpwnam("nobody") : nullptr)
         if (chown(m_dir.c_str(), user->pw_uid, user->pw_gid) != 0)
             fail("cannot hand " + m_dir + " to nobody");
@@ -94,38 +102,62 @@ PostgresServer::PostgresServer(Disk disk)
     }
     query("postgres", "CREATE ROLE counter LOGIN PASSWORD 's3cret'");
 }
+#endif
+
+PostgresServer::PostgresServer(const std::string &fixture) : m_dir(fixture), m_host("127.0.0.1"), m_fixture(true)
+{
+    std::ifstream(m_dir + "/port") >> m_port;
+    if (m_port.empty())
+        fail("the fixture's folder " + m_dir + " names no port");
+}
 
 PostgresServer::~PostgresServer()
 {
     stop();
     std::error_code ignored;
-    std::filesystem::remove_all(m_dir, ignored);
+    if (!m_fixture)
+        std::filesystem::remove_all(m_dir, ignored);
 }
 
 PostgresServer &PostgresServer::shared()
 {
-    static PostgresServer server;
-    return server;
+    static const std::unique_ptr<PostgresServer> server = [] {
+        if (const char *fixture = std::getenv("QUILLMARCH_TEST_POSTGRES"))
+            return std::make_unique<PostgresServer>(std::string(fixture));
+#ifdef _WIN32
+        fail("QUILLMARCH_TEST_POSTGRES names no folder: the tests' fixture postgres starts the server");
+#else
+        return std::make_unique<PostgresServer>();
+#endif
+    }();
+    return *server;
 }
 
 void PostgresServer::stop()
 {
+#ifndef _WIN32
     if (m_server < 0)
         return;
     kill(m_server, SIGINT);
     waitpid(m_server, nullptr, 0);
     m_server = -1;
+#endif
 }
 
 std::string PostgresServer::createDatabase()
 {
-    const std::string name = "stock" + std::to_string(++m_databases);
+    // Tests of several programs share the fixture's server.
+    static const std::string process = std::to_string(std::random_device()() % 1000000);
+    const std::string name = "stock" + process + "_" + std::to_string(++m_databases);
     query("postgres", "CREATE DATABASE " + name);
     return name;
 }
 
 std::string PostgresServer::url(const std::string &database, const std::string &user) const
 {
+    if (m_fixture)
+        return "postgresql://" + user + "@" + m_host + ":" + m_port + "/" + database
+            + "?sslmode=verify-full&sslrootcert=" + m_dir + "/ca.crt&passfile=" + m_dir + "/pgpass";
     return "postgresql:///" + database + "?host=" + m_dir + "&user=" + user;
 }
 
