@@ -47,10 +47,10 @@ listen() {
     sound="$sound $!"
     rate=$1
 }
-# The tones recorded: runs of sound 50 ms apart.
+# The tones recorded: runs of sound 150 ms apart (a busy machine may break one up).
 tones() {
-    od -An -v -td2 -w2 "$work/at$rate.raw" | awk 'BEGIN { quiet = 400 }
-        { if ($1 > 300 || $1 < -300) { if (quiet >= 400) n++; quiet = 0 } else quiet++ } END { print n + 0 }'
+    od -An -v -td2 -w2 "$work/at$rate.raw" | awk 'BEGIN { quiet = 1200 }
+        { if ($1 > 300 || $1 < -300) { if (quiet >= 1200) n++; quiet = 0 } else quiet++ } END { print n + 0 }'
 }
 # Waits until COUNT tones were heard, and as long again as the longest tone lasts.
 heard() {
