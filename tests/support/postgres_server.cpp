@@ -30,13 +30,13 @@ namespace {
     std::abort();
 }
 
+#ifndef _WIN32
 std::string readFile(const std::string &path)
 {
     std::ifstream file(path);
     return {std::istreambuf_iterator<char>(file), {}};
 }
 
-#ifndef _WIN32
 // Starts one of the server's programs, as the user nobody when this is root, dying
 // with this process; its output goes to log.
 pid_t spawn(const std::vector<std::string> &arguments, const std::string &log)
