@@ -83,7 +83,7 @@ int main(int argc, char *argv[])
     const std::unique_ptr<TonePlayer> player = makeTonePlayer(false);
 
     TemporaryFolder folder;
-    const StockStore store(folder.path());
+    StockStore store(folder.path());
     store.listAll([](const StockRecordView &) {});
     const std::string huge = words(std::size_t(megabytes) << 20);
     store.append("A11", "SHORT", "1");
@@ -135,7 +135,9 @@ int main(int argc, char *argv[])
     while (model->rowCount() < 3)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double scanMs = millisecondsSince(scanning);
-    if (model->rowCount() != 3 || store.loadById(3)->stockCode != code.toStdString())
+    std::string stored;
+    store.load({RecordKey::Place::Stored, 3}, [&](const RecordResult &loaded) { stored = loaded.record.stockCode; });
+    if (model->rowCount() != 3 || stored != code.toStdString())
         return 1;
 
     std::printf("cells of %ld MB each: start-up to first paint %.1f ms\n", megabytes, firstPaintMs);

@@ -15,7 +15,7 @@
 #include "bench/stock_file.h"
 #include "main_window/stock_list_model.h"
 #include "main_window/stock_main.h"
-#include "store/postgres_store.h"
+#include "store/team_store.h"
 #include "support/postgres_server.h"
 
 #include <QAbstractItemView>
@@ -55,25 +55,40 @@ const char *verdict(bool met)
 struct Commits {
     std::mutex mutex;
     std::map<qint64, Clock::time_point> at;
-    std::vector<double> takingMs;
+    std::vector<double> keptMs;   // from the scan to the count kept on the station
+    std::vector<double> takingMs; // from the scan to the count on the server
 };
 
 void countAt(const std::string &url, int station, int counts, std::chrono::milliseconds interval, Commits &commits)
 {
-    const PostgresStore store(url);
+    // The ids the server gives the station's counts, as it learns them.
+    struct Stored : StoreObserver {
+        std::vector<std::int64_t> ids;
+        void recordsChanged(const std::vector<StockChange> &) override {}
+        void countStored(std::int64_t, const StockRecord &stored) override { ids.push_back(stored.id); }
+        void relistBegins() override {}
+        void relisted(const StockRecordView &) override {}
+        void relistEnds(bool) override {}
+        void linkChanged(const LinkStatus &) override {}
+    } stored;
+    const TemporaryFolder folder;
+    TeamStore store(url, folder.path());
     store.listAll([](const StockRecordView &) {});
+    store.follow(&stored);
     Clock::time_point next = Clock::now();
     for (int count = 0; count < counts; ++count) {
-        std::this_thread::sleep_until(next += interval);
+        driveUntil(store, [] { return false; }, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                    (next += interval) - Clock::now()));
         const Clock::time_point start = Clock::now();
-        const std::int64_t id = store.append("S" + std::to_string(station), "CODE-" + std::to_string(count), "1");
+        store.append("S" + std::to_string(station), "CODE-" + std::to_string(count), "1");
+        const Clock::time_point kept = Clock::now();
+        driveUntil(store, [&] { return stored.ids.size() == std::size_t(count + 1); }, std::chrono::seconds(10));
         const Clock::time_point committed = Clock::now();
-        {
-            const std::lock_guard<std::mutex> lock(commits.mutex);
-            commits.at[id] = committed;
-            commits.takingMs.push_back(milliseconds(committed - start));
-        }
-        store.takeChanges();
+        const std::lock_guard<std::mutex> lock(commits.mutex);
+        commits.keptMs.push_back(milliseconds(kept - start));
+        commits.takingMs.push_back(milliseconds(committed - start));
+        if (!stored.ids.empty())
+            commits.at[stored.ids.back()] = committed;
     }
 }
 
@@ -95,7 +110,8 @@ int main(int argc, char *argv[])
 
     PostgresServer server(PostgresServer::Disk::Durable);
     const std::string url = server.url(server.createDatabase());
-    StockMain window(std::make_unique<PostgresStore>(url), {}, {});
+    const TemporaryFolder watching;
+    StockMain window(std::make_unique<TeamStore>(url, watching.path()), {}, {});
     if (!window.loadRecords())
         return 1;
     window.show();
@@ -108,7 +124,7 @@ int main(int argc, char *argv[])
     const auto *model = static_cast<const StockListModel *>(list->model());
     QObject::connect(model, &QAbstractItemModel::rowsInserted, [&](const QModelIndex &, int first, int last) {
         for (int row = first; row <= last; ++row)
-            listed.emplace(model->id(row), Clock::now());
+            listed.emplace(model->key(row).number, Clock::now());
     });
 
     Commits commits;
@@ -142,11 +158,13 @@ int main(int argc, char *argv[])
                 " socket); the watching window on %s\n",
                 stations, intervalMs, counts, platform.c_str());
     std::printf("%-44s %10s %10s %10s %10s\n", "", "median", "99th pct", "worst", "target");
-    std::printf("%-44s %7.2f ms %7.2f ms %7.2f ms %7s ms\n", "a count's commit", percentile(commits.takingMs, 0.5),
+    std::printf("%-44s %7.2f ms %7.2f ms %7.2f ms %7s ms\n", "a count kept on its station",
+                percentile(commits.keptMs, 0.5), percentile(commits.keptMs, 0.99), percentile(commits.keptMs, 1.0), "");
+    std::printf("%-44s %7.2f ms %7.2f ms %7.2f ms %7s ms\n", "a count on the server", percentile(commits.takingMs, 0.5),
                 commitP99, percentile(commits.takingMs, 1.0), "< 20");
     std::printf("%-44s %7.2f ms %7.2f ms %7.2f ms %7s ms\n", "from its commit to the other station's list",
                 percentile(latenciesMs, 0.5), listedP99, percentile(latenciesMs, 1.0), "<= 200");
-    std::printf("\ncommit 99th percentile under 20 ms: %s\n", verdict(commitP99 < 20));
+    std::printf("\non the server within 20 ms (99th percentile): %s\n", verdict(commitP99 < 20));
     std::printf("in the other station's list within 200 ms (99th percentile): %s\n", verdict(listedP99 <= 200));
     return 0;
 }

@@ -88,7 +88,7 @@ int startUp(int argc, char *argv[], const std::string &folder, const std::option
 
 void readStore(const std::string &folder)
 {
-    const StockStore store(folder);
+    StockStore store(folder);
     milestone("start");
     store.listAll([](const StockRecordView &) {});
     milestone("read");

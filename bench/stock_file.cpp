@@ -3,6 +3,7 @@
 #include "bench/label_texts.h"
 #include "store/stock_store.h"
 
+#include <poll.h>
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -68,4 +69,21 @@ std::string windowSystem()
         return std::string("xcb (DISPLAY ") + display + ")";
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     return "offscreen";
+}
+
+bool driveUntil(Store &store, const std::function<bool()> &done, std::chrono::milliseconds most)
+{
+    const auto end = std::chrono::steady_clock::now() + most;
+    while (!done()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end)
+            return false;
+        const StoreWake wake = store.wake();
+        auto until = wake.at ? std::min(*wake.at, end) : end;
+        pollfd watched{wake.socket, short(POLLIN | (wake.write ? POLLOUT : 0)), 0};
+        poll(&watched, wake.socket >= 0 ? 1 : 0,
+             int(std::max<std::int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(until - now).count())));
+        store.advance();
+    }
+    return true;
 }

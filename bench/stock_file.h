@@ -1,6 +1,10 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
+
+class Store;
 
 // Fills the stock.mdb of a folder with that many records of realistic label
 // lengths (location 4-8, code 8-13, quantity 1-4 characters), the same texts on
@@ -27,3 +31,7 @@ private:
 // The window system the benchmark's windows use: the one QT_QPA_PLATFORM or
 // DISPLAY names, or else offscreen, which it then sets.
 std::string windowSystem();
+
+// Drives a store's link to its server, as the window's event loop does, until
+// done() holds or the time is up: what a station without a window does.
+bool driveUntil(Store &store, const std::function<bool()> &done, std::chrono::milliseconds most);

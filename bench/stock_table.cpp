@@ -1,6 +1,6 @@
 #include "bench/label_texts.h"
 #include "bench/stock_file.h"
-#include "store/postgres_store.h"
+#include "store/team_store.h"
 
 #include <libpq-fe.h>
 
@@ -11,7 +11,10 @@
 // trigger that tells the stations stays quiet meanwhile, as no station listens.
 void makeStockTable(const std::string &url, long records)
 {
-    PostgresStore(url).listAll([](const StockRecordView &) {});
+    {
+        const TemporaryFolder station;
+        TeamStore(url, station.path()).listAll([](const StockRecordView &) {});
+    }
     const std::unique_ptr<PGconn, void (*)(PGconn *)> db(PQconnectdb(url.c_str()), PQfinish);
     const auto run = [&](const char *sql, ExecStatusType expected) {
         const std::unique_ptr<PGresult, void (*)(PGresult *)> result(PQexec(db.get(), sql), PQclear);

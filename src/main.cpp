@@ -46,7 +46,8 @@ int exportRecords(const CommandLine &commandLine, const std::optional<ProgramFol
         return EXIT_FAILURE;
     }
     try {
-        exportCsv(*chooseStore(folders->data, folders->configuration, commandLine.store), *commandLine.exportFile);
+        exportCsv(*chooseStore(folders->data, folders->configuration, commandLine.store, Access::Read),
+                  *commandLine.exportFile);
     } catch (const StoreError &error) {
         ErrorReporter::writeLine({error.code(), error.what()});
         return EXIT_FAILURE;

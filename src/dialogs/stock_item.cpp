@@ -59,12 +59,16 @@ StockItem::StockItem(const RecordTexts &record, QWidget *parent)
 
 StockItem::~StockItem() = default;
 
-void StockItem::showChangedElsewhere(const RecordTexts &current)
+void StockItem::showChangedElsewhere(const RecordTexts &current, Chosen chosen)
 {
     QMessageBox::information(this, QStringLiteral("Quillmarch"),
-                             tr("This record was changed at another station or by another program while it was"
-                                " open here, so your changes were not saved. The editor now shows the record as it"
-                                " is; change it again and Save."));
+                             chosen == Chosen::Save
+                                 ? tr("This record was changed at another station or by another program while it"
+                                      " was open here, so your changes were not saved. The editor now shows the"
+                                      " record as it is; change it again and Save.")
+                                 : tr("This record was changed at another station or by another program while it"
+                                      " was open here, so it was not deleted. The editor now shows the record as"
+                                      " it is; Delete it again if it is still to go."));
     showTexts(current);
 }
 

@@ -21,9 +21,12 @@ public:
     explicit StockItem(const RecordTexts &record, QWidget *parent = nullptr);
     ~StockItem() override;
 
-    // Says that the record was changed elsewhere since the editor opened, and shows it
-    // as it is now in place of the operator's edits, which were not saved.
-    void showChangedElsewhere(const RecordTexts &current);
+    enum class Chosen { Save, Delete };
+
+    // Says that the record was changed elsewhere since the editor opened, so that
+    // what the operator chose was not done, and shows it as it is now in place of
+    // the operator's edits.
+    void showChangedElsewhere(const RecordTexts &current, Chosen chosen);
 
 signals:
     void saveChosen(const RecordTexts &edited);

@@ -1,5 +1,8 @@
 #include "main_window/stock_list_model.h"
 
+#include <QBrush>
+#include <QFont>
+
 namespace {
 
 std::string_view utf8(const QByteArray &bytes)
@@ -28,11 +31,29 @@ QString shown(std::string_view cell)
     return fromUtf8(cell);
 }
 
+// Up to this many changes are shown row by row, each moving the rows after it;
+// more are merged into the list in one pass.
+constexpr std::size_t changesOneByOne = 16;
+
+bool sameCells(const StockRows &a, std::size_t row, const StockRows &b, std::size_t other)
+{
+    for (StockRows::Cell cell : {StockRows::LocationCell, StockRows::CodeCell, StockRows::QtyCell})
+        if (a.cell(row, cell) != b.cell(other, cell))
+            return false;
+    return true;
+}
+
+StockRecord recordOf(const StockRows &rows, std::size_t row)
+{
+    return {rows.id(row), std::string(rows.cell(row, StockRows::LocationCell)),
+            std::string(rows.cell(row, StockRows::CodeCell)), std::string(rows.cell(row, StockRows::QtyCell))};
+}
+
 } // namespace
 
 int StockListModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    return parent.isValid() ? 0 : static_cast<int>(m_stored.size() + m_waiting.size());
 }
 
 int StockListModel::columnCount(const QModelIndex &parent) const
@@ -42,9 +63,34 @@ int StockListModel::columnCount(const QModelIndex &parent) const
 
 QVariant StockListModel::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
         return {};
-    return shown(m_rows.cell(index.row(), static_cast<StockRows::Cell>(index.column())));
+    std::size_t position = 0;
+    const StockRows &rows = section(index.row(), position);
+    const auto cell = static_cast<StockRows::Cell>(index.column());
+    const bool waiting = &rows == &m_waiting;
+    switch (role) {
+    case Qt::DisplayRole:
+        return shown(rows.cell(position, cell));
+    case Qt::AccessibleTextRole:
+        // Read last of the row, so that a screen reader says it after the texts.
+        if (waiting && index.column() == QtyColumn)
+            return shown(rows.cell(position, cell)) + tr(", waiting for the server");
+        return {};
+    case Qt::ToolTipRole:
+        return waiting ? tr("Waiting to reach the server") : QVariant();
+    case Qt::FontRole:
+        if (waiting) {
+            QFont italic;
+            italic.setItalic(true);
+            return italic;
+        }
+        return {};
+    case Qt::ForegroundRole:
+        return waiting ? QBrush(QColor(0x59, 0x59, 0x59)) : QVariant();
+    default:
+        return {};
+    }
 }
 
 QVariant StockListModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -70,49 +116,170 @@ Qt::ItemFlags StockListModel::flags(const QModelIndex &index) const
     return QAbstractTableModel::flags(index) | Qt::ItemNeverHasChildren;
 }
 
-void StockListModel::setRows(StockRows rows)
+void StockListModel::setRows(StockRows stored, StockRows waiting)
 {
     beginResetModel();
-    m_rows = std::move(rows);
+    m_stored = std::move(stored);
+    m_waiting = std::move(waiting);
     endResetModel();
 }
 
-int StockListModel::insertRecord(qint64 id, const RecordTexts &texts)
+int StockListModel::insertRecord(RecordKey key, const RecordTexts &texts)
 {
-    const int row = static_cast<int>(m_rows.lowerBound(id));
+    const bool stored = key.place == RecordKey::Place::Stored;
+    StockRows &rows = stored ? m_stored : m_waiting;
+    const std::size_t position = rows.lowerBound(key.number);
+    const int row = static_cast<int>(position) + (stored ? 0 : storedRows());
     beginInsertRows({}, row, row);
-    m_rows.insert(row, id, utf8(texts.location.toUtf8()), utf8(texts.stockCode.toUtf8()),
-                  utf8(texts.quantity.toUtf8()));
+    rows.insert(position, key.number, utf8(texts.location.toUtf8()), utf8(texts.stockCode.toUtf8()),
+                utf8(texts.quantity.toUtf8()));
     endInsertRows();
     return row;
 }
 
 void StockListModel::setRecord(int row, const RecordTexts &texts)
 {
-    m_rows.setCells(row, utf8(texts.location.toUtf8()), utf8(texts.stockCode.toUtf8()), utf8(texts.quantity.toUtf8()));
-    emit dataChanged(index(row, LocationColumn), index(row, QtyColumn), {Qt::DisplayRole});
+    std::size_t position = 0;
+    auto &rows = const_cast<StockRows &>(section(row, position));
+    rows.setCells(position, utf8(texts.location.toUtf8()), utf8(texts.stockCode.toUtf8()),
+                  utf8(texts.quantity.toUtf8()));
+    emit dataChanged(index(row, LocationColumn), index(row, QtyColumn));
 }
 
 void StockListModel::removeRecord(int row)
 {
+    std::size_t position = 0;
+    auto &rows = const_cast<StockRows &>(section(row, position));
     beginRemoveRows({}, row, row);
-    m_rows.erase(row);
+    rows.erase(position);
     endRemoveRows();
 }
 
-qint64 StockListModel::id(int row) const
+void StockListModel::countStored(qint64 key, qint64 id, const RecordTexts &texts)
 {
-    return m_rows.id(row);
+    const int from = rowOf({RecordKey::Place::Waiting, key});
+    if (from < 0)
+        return;
+    const int to = static_cast<int>(m_stored.lowerBound(id));
+    const auto move = [&] {
+        m_waiting.erase(std::size_t(from - storedRows()));
+        m_stored.insert(std::size_t(to), id, utf8(texts.location.toUtf8()), utf8(texts.stockCode.toUtf8()),
+                        utf8(texts.quantity.toUtf8()));
+    };
+    // Nearly always the newest record: its row stays where it is, only no longer waiting.
+    if (to == from) {
+        move();
+        emit dataChanged(index(to, LocationColumn), index(to, QtyColumn));
+        return;
+    }
+    beginMoveRows({}, from, from, {}, to);
+    move();
+    endMoveRows();
 }
 
-int StockListModel::rowOf(qint64 id) const
+void StockListModel::applyChanges(const std::vector<StockChange> &changes)
 {
-    const std::size_t row = m_rows.lowerBound(id);
-    return row < m_rows.size() && m_rows.id(row) == id ? static_cast<int>(row) : -1;
+    if (changes.size() <= changesOneByOne) {
+        for (const StockChange &change : changes) {
+            const int row = rowOf({RecordKey::Place::Stored, change.id});
+            if (!change.record) {
+                if (row >= 0)
+                    removeRecord(row);
+                continue;
+            }
+            const RecordTexts texts{QString::fromStdString(change.record->location),
+                                    QString::fromStdString(change.record->stockCode),
+                                    QString::fromStdString(change.record->quantity)};
+            if (row >= 0)
+                setRecord(row, texts);
+            else
+                insertRecord({RecordKey::Place::Stored, change.id}, texts);
+        }
+        return;
+    }
+    std::vector<StockRows::Change> merged;
+    merged.reserve(changes.size());
+    for (const StockChange &change : changes)
+        merged.push_back(change.record ? StockRows::Change{change.id, false, change.record->location,
+                                                           change.record->stockCode, change.record->quantity}
+                                       : StockRows::Change{change.id, true, {}, {}, {}});
+    relayout([&] { m_stored.merge(merged); });
+}
+
+void StockListModel::replaceStored(StockRows fresh)
+{
+    // What differs, as changes; many of them, and the fresh rows take the place of the old at once.
+    std::vector<StockChange> changes;
+    std::size_t old = 0, now = 0;
+    while ((old < m_stored.size() || now < fresh.size()) && changes.size() <= changesOneByOne) {
+        const bool oldFirst = now == fresh.size() || (old < m_stored.size() && m_stored.id(old) < fresh.id(now));
+        if (oldFirst) {
+            changes.push_back({m_stored.id(old++), std::nullopt});
+        } else if (old < m_stored.size() && m_stored.id(old) == fresh.id(now)) {
+            if (!sameCells(m_stored, old, fresh, now))
+                changes.push_back({fresh.id(now), recordOf(fresh, now)});
+            ++old, ++now;
+        } else {
+            changes.push_back({fresh.id(now), recordOf(fresh, now)});
+            ++now;
+        }
+    }
+    if (changes.size() <= changesOneByOne)
+        applyChanges(changes);
+    else
+        relayout([&] { m_stored = std::move(fresh); });
+}
+
+void StockListModel::relayout(const std::function<void()> &change)
+{
+    emit layoutAboutToBeChanged();
+    const QModelIndexList before = persistentIndexList();
+    std::vector<RecordKey> keys;
+    keys.reserve(std::size_t(before.size()));
+    for (const QModelIndex &index : before)
+        keys.push_back(key(index.row()));
+    change();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        const int row = rowOf(keys[std::size_t(i)]);
+        after.append(row < 0 ? QModelIndex() : index(row, before[i].column()));
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged();
+}
+
+const StockRows &StockListModel::section(int row, std::size_t &position) const
+{
+    if (row < storedRows()) {
+        position = std::size_t(row);
+        return m_stored;
+    }
+    position = std::size_t(row - storedRows());
+    return m_waiting;
+}
+
+RecordKey StockListModel::key(int row) const
+{
+    std::size_t position = 0;
+    const StockRows &rows = section(row, position);
+    return {&rows == &m_stored ? RecordKey::Place::Stored : RecordKey::Place::Waiting, rows.id(position)};
+}
+
+int StockListModel::rowOf(RecordKey key) const
+{
+    const bool stored = key.place == RecordKey::Place::Stored;
+    const StockRows &rows = stored ? m_stored : m_waiting;
+    const std::size_t position = rows.lowerBound(key.number);
+    if (position == rows.size() || rows.id(position) != key.number)
+        return -1;
+    return static_cast<int>(position) + (stored ? 0 : storedRows());
 }
 
 RecordTexts StockListModel::texts(int row) const
 {
-    return {fromUtf8(m_rows.cell(row, StockRows::LocationCell)), fromUtf8(m_rows.cell(row, StockRows::CodeCell)),
-            fromUtf8(m_rows.cell(row, StockRows::QtyCell))};
+    std::size_t position = 0;
+    const StockRows &rows = section(row, position);
+    return {fromUtf8(rows.cell(position, StockRows::LocationCell)), fromUtf8(rows.cell(position, StockRows::CodeCell)),
+            fromUtf8(rows.cell(position, StockRows::QtyCell))};
 }

@@ -4,7 +4,6 @@
 #include "dialogs/location_select.h"
 #include "dialogs/stock_item.h"
 #include "main_window/stock_list_model.h"
-#include "main_window/stock_rows.h"
 #include "ui_stock_main.h"
 #include "widgets/announcer.h"
 #include "widgets/error_reporter.h"
@@ -12,11 +11,15 @@
 #include "widgets/typing_batch.h"
 
 #include <QAccessibleWidget>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QScopedValueRollback>
 #include <QSocketNotifier>
+
+#include <chrono>
 
 #include <new>
 #include <type_traits>
@@ -82,8 +85,10 @@ auto StockMain::attempt(Operation &&operation)
 {
     const auto failed = [this](const StoreError &error) {
         // A connection that failed stays readable: its failure is reported once.
-        if (m_changes)
-            m_changes->setEnabled(false);
+        m_storeFailed = true;
+        m_readable.reset();
+        m_writable.reset();
+        m_storeMoment.stop();
         // The operator, eyes on the shelf, hears that it was not taken before the box shows.
         playSound(ScanSound::Refused);
         ErrorReporter::report({error.code(), error.what()});
@@ -133,6 +138,8 @@ StockMain::StockMain(std::unique_ptr<Store> store, SoundOutput playSound, QStrin
     connect(ui->aboutButton, &QPushButton::clicked, this, &StockMain::showAbout);
     connect(ui->manualButton, &QPushButton::clicked, this, &StockMain::chooseLocation);
     connect(ui->stockList, &QAbstractItemView::doubleClicked, this, &StockMain::editSelectedRecord);
+    m_storeMoment.setSingleShot(true);
+    connect(&m_storeMoment, &QTimer::timeout, this, &StockMain::followStore);
 
     ui->locationBox->setFocus();
     Look::centreOnScreen(this);
@@ -145,21 +152,23 @@ bool StockMain::loadRecords()
     std::uint64_t records = 0;
     try {
         const HeldMemory forTheBox(allocateBulk(roomForTheBox), [](void *held) { freeBulk(held, roomForTheBox); });
-        StockRows rows;
+        StockRows stored;
+        StockRows waiting;
         const bool loaded = attempt([&] {
             m_store->listAll(
                 [&](const StockRecordView &record) {
-                    rows.append(record.id, record.location, record.stockCode, record.quantity);
+                    (record.waiting ? waiting : stored)
+                        .append(record.id, record.location, record.stockCode, record.quantity);
                 },
                 [&](const StockListSize &size) {
                     records = size.records;
-                    rows.reserve(size.records, size.textBytes);
+                    stored.reserve(size.records, size.textBytes);
                 });
         });
         if (!loaded)
             return false;
         requireRoomToShow();
-        m_records->setRows(std::move(rows));
+        m_records->setRows(std::move(stored), std::move(waiting));
     } catch (const std::bad_alloc &) {
         // The rows read so far and the memory held back are given back by now.
         playSound(ScanSound::Refused);
@@ -171,13 +180,14 @@ bool StockMain::loadRecords()
                                    .toStdString()});
         return false;
     }
-    // The event loop watches the server's socket: no thread, and no reading of the
-    // whole table, to follow the other stations.
-    if (const int socket = m_store->changeSocket(); socket >= 0) {
-        m_changes = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
-        connect(m_changes.get(), &QSocketNotifier::activated, this, &StockMain::followChanges);
-        followChangesLater();
+    m_store->follow(this);
+    showLink(m_store->link());
+    // A station that starts out of reach says so once its window has the focus.
+    if (m_link && !m_link->reachable) {
+        Announcer::announceOnReturn(this, outOfReach());
+        m_backToBeSaid = true;
     }
+    watchStore();
     return true;
 }
 
@@ -283,56 +293,74 @@ void StockMain::chooseLocation()
 void StockMain::editSelectedRecord()
 {
     const int row = selectedRow();
-    if (row < 0)
+    // One editor at a time, also while the first is still being read from a server.
+    if (row < 0 || m_editing)
         return;
-    // Rows come and go under an open editor as other stations count: the record is known by its id.
-    const qint64 id = m_records->id(row);
+    const QScopedValueRollback<bool> editing(m_editing, true);
+    // Rows come and go under an open editor as other stations count: the record is known by its key.
+    const RecordKey key = m_records->key(row);
     // Read afresh: another station may have changed the record since it was listed.
-    const std::optional<std::optional<StockRecord>> loaded = attempt([&] { return m_store->loadById(id); });
+    const std::optional<RecordResult> loaded = awaitStore([&](Store::Done done) { m_store->load(key, done); });
     if (!loaded)
         return;
-    if (!*loaded) {
-        recordGone(id, this);
-        return;
-    }
-    StockRecord shown = **loaded;
+    if (loaded->outcome == RecordResult::Gone)
+        return recordGone(key, this);
+    if (loaded->outcome != RecordResult::Done)
+        return notCarriedOut(loaded->outcome, this);
+    StockRecord shown = loaded->record;
     StockItem editor(textsOf(shown));
-    connect(&editor, &StockItem::saveChosen, this, [&](const RecordTexts &edited) {
-        const std::optional<UpdateResult> saved = attempt([&] {
-            return m_store->updateById(shown, edited.location.toStdString(), edited.stockCode.toStdString(),
-                                       edited.quantity.toStdString());
-        });
-        if (!saved)
-            return;
-        followChangesLater();
-        switch (saved->outcome) {
-        case UpdateResult::Saved:
-            showRecord(id, edited);
-            playSound(ScanSound::Stored);
-            editor.accept();
-            Announcer::announceOnReturn(
-                this, QStringLiteral("Saved row %1, ").arg(m_records->rowOf(id) + 1) + ScanRules::spokenRecord(edited));
-            break;
-        case UpdateResult::Changed:
+    bool waiting = false;
+    // A Save or Delete that was not carried out.
+    const auto notDone = [&](const RecordResult &result, StockItem::Chosen chosen) {
+        switch (result.outcome) {
+        case RecordResult::Changed:
             // Nothing of the operator's is written over a change not seen: the editor shows it now.
-            shown = saved->current;
-            showRecord(id, textsOf(shown));
+            shown = result.record;
+            showRecord(key, textsOf(shown));
             playSound(ScanSound::Refused);
-            editor.showChangedElsewhere(textsOf(shown));
+            editor.showChangedElsewhere(textsOf(shown), chosen);
             break;
-        case UpdateResult::Gone:
-            recordGone(id, &editor);
+        case RecordResult::Gone:
+            recordGone(key, &editor);
+            editor.reject();
+            break;
+        default:
+            notCarriedOut(result.outcome, &editor);
             editor.reject();
             break;
         }
+    };
+    connect(&editor, &StockItem::saveChosen, this, [&](const RecordTexts &edited) {
+        if (std::exchange(waiting, true))
+            return;
+        const std::optional<RecordResult> saved = awaitStore([&](Store::Done done) {
+            m_store->update(key, shown, edited.location.toStdString(), edited.stockCode.toStdString(),
+                            edited.quantity.toStdString(), done);
+        });
+        waiting = false;
+        if (!saved)
+            return;
+        if (saved->outcome != RecordResult::Done)
+            return notDone(*saved, StockItem::Chosen::Save);
+        showRecord(key, edited);
+        playSound(ScanSound::Stored);
+        editor.accept();
+        Announcer::announceOnReturn(this, QStringLiteral("Saved row %1, ").arg(m_records->rowOf(key) + 1)
+                                              + ScanRules::spokenRecord(edited));
     });
     connect(&editor, &StockItem::deleteChosen, this, [&] {
-        if (!attempt([&] { m_store->deleteById(id); }))
+        if (std::exchange(waiting, true))
             return;
-        followChangesLater();
+        const std::optional<RecordResult> deleted =
+            awaitStore([&](Store::Done done) { m_store->remove(key, shown, done); });
+        waiting = false;
+        if (!deleted)
+            return;
+        if (deleted->outcome != RecordResult::Done)
+            return notDone(*deleted, StockItem::Chosen::Delete);
         // Its row as the list has it now, found before it goes.
-        const int deletedRow = m_records->rowOf(id);
-        showRecord(id, std::nullopt);
+        const int deletedRow = m_records->rowOf(key);
+        showRecord(key, std::nullopt);
         playSound(ScanSound::Stored);
         editor.accept();
         Announcer::announceOnReturn(
@@ -343,54 +371,186 @@ void StockMain::editSelectedRecord()
 
 std::optional<int> StockMain::storeCount(const RecordTexts &count)
 {
-    const std::optional<std::int64_t> id = attempt([&] {
+    const std::optional<RecordKey> key = attempt([&] {
         return m_store->append(count.location.toStdString(), count.stockCode.toStdString(),
                                count.quantity.toStdString());
     });
-    if (!id)
+    if (!key)
         return std::nullopt;
-    followChangesLater();
-    const int row = m_records->insertRecord(*id, count);
+    const int row = m_records->insertRecord(*key, count);
     // The operator sees each count arrive, however long the list; other stations' lists stay put.
     ui->stockList->scrollTo(m_records->index(row, StockListModel::LocationColumn));
+    // A count waiting on the station goes to the server next.
+    watchStore();
     return row;
 }
 
-void StockMain::showRecord(qint64 id, const std::optional<RecordTexts> &texts)
+void StockMain::showRecord(RecordKey key, const std::optional<RecordTexts> &texts)
 {
-    const int row = m_records->rowOf(id);
+    const int row = m_records->rowOf(key);
     if (!texts) {
         if (row >= 0)
             m_records->removeRecord(row);
     } else if (row >= 0) {
         m_records->setRecord(row, *texts);
     } else {
-        m_records->insertRecord(id, *texts);
+        m_records->insertRecord(key, *texts);
     }
 }
 
-void StockMain::recordGone(qint64 id, QWidget *parent)
+void StockMain::recordGone(RecordKey key, QWidget *parent)
 {
     playSound(ScanSound::Refused);
     QMessageBox::information(parent, QStringLiteral("Quillmarch"),
                              tr("This record was deleted at another station or by another program. It is taken"
                                 " out of the list."));
-    showRecord(id, std::nullopt);
+    showRecord(key, std::nullopt);
 }
 
-void StockMain::followChanges()
+void StockMain::notCarriedOut(RecordResult::Outcome outcome, QWidget *parent)
 {
-    if (!m_changes || !m_changes->isEnabled())
+    playSound(ScanSound::Refused);
+    QString text;
+    switch (outcome) {
+    case RecordResult::Unreachable:
+        text = tr("The server is out of reach, so the records kept there cannot be opened or changed now; nothing"
+                  " was changed. Counts still waiting on this station can be changed now, the others once the"
+                  " server is back.");
+        break;
+    case RecordResult::Unconfirmed:
+        text = tr("The server did not answer in time, so whether it took the change is not known. The list shows"
+                  " the record as the server holds it once the server answers again.");
+        break;
+    default:
+        text = tr("This count is on its way to the server, which has not confirmed it yet; nothing was changed."
+                  " It can be changed once the server has it.");
+        break;
+    }
+    QMessageBox::information(parent, QStringLiteral("Quillmarch"), text);
+}
+
+std::optional<RecordResult> StockMain::awaitStore(const std::function<void(Store::Done)> &start)
+{
+    // Shared with the store's answer, which may come after an early end of the wait.
+    struct Wait {
+        std::optional<RecordResult> result;
+        QEventLoop *loop = nullptr;
+    };
+    const auto wait = std::make_shared<Wait>();
+    const bool started = attempt([&] {
+        start([wait](const RecordResult &result) {
+            wait->result = result;
+            if (wait->loop)
+                wait->loop->quit();
+        });
+    });
+    if (!started)
+        return std::nullopt;
+    if (!wait->result) {
+        watchStore();
+        QEventLoop loop;
+        wait->loop = &loop;
+        loop.exec();
+        wait->loop = nullptr;
+    }
+    return wait->result;
+}
+
+void StockMain::watchStore()
+{
+    if (m_storeFailed)
         return;
-    const std::optional<std::vector<StockChange>> changes = attempt([&] { return m_store->takeChanges(); });
-    for (const StockChange &change : changes.value_or(std::vector<StockChange>()))
-        showRecord(change.id, change.record ? std::optional(textsOf(*change.record)) : std::nullopt);
+    const StoreWake wake = m_store->wake();
+    if (wake.socket != m_watchedSocket) {
+        m_readable.reset();
+        m_writable.reset();
+        m_watchedSocket = wake.socket;
+        if (wake.socket >= 0) {
+            m_readable = std::make_unique<QSocketNotifier>(wake.socket, QSocketNotifier::Read);
+            m_writable = std::make_unique<QSocketNotifier>(wake.socket, QSocketNotifier::Write);
+            connect(m_readable.get(), &QSocketNotifier::activated, this, &StockMain::followStore);
+            connect(m_writable.get(), &QSocketNotifier::activated, this, &StockMain::followStore);
+        }
+    }
+    if (m_writable)
+        m_writable->setEnabled(wake.write);
+    if (!wake.at) {
+        m_storeMoment.stop();
+        return;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*wake.at - std::chrono::steady_clock::now());
+    m_storeMoment.start(int(std::max<qint64>(0, wait.count())));
 }
 
-void StockMain::followChangesLater()
+void StockMain::followStore()
 {
-    if (m_changes)
-        QMetaObject::invokeMethod(this, &StockMain::followChanges, Qt::QueuedConnection);
+    if (!m_storeFailed && attempt([&] { m_store->advance(); }))
+        watchStore();
+}
+
+void StockMain::recordsChanged(const std::vector<StockChange> &changes)
+{
+    m_records->applyChanges(changes);
+}
+
+void StockMain::countStored(std::int64_t key, const StockRecord &stored)
+{
+    m_records->countStored(key, stored.id, textsOf(stored));
+}
+
+void StockMain::relistBegins()
+{
+    m_relisting = StockRows();
+}
+
+void StockMain::relisted(const StockRecordView &record)
+{
+    m_relisting.append(record.id, record.location, record.stockCode, record.quantity);
+}
+
+void StockMain::relistEnds(bool complete)
+{
+    StockRows fresh = std::exchange(m_relisting, StockRows());
+    if (complete)
+        m_records->replaceStored(std::move(fresh));
+}
+
+void StockMain::linkChanged(const LinkStatus &status)
+{
+    const bool wasReachable = !m_link || m_link->reachable;
+    showLink(status);
+    // Said once when the server goes out of reach, and once when every count is on it again.
+    if (wasReachable && !status.reachable)
+        Announcer::announce(this, outOfReach());
+    if (!status.reachable) {
+        m_backToBeSaid = true;
+    } else if (m_backToBeSaid && status.waiting == 0) {
+        Announcer::announce(this, tr("Server back, every count is on it"));
+        m_backToBeSaid = false;
+    }
+}
+
+QString StockMain::outOfReach()
+{
+    return tr("Server out of reach, counting on into this station");
+}
+
+void StockMain::showLink(const std::optional<LinkStatus> &link)
+{
+    m_link = link;
+    const auto counts = [](std::int64_t waiting) {
+        return waiting == 1 ? tr("1 count") : tr("%1 counts").arg(waiting);
+    };
+    QString state;
+    if (link && !link->reachable)
+        state = tr("Server out of reach – %1 waiting").arg(counts(link->waiting));
+    else if (link && link->waiting > 0)
+        state = tr("Sending %1 to the server").arg(counts(link->waiting));
+    else if (link)
+        state = tr("Every count is on the server");
+    const QString place = tr("Counting into %1").arg(QString::fromStdString(m_store->place()));
+    ui->storeLabel->setText(state.isEmpty() ? place : place + QLatin1Char('\n') + state);
+    ui->storeLabel->setToolTip(link && !link->reachable ? QString::fromStdString(link->reason) : QString());
 }
 
 void StockMain::setLocationCaption(LocationPiece piece, const QString &caption)

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
 #include <new>
 
 #ifdef Q_OS_LINUX
@@ -85,6 +86,22 @@ void StockRows::setCells(std::size_t position, std::string_view location, std::s
 void StockRows::erase(std::size_t position)
 {
     m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(position));
+}
+
+void StockRows::merge(const std::vector<Change> &changes)
+{
+    decltype(m_rows) rows;
+    rows.reserve(m_rows.size() + changes.size() + spareRows);
+    std::size_t from = 0;
+    for (const Change &change : changes) {
+        const std::size_t at = std::max(from, lowerBound(change.id));
+        rows.insert(rows.end(), m_rows.begin() + std::ptrdiff_t(from), m_rows.begin() + std::ptrdiff_t(at));
+        from = at < m_rows.size() && id(at) == change.id ? at + 1 : at;
+        if (!change.removed)
+            rows.push_back(appendRow(change.id, change.location, change.code, change.qty));
+    }
+    rows.insert(rows.end(), m_rows.begin() + std::ptrdiff_t(from), m_rows.end());
+    m_rows = std::move(rows);
 }
 
 std::int64_t StockRows::id(std::size_t position) const

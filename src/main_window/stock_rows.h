@@ -53,6 +53,16 @@ public:
     void setCells(std::size_t position, std::string_view location, std::string_view code, std::string_view qty);
     void erase(std::size_t position);
 
+    // A row stored, changed or removed, among many at once.
+    struct Change {
+        std::int64_t id;
+        bool removed;
+        std::string_view location, code, qty;
+    };
+    // Carries out changes in ascending id in one pass that copies the rows
+    // between them whole: what the list's length costs once, not once a change.
+    void merge(const std::vector<Change> &changes);
+
     std::int64_t id(std::size_t position) const;
     // Rows stay in ascending id: the position of the first row whose id is not below
     // id, by halving, so that no index of ids is kept beside the rows.

@@ -14,6 +14,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace sqlite {
@@ -95,11 +98,37 @@ bool heldWithoutSharing(const std::string &path)
 
 } // namespace
 
+#ifdef _WIN32
+// Windows decides by the folder's access list, which only an attempt reads
+// rightly: a file of a name no one else uses, gone again when it is closed.
+bool folderWritable(const std::string &folder)
+{
+    for (int tries = 0; tries < 100; ++tries) {
+        const std::wstring name =
+            L"quillmarch-write-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(tries);
+        const HANDLE file = CreateFileW((pathFromUtf8(folder) / name).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS)
+            return false;
+    }
+    return false;
+}
+#else
+bool folderWritable(const std::string &folder)
+{
+    return faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) == 0;
+}
+#endif
+
 Connection::Connection(const std::string &path, Mode mode, int busyTimeoutMs) : m_path(path)
 {
     // A connection lives within one operation, on the thread that runs it: SQLite's
     // own locks would guard against nothing.
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    int flags = (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     if (mode == Mode::ReadWriteCreate)
         flags |= SQLITE_OPEN_CREATE;
     sqlite3 *db = nullptr;
@@ -185,6 +214,11 @@ void Statement::bind(int index, std::string_view text)
     const int rc = sqlite3_bind_text64(m_statement, index, data, text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
     if (rc != SQLITE_OK)
         m_connection.fail(rc);
+}
+
+void Statement::reset()
+{
+    sqlite3_reset(m_statement);
 }
 
 bool Statement::step()

@@ -12,10 +12,14 @@ struct sqlite3_stmt;
 
 namespace sqlite {
 
+// Whether the program may make files in a folder, as SQLite does beside a
+// database while it writes to it.
+bool folderWritable(const std::string &folder);
+
 // An open connection; closed when it goes out of scope.
 class Connection {
 public:
-    enum class Mode { ReadWrite, ReadWriteCreate };
+    enum class Mode { ReadOnly, ReadWrite, ReadWriteCreate };
 
     // Opens the file, waiting up to busyTimeoutMs for a lock held by another program.
     Connection(const std::string &path, Mode mode, int busyTimeoutMs);
@@ -59,6 +63,8 @@ public:
 
     // Runs one step: true while a row is ready, false when done.
     bool step();
+    // Makes the statement ready to run again, with new values bound.
+    void reset();
 
     std::int64_t columnInt64(int column) const;
     // A NULL column reads as the empty text.

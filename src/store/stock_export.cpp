@@ -27,7 +27,7 @@ void appendField(std::string &line, std::string_view field)
 
 } // namespace
 
-void exportCsv(const Store &store, const std::string &path)
+void exportCsv(Store &store, const std::string &path)
 {
     // Written beside the file under another name, then put in its place.
     const std::string partial = path + ".part";

@@ -22,6 +22,8 @@ struct StockRecordView {
     std::string_view location;
     std::string_view stockCode;
     std::string_view quantity;
+    // A count on a team station that the server does not have yet; its id is the journal's.
+    bool waiting = false;
 };
 
 // What ListAll learns of the table before its first record, at a cost that does

@@ -13,12 +13,6 @@
 #include <optional>
 #include <string>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -240,31 +234,6 @@ void requireOurColumns(sqlite::Connection &db, Moment moment)
                " that repeats its value");
 }
 
-#ifdef _WIN32
-// Windows decides by the folder's access list, which only an attempt reads
-// rightly: a file of a name no one else uses, gone again when it is closed.
-bool folderWritable(const std::string &folder)
-{
-    for (int tries = 0; tries < 100; ++tries) {
-        const std::wstring name =
-            L"stock.mdb-write-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(tries);
-        const HANDLE file = CreateFileW((pathFromUtf8(folder) / name).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
-                                        CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-            return true;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS)
-            return false;
-    }
-    return false;
-}
-#else
-bool folderWritable(const std::string &folder)
-{
-    return faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) == 0;
-}
-#endif
 
 // What the user can do about a folder that may not be written. On Windows it is most
 // often the program's own under "Program Files", which only administrators may change.
@@ -284,7 +253,7 @@ void requireWritable(sqlite::Connection &db, const std::string &folder)
                              + " may not be written: it is read-only, or on a disk that is."
                                " Make the file writable and start again; it was left as it is.");
     // Each count writes its journal beside the file.
-    if (!folderWritable(folder))
+    if (!sqlite::folderWritable(folder))
         throw StoreError(SQLITE_READONLY,
                          "The folder " + folder + " of " + db.path()
                              + " may not be written, and Quillmarch writes beside the file while it"
@@ -311,6 +280,14 @@ void requireStockTable(sqlite::Connection &db, const std::string &folder)
     }
     if (schema == Schema::Foreign)
         db.fail(SQLITE_NOTADB, "an SQLite database without the table Stock");
+}
+
+// An export reads the table as it is, and makes nothing.
+void requireOurs(sqlite::Connection &db)
+{
+    if (schemaOf(db) != Schema::Ours)
+        db.fail(SQLITE_NOTADB, "an SQLite database without the table Stock");
+    requireOurColumns(db, Moment::Start);
 }
 
 // Each later operation finds the table as the start found it. One that is gone
@@ -341,6 +318,27 @@ StockListSize listSizeOf(sqlite::Connection &db)
     return {std::min(idSpan, fileBytes / smallestRowBytes) + 1, fileBytes};
 }
 
+// Binds the record shown, its id then its texts, from the parameter first on.
+void bindShown(sqlite::Statement &statement, const StockRecord &shown, int first)
+{
+    statement.bind(first, shown.id);
+    statement.bind(first + 1, shown.location);
+    statement.bind(first + 2, shown.stockCode);
+    statement.bind(first + 3, shown.quantity);
+}
+
+// Why a write conditional on what the operator saw found nothing to write: the
+// record changed meanwhile, or gone. Nothing when it is still as shown.
+std::optional<RecordResult> changedMeanwhile(sqlite::Connection &db, const StockRecord &shown)
+{
+    std::optional<StockRecord> current = recordOf(db, shown.id);
+    if (!current)
+        return RecordResult{RecordResult::Gone, {}};
+    if (*current != shown)
+        return RecordResult{RecordResult::Changed, std::move(*current)};
+    return std::nullopt;
+}
+
 } // namespace
 
 std::string pathInFolder(const std::string &folder, std::string_view name)
@@ -357,8 +355,8 @@ std::string databasePath(const std::string &folder)
     return pathInFolder(folder, "stock.mdb");
 }
 
-StockStore::StockStore(std::string folder, int busyTimeoutMs)
-    : m_folder(std::move(folder)), m_busyTimeoutMs(busyTimeoutMs)
+StockStore::StockStore(std::string folder, Access access, int busyTimeoutMs)
+    : m_folder(std::move(folder)), m_access(access), m_busyTimeoutMs(busyTimeoutMs)
 {
 }
 
@@ -368,20 +366,28 @@ sqlite::Connection StockStore::open(sqlite::Connection::Mode mode) const
 }
 
 void StockStore::listAll(const std::function<void(const StockRecordView &)> &visit,
-                         const std::function<void(const StockListSize &)> &expect) const
+                         const std::function<void(const StockListSize &)> &expect)
 {
     const std::string path = databasePath(m_folder);
     std::error_code missing;
-    const bool making = !std::filesystem::exists(pathFromUtf8(path), missing) && !missing;
+    const bool absent = !std::filesystem::exists(pathFromUtf8(path), missing) && !missing;
+    const bool making = absent && m_access == Access::Count;
+    if (absent && m_access == Access::Read)
+        throw StoreError(SQLITE_CANTOPEN, path + " is missing: no counts have been kept in this folder. Nothing was"
+                                                 " written.");
     // Otherwise opening it would fail as if the file were missing.
-    if (making && !folderWritable(m_folder))
+    if (making && !sqlite::folderWritable(m_folder))
         throw StoreError(SQLITE_READONLY,
                          path + " cannot be made: its folder may not be written. " + makeFolderWritable + ".");
     const auto list = [&] {
-        sqlite::Connection db = open(sqlite::Connection::Mode::ReadWriteCreate);
+        sqlite::Connection db = open(m_access == Access::Read ? sqlite::Connection::Mode::ReadOnly
+                                                              : sqlite::Connection::Mode::ReadWriteCreate);
         // One pass reads each page once: a larger cache would only fill up for nothing.
         db.execute("PRAGMA cache_size = 16");
-        requireStockTable(db, m_folder);
+        if (m_access == Access::Read)
+            requireOurs(db);
+        else
+            requireStockTable(db, m_folder);
         if (expect)
             expect(listSizeOf(db));
         sqlite::Statement select(db, "SELECT id, Location, StockCode, Quantity FROM Stock ORDER BY id");
@@ -400,7 +406,7 @@ void StockStore::listAll(const std::function<void(const StockRecordView &)> &vis
     }
 }
 
-std::int64_t StockStore::append(std::string_view location, std::string_view stockCode, std::string_view quantity) const
+RecordKey StockStore::append(std::string_view location, std::string_view stockCode, std::string_view quantity)
 {
     sqlite::Connection db = open();
     // A count the table does not keep as given is not kept at all.
@@ -430,18 +436,21 @@ std::int64_t StockStore::append(std::string_view location, std::string_view stoc
     requireNoOtherRecordTouched(changes, id, "count", db.path());
     requireKeptAsGiven(db, id, {location, stockCode, quantity}, "count");
     transaction.commit();
-    return id;
+    return {RecordKey::Place::Stored, id};
 }
 
-std::optional<StockRecord> StockStore::loadById(std::int64_t id) const
+void StockStore::load(RecordKey key, Done done)
 {
     sqlite::Connection db = open();
     requireStillOurs(db);
-    return recordOf(db, id);
+    std::optional<StockRecord> record = recordOf(db, key.number);
+    if (!record)
+        return done({RecordResult::Gone, {}});
+    done({RecordResult::Done, std::move(*record)});
 }
 
-UpdateResult StockStore::updateById(const StockRecord &shown, std::string_view location, std::string_view stockCode,
-                                    std::string_view quantity) const
+void StockStore::update(RecordKey, const StockRecord &shown, std::string_view location, std::string_view stockCode,
+                        std::string_view quantity, Done done)
 {
     sqlite::Connection db = open();
     sqlite::Transaction transaction(db);
@@ -455,38 +464,45 @@ UpdateResult StockStore::updateById(const StockRecord &shown, std::string_view l
     update.bind(1, location);
     update.bind(2, stockCode);
     update.bind(3, quantity);
-    update.bind(4, shown.id);
-    update.bind(5, shown.location);
-    update.bind(6, shown.stockCode);
-    update.bind(7, shown.quantity);
+    bindShown(update, shown, 4);
     update.step();
-    if (db.changes() == 0) {
-        std::optional<StockRecord> current = recordOf(db, shown.id);
-        if (!current)
-            return {UpdateResult::Gone, {}};
-        if (*current != shown)
-            return {UpdateResult::Changed, std::move(*current)};
-    }
+    if (db.changes() == 0)
+        if (std::optional<RecordResult> meanwhile = changedMeanwhile(db, shown))
+            return done(*meanwhile);
     if (db.changes() != 1)
         failNotKept("change", "swallowed or dropped it", db.path());
     requireNoOtherRecordTouched(changes, shown.id, "change", db.path());
     requireKeptAsGiven(db, shown.id, {location, stockCode, quantity}, "change");
     transaction.commit();
-    return {UpdateResult::Saved, {}};
+    done({RecordResult::Done, {}});
 }
 
-void StockStore::deleteById(std::int64_t id) const
+void StockStore::remove(RecordKey, const StockRecord &shown, Done done)
 {
     sqlite::Connection db = open();
     sqlite::Transaction transaction(db);
     requireStillOurs(db);
     const sqlite::RowChanges changes(db, "Stock");
     // Naming the columns finds a table that another program's has replaced.
-    sqlite::Statement remove(db, "DELETE FROM Stock WHERE id = ?1 RETURNING Location, StockCode, Quantity");
-    remove.bind(1, id);
-    while (remove.step()) {}
-    requireNoOtherRecordTouched(changes, id, "deletion", db.path());
-    if (exists(db, id))
+    sqlite::Statement remove(db,
+                             "DELETE FROM Stock WHERE id = ?1 AND CAST(ifnull(Location, '') AS TEXT) = ?2"
+                             " AND CAST(ifnull(StockCode, '') AS TEXT) = ?3 AND CAST(ifnull(Quantity, '') AS TEXT) = ?4"
+                             " RETURNING Location, StockCode, Quantity");
+    bindShown(remove, shown, 1);
+    bool deleted = false;
+    while (remove.step())
+        deleted = true;
+    if (!deleted)
+        if (std::optional<RecordResult> meanwhile = changedMeanwhile(db, shown))
+            return done(*meanwhile);
+    requireNoOtherRecordTouched(changes, shown.id, "deletion", db.path());
+    if (exists(db, shown.id))
         failNotKept("deletion", "kept the record", db.path());
     transaction.commit();
+    done({RecordResult::Done, {}});
+}
+
+std::string StockStore::place() const
+{
+    return databasePath(m_folder);
 }

@@ -21,34 +21,35 @@ public:
     // How long an operation waits for a lock held by another program.
     static constexpr int defaultBusyTimeoutMs = 3000;
 
-    explicit StockStore(std::string folder, int busyTimeoutMs = defaultBusyTimeoutMs);
+    explicit StockStore(std::string folder, Access access = Access::Count, int busyTimeoutMs = defaultBusyTimeoutMs);
 
-    // Hands every record to visit, in ascending id. Creates the file and the
-    // table when the file is missing or holds nothing: this is the program's first
-    // operation. An SQLite database without the table, or with a table Stock whose
-    // id does not number the records or that would refuse a count, is refused
-    // (SQLITE_NOTADB), as is a file or folder that may not be written (SQLITE_READONLY).
-    // Before the first record, expect (when given) learns the table's size.
+    // Hands every record to visit, in ascending id. For counting, creates the file
+    // and the table when the file is missing or holds nothing: this is the
+    // program's first operation. An SQLite database without the table, or with a
+    // table Stock whose id does not number the records or that would refuse a count,
+    // is refused (SQLITE_NOTADB), as is a file or folder that may not be written
+    // (SQLITE_READONLY). For reading, makes and writes nothing. Before the first
+    // record, expect (when given) learns the table's size.
     void listAll(const std::function<void(const StockRecordView &)> &visit,
-                 const std::function<void(const StockListSize &)> &expect = {}) const override;
+                 const std::function<void(const StockListSize &)> &expect = {}) override;
 
-    // Stores a new record and returns the id the store gave it. A record the table
-    // does not keep (a trigger's doing) is not stored and throws SQLITE_CONSTRAINT.
-    std::int64_t append(std::string_view location, std::string_view stockCode,
-                        std::string_view quantity) const override;
+    // Stores a new record under the id the file gives it. A record the table does
+    // not keep (a trigger's doing) is not stored and throws SQLITE_CONSTRAINT.
+    RecordKey append(std::string_view location, std::string_view stockCode, std::string_view quantity) override;
 
-    std::optional<StockRecord> loadById(std::int64_t id) const override;
+    void load(RecordKey key, Done done) override;
+    // Throw SQLITE_CONSTRAINT, changing nothing, when the table does not keep the change.
+    void update(RecordKey key, const StockRecord &shown, std::string_view location, std::string_view stockCode,
+                std::string_view quantity, Done done) override;
+    void remove(RecordKey key, const StockRecord &shown, Done done) override;
 
-    // Throws SQLITE_CONSTRAINT, changing nothing, when the table does not keep the change.
-    UpdateResult updateById(const StockRecord &shown, std::string_view location, std::string_view stockCode,
-                            std::string_view quantity) const override;
-
-    void deleteById(std::int64_t id) const override;
+    std::string place() const override;
 
 private:
     // Every operation's connection: the one place the file is opened.
     sqlite::Connection open(sqlite::Connection::Mode mode = sqlite::Connection::Mode::ReadWrite) const;
 
     std::string m_folder;
+    Access m_access;
     int m_busyTimeoutMs;
 };

@@ -9,7 +9,7 @@
 #include <fstream>
 
 #ifdef QUILLMARCH_TEAM_STORE
-#include "store/postgres_store.h"
+#include "store/team_store.h"
 #endif
 
 namespace {
@@ -61,14 +61,14 @@ std::optional<std::string> configuredUrl(const std::string &path)
 } // namespace
 
 std::unique_ptr<Store> chooseStore(const std::string &dataFolder, const std::string &configurationFolder,
-                                   const std::optional<std::string> &url)
+                                   const std::optional<std::string> &url, Access access)
 {
     const std::string setting = pathInFolder(configurationFolder, "quillmarch.conf");
     const std::optional<std::string> server = url ? url : configuredUrl(setting);
     if (!server)
-        return std::make_unique<StockStore>(dataFolder);
+        return std::make_unique<StockStore>(dataFolder, access);
 #ifdef QUILLMARCH_TEAM_STORE
-    return std::make_unique<PostgresStore>(*server);
+    return std::make_unique<TeamStore>(*server, dataFolder, access);
 #else
     // Counting into the file instead would leave the team's database short of this station's counts.
     throw StoreError(1,

@@ -54,8 +54,11 @@ public:
             return {};
         if (m_kind == Kind::ColumnTitle)
             return m_view->model()->headerData(m_column, Qt::Horizontal).toString();
-        if (m_kind == Kind::Cell)
-            return index().data().toString();
+        if (m_kind == Kind::Cell) {
+            // What the model says a screen reader should read, else what the cell shows.
+            const QVariant spoken = index().data(Qt::AccessibleTextRole);
+            return spoken.isValid() ? spoken.toString() : index().data().toString();
+        }
         return {};
     }
 

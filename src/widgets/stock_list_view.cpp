@@ -23,6 +23,22 @@ void StockListView::setModel(QAbstractItemModel *model)
 {
     m_header->setModel(model);
     QAbstractItemView::setModel(model);
+    if (!model)
+        return;
+    // Rows that move in a new layout keep the one at the top of the view where it was.
+    connect(model, &QAbstractItemModel::layoutAboutToBeChanged, this, [this] {
+        const int height = rowHeight();
+        m_topRow = this->model()->index(verticalOffset() / height, 0, rootIndex());
+        m_topRowShift = verticalOffset() % height;
+    });
+    connect(model, &QAbstractItemModel::layoutChanged, this, [this] {
+        updateGeometries();
+        if (m_topRow.isValid())
+            verticalScrollBar()->setValue(m_topRow.row() * rowHeight() + m_topRowShift);
+        m_topRow = QPersistentModelIndex();
+        viewport()->update();
+    });
+    connect(model, &QAbstractItemModel::rowsMoved, viewport(), qOverload<>(&QWidget::update));
 }
 
 int StockListView::rowHeight() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractItemView>
+#include <QPersistentModelIndex>
 
 #include <utility>
 
@@ -62,4 +63,7 @@ private:
     std::pair<int, int> rowsBetween(int top, int bottom) const;
 
     QHeaderView *m_header;
+    // The row at the top of the view while the model lays its rows out anew.
+    QPersistentModelIndex m_topRow;
+    int m_topRowShift = 0;
 };

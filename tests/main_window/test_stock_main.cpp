@@ -5,6 +5,7 @@
 #include "main_window/stock_list_model.h"
 #include "main_window/stock_main.h"
 #include "store/stock_store.h"
+#include "store/team_store.h"
 #include "support/stock_fixture.h"
 #include "support/window_driver.h"
 #include "widgets/stock_list_view.h"
@@ -30,6 +31,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
+#ifdef QUILLMARCH_TEST_SERVER
+#include "support/network_proxy.h"
+#include "support/postgres_server.h"
+
+#include <csignal>
+#endif
 
 using Rows = std::vector<TableRow>;
 
@@ -51,6 +58,16 @@ char *toString(const WindowState &state)
                                     state.quantityBox, state.focus, state.announced));
 }
 
+// What a window told a screen reader, its newest notifications, oldest first.
+QStringList heard(const QWidget &window)
+{
+    QStringList texts;
+    if (const QObject *line = window.findChild<QWidget *>("announcer"))
+        for (const QObject *notification : line->children())
+            texts << static_cast<const QWidget *>(notification)->accessibleName();
+    return texts;
+}
+
 // What a window told a screen reader last: the text of its newest notification.
 QString announced(const QWidget &window)
 {
@@ -64,7 +81,8 @@ QString announced(const QWidget &window)
 struct ScanWindow {
     explicit ScanWindow(const Rows &rows = {}, std::unique_ptr<Store> store = nullptr)
         : window(std::make_unique<StockMain>(
-            store ? std::move(store) : (place.createWith(rows), std::make_unique<StockStore>(place.path(), 0)),
+            store ? std::move(store)
+                  : (place.createWith(rows), std::make_unique<StockStore>(place.path(), Access::Count, 0)),
             sounds.output(), "/counts"))
     {
         if (!window->loadRecords())
@@ -95,7 +113,7 @@ struct ScanWindow {
         Rows rows;
         for (int row = 0; row < model.rowCount(); ++row) {
             const RecordTexts texts = model.texts(row);
-            rows.push_back({model.id(row), texts.location.toStdString(), texts.stockCode.toStdString(),
+            rows.push_back({model.key(row).number, texts.location.toStdString(), texts.stockCode.toStdString(),
                             texts.quantity.toStdString()});
         }
         return rows;
@@ -123,6 +141,11 @@ struct ScanWindow {
     StockListModel &model = *static_cast<StockListModel *>(view.model());
     QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::QtTest};
 };
+
+RecordKey stored(std::int64_t id)
+{
+    return {RecordKey::Place::Stored, id};
+}
 
 // Rows "L<n>", "C<n>", "1" with ids from 1.
 Rows numbered(int count)
@@ -167,6 +190,8 @@ private slots:
     void itemEditor_saveAndDelete();
 #ifdef QUILLMARCH_TEST_SERVER
     void otherStations_followedWhereTheOperatorIs();
+    void teamStation_countsOnThroughFaults_data();
+    void teamStation_countsOnThroughFaults();
 #endif
     void locationSetByHand_isShownAndCounted();
 };
@@ -322,7 +347,7 @@ void TestStockMain::list_geometryMouseAndKeys()
     QCOMPARE(list.rect(9000).bottom(), list.bottom());
 
     // The last row whole at the bottom as rows come; the scroll range follows rows going.
-    list.model.insertRecord(20001, {"L", "NEW", "1"});
+    list.model.insertRecord(stored(20001), {"L", "NEW", "1"});
     list.view.scrollToBottom();
     QCOMPARE(list.view.indexAt(QPoint(1, list.bottom())), list.at(20000));
     QCOMPARE(list.view.indexAt(QPoint(1, list.bottom() + 1)), QModelIndex());
@@ -428,7 +453,7 @@ void TestStockMain::accessible_tableOfCellsUnderTheTitles()
     const QAccessible::Id fourth = idOf(3, 1);
     const QAccessible::Id last = idOf(4, 0);
     // A huge cell shows its first 300 characters and an ellipsis; the row keeps it whole.
-    list.model.insertRecord(100, {QString("数").repeated(301), "C-NEW", "1"});
+    list.model.insertRecord(stored(100), {QString("数").repeated(301), "C-NEW", "1"});
     QCOMPARE(name(table->cellAt(5, 0)), QString("数").repeated(300) + QChar(0x2026));
     QCOMPARE(list.model.texts(5).location, QString("数").repeated(301));
     list.model.removeRecord(4);
@@ -504,7 +529,7 @@ void TestStockMain::itemEditor_saveAndDelete_data()
     QTest::newRow("save, record gone") << Button::Save << Meanwhile::RecordDeleted << left << 0 << "";
     QTest::newRow("save, locked") << Button::Save << Meanwhile::Locked << threeRows << SQLITE_BUSY << "";
     QTest::newRow("delete") << Button::Delete << Meanwhile::Nothing << left << 0 << deleted;
-    QTest::newRow("delete, record gone") << Button::Delete << Meanwhile::RecordDeleted << left << 0 << deleted;
+    QTest::newRow("delete, record gone") << Button::Delete << Meanwhile::RecordDeleted << left << 0 << "";
     QTest::newRow("delete, locked") << Button::Delete << Meanwhile::Locked << threeRows << SQLITE_BUSY << "";
 }
 
@@ -516,8 +541,8 @@ void TestStockMain::itemEditor_saveAndDelete()
     QFETCH(QString, announcement);
     ScanWindow counting(threeRows);
     PaintedRegion painted(counting.view.viewport());
-    // A Save over a record gone is said so in a box.
-    const bool gone = meanwhile == Meanwhile::RecordDeleted && button == Button::Save;
+    // A Save or Delete over a record gone is said so in a box.
+    const bool gone = meanwhile == Meanwhile::RecordDeleted;
     QVERIFY(counting.editRow(1, [&](StockItem &dialog) {
         for (const auto &[name, text] :
              {std::pair{"locationBox", " b2 Top "}, {"stockCodeBox", "数量 "}, {"quantityBox", ""}}) {
@@ -554,21 +579,30 @@ void TestStockMain::otherStations_followedWhereTheOperatorIs()
     const StockPlace place(StoreKind::Server);
     place.createWith(numbered(60));
     ScanWindow station({}, place.store());
-    const std::unique_ptr<Store> other = place.store();
+    const std::unique_ptr<Store> other = place.otherStation();
+    // Another station's Save, over the texts it showed.
+    const auto save = [&](const StockRecord &shown, const char *location, const char *quantity) {
+        return answerOf(*other, [&](Store::Done done) {
+                   other->update(stored(shown.id), shown, location, shown.stockCode, quantity, done);
+               }).outcome;
+    };
+    const auto remove = [&](const StockRecord &shown) {
+        answerOf(*other, [&](Store::Done done) { other->remove(stored(shown.id), shown, done); });
+    };
     // The operator has scrolled to row 20, chosen row 25 and works in the list.
     station.view.scrollTo(station.at(20), QAbstractItemView::PositionAtTop);
     QTest::mouseClick(station.view.viewport(), Qt::LeftButton, {}, station.rect(25).center());
     const auto where = [&] {
-        return QList<qint64>{station.model.id(station.view.indexAt(QPoint(1, 1)).row()),
-                             station.model.id(station.view.currentIndex().row()),
+        return QList<qint64>{station.model.key(station.view.indexAt(QPoint(1, 1)).row()).number,
+                             station.model.key(station.view.currentIndex().row()).number,
                              QApplication::focusWidget() == &station.view};
     };
     const QList<qint64> before = where();
 
     // Counts, edits and deletions elsewhere, above, in and below the rows in view.
-    other->append("L60", "C60", "5");
-    other->deleteById(3);
-    QCOMPARE(other->updateById({26, "L25", "C25", "1"}, "L25", "C25", "7").outcome, UpdateResult::Saved);
+    countNow(*other, "L60", "C60", "5");
+    remove({3, "L2", "C2", "1"});
+    QCOMPARE(save({26, "L25", "C25", "1"}, "L25", "7"), RecordResult::Done);
     QTRY_COMPARE(station.listed(), place.rows());
     place.run("INSERT INTO \"Stock\" OVERRIDING SYSTEM VALUE VALUES (3, 'L2', 'C2', '2')");
     QTRY_COMPARE(station.listed(), place.rows());
@@ -577,12 +611,12 @@ void TestStockMain::otherStations_followedWhereTheOperatorIs()
     PaintedRegion painted(station.view.viewport());
     QTest::qWait(100); // what the changes above left to paint
     painted.region = {};
-    QCOMPARE(other->updateById({23, "L22", "C22", "1"}, "L22", "C22", "8").outcome, UpdateResult::Saved);
-    QTRY_VERIFY(painted.region.contains(station.rect(station.model.rowOf(23)).center()));
+    QCOMPARE(save({23, "L22", "C22", "1"}, "L22", "8"), RecordResult::Done);
+    QTRY_VERIFY(painted.region.contains(station.rect(station.model.rowOf(stored(23))).center()));
 
     // A Save over a record changed meanwhile changes nothing and shows it as it is now.
     QVERIFY(station.editRow(39, [&](StockItem &editor) {
-        QCOMPARE(other->updateById({40, "L39", "C39", "1"}, "M39", "C39", "2").outcome, UpdateResult::Saved);
+        QCOMPARE(save({40, "L39", "C39", "1"}, "M39", "2"), RecordResult::Done);
         control<QLineEdit>(editor, "quantityBox")->setText("3");
         QVERIFY(whileModal<QMessageBox>([&] { click(editor, "saveButton"); },
                                         [](QMessageBox &box) { QCOMPARE(box.windowTitle(), "Quillmarch"); }));
@@ -597,15 +631,167 @@ void TestStockMain::otherStations_followedWhereTheOperatorIs()
     }));
     // One deleted meanwhile is said to be gone and leaves the list; the program goes on.
     QVERIFY(station.editRow(40, [&](StockItem &editor) {
-        other->deleteById(41);
+        remove({41, "L40", "C40", "1"});
         QVERIFY(whileModal<QMessageBox>([&] { click(editor, "saveButton"); }));
         QVERIFY(!editor.isVisible());
     }));
     QTRY_COMPARE(station.listed(), place.rows());
     QCOMPARE(place.rows()[39], (TableRow{40, "M39", "C39", "4"}));
-    QCOMPARE(station.model.rowOf(41), -1);
+    QCOMPARE(station.model.rowOf(stored(41)), -1);
     QCOMPARE(station.sounds.sounds, QStringList({"refused", "stored", "refused"}));
     QCOMPARE(station.errors.numbers, QList<int>());
+    // Many at once, above and below the rows in view, are merged into the list in one go.
+    const QList<qint64> beforeMany = where();
+    place.run("DELETE FROM \"Stock\" WHERE (id < 20 AND id % 2 = 0) OR id > 50");
+    QTRY_COMPARE(station.listed(), place.rows());
+    QCOMPARE(where(), beforeMany);
+}
+
+
+namespace {
+// What goes wrong between a station and its server while it counts; a station
+// killed is started again on its journal.
+enum class Fault {
+    ServerStopped,
+    ServerCrashed,
+    ServerRestarted,
+    BackendTerminated,
+    BackendFrozen,
+    NetworkCut,
+    NetworkQuiet,
+    AnswerLost,
+    KilledOffline,
+    KilledMidUpload,
+    KilledAnswerLost,
+};
+} // namespace
+
+void TestStockMain::teamStation_countsOnThroughFaults_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::newRow("server stopped") << Fault::ServerStopped;
+    QTest::newRow("server crashed") << Fault::ServerCrashed;
+    QTest::newRow("server restarted") << Fault::ServerRestarted;
+    QTest::newRow("backend terminated") << Fault::BackendTerminated;
+    QTest::newRow("backend frozen") << Fault::BackendFrozen;
+    QTest::newRow("network cut") << Fault::NetworkCut;
+    QTest::newRow("network quiet") << Fault::NetworkQuiet;
+    QTest::newRow("answer lost") << Fault::AnswerLost;
+    QTest::newRow("killed, counts waiting") << Fault::KilledOffline;
+    QTest::newRow("killed, counts sent") << Fault::KilledMidUpload;
+    QTest::newRow("killed, answer lost") << Fault::KilledAnswerLost;
+}
+
+void TestStockMain::teamStation_countsOnThroughFaults()
+{
+    QFETCH(Fault, fault);
+    // A server of the test's own, stopped and frozen as the rows say, and the network to it.
+    PostgresServer server;
+    const std::string database = server.createDatabase();
+    NetworkProxy network(toQString(server.directory()));
+    const std::string url = "postgresql://postgres@127.0.0.1:" + std::to_string(network.port()) + "/" + database
+        + "?application_name=counting";
+    // Another station, whose network stays up, and the station the test scans at, which has the focus.
+    const StockPlace otherFolder, folder;
+    ScanWindow other({}, std::make_unique<TeamStore>(server.url(database), otherFolder.path()));
+    const auto station = [&] {
+        return std::make_unique<ScanWindow>(Rows{}, std::make_unique<TeamStore>(url, folder.path()));
+    };
+    std::unique_ptr<ScanWindow> counting = station();
+    const auto rows = [&] {
+        Rows table;
+        for (const auto &row : server.query(database, "SELECT id, \"Location\", \"StockCode\", \"Quantity\" FROM"
+                                                      " \"Stock\" ORDER BY id"))
+            table.push_back({std::stoll(row[0]), row[1], row[2], row[3]});
+        return table;
+    };
+    const auto backends = [&](int signal) {
+        for (const auto &row : server.query(database, "SELECT pid FROM pg_stat_activity WHERE application_name ="
+                                                      " 'counting'"))
+            ::kill(std::stoi(row[0]), signal);
+    };
+    const auto status = [&] { return control<QLabel>(*counting->window, "storeLabel")->text().section('\n', 1); };
+
+    counting->scan("ROW:A");
+    counting->scan("FINLOC");
+    counting->scan("P1");
+    counting->scan("QTY:1");
+    QTRY_COMPARE(rows().size(), std::size_t(1));
+    switch (fault) {
+    case Fault::ServerStopped:
+    case Fault::ServerRestarted:
+        server.stop();
+        break;
+    case Fault::ServerCrashed:
+        server.stop(PostgresServer::Shutdown::Immediate);
+        break;
+    case Fault::BackendTerminated:
+        server.query(database, "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name ="
+                               " 'counting'");
+        break;
+    case Fault::BackendFrozen:
+        backends(SIGSTOP);
+        break;
+    case Fault::NetworkCut:
+        network.cut();
+        network.setMode(NetworkProxy::Mode::Stall);
+        break;
+    case Fault::NetworkQuiet:
+    case Fault::KilledOffline:
+    case Fault::KilledMidUpload:
+        network.setMode(NetworkProxy::Mode::Stall);
+        break;
+    case Fault::AnswerLost:
+    case Fault::KilledAnswerLost:
+        network.setMode(NetworkProxy::Mode::DropAnswers);
+        break;
+    }
+    if (fault == Fault::ServerRestarted)
+        server.start();
+    // Counted meanwhile: each kept on the station before its tone.
+    for (const char *label : {"P2", "QTY:2", "P3", "QTY:3"})
+        counting->scan(label);
+    QCOMPARE(counting->sounds.sounds,
+             QStringList({"accepted", "accepted", "accepted", "stored", "accepted", "stored", "accepted", "stored"}));
+    if (fault == Fault::KilledOffline || fault == Fault::KilledMidUpload || fault == Fault::KilledAnswerLost) {
+        if (fault != Fault::KilledOffline)
+            QTRY_VERIFY(status().startsWith("Sending"));
+        counting.reset();
+        counting = station();
+    } else if (fault != Fault::ServerRestarted) {
+        QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("Server out of reach – 2 counts waiting"), 20000);
+        QVERIFY(heard(*counting->window).contains("Server out of reach, counting on into this station"));
+        // Its counts are marked as waiting, for the eye and for a screen reader; a record on the
+        // server cannot be opened meanwhile.
+        QCOMPARE(counting->model.index(2, StockListModel::QtyColumn).data(Qt::AccessibleTextRole),
+                 "3, waiting for the server");
+        QVERIFY(whileModal<QMessageBox>([&] { QVERIFY(!counting->editRow(0, {})); }));
+    }
+    switch (fault) {
+    case Fault::ServerStopped:
+    case Fault::ServerCrashed:
+        server.start();
+        break;
+    case Fault::BackendFrozen:
+        backends(SIGCONT);
+        break;
+    default:
+        network.setMode(NetworkProxy::Mode::Pass);
+    }
+    // What another program changed while the station was away is shown once it is back.
+    server.query(database, "INSERT INTO \"Stock\" (\"StockCode\") VALUES ('X');"
+                           " UPDATE \"Stock\" SET \"Quantity\" = '10' WHERE \"StockCode\" = 'P1'");
+    QTRY_COMPARE_WITH_TIMEOUT(status(), "Every count is on the server", 30000);
+    QCOMPARE(announced(*counting->window), "Server back, every count is on it");
+    // Every count on the server once, in the order made, and both lists as the table is.
+    const Rows table = rows();
+    QStringList codes;
+    for (const TableRow &row : table)
+        codes << toQString(row.stockCode);
+    QCOMPARE(codes.filter("P"), QStringList({"P1", "P2", "P3"}));
+    QTRY_COMPARE(counting->listed(), table);
+    QTRY_COMPARE(other.listed(), table);
+    QCOMPARE(counting->errors.numbers, QList<int>());
 }
 
 #endif

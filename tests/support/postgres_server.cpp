@@ -90,16 +90,10 @@ PostgresServer::PostgresServer(Disk disk)
     std::ofstream(m_dir + "/pgpass") << "*:*:mistyped:counter:s3cret-not\n*:*:*:counter:s3cret\n";
     std::filesystem::permissions(m_dir + "/pgpass", std::filesystem::perms::owner_read);
     setenv("PGPASSFILE", (m_dir + "/pgpass").c_str(), 1);
-    std::vector<std::string> options{
-        QUILLMARCH_POSTGRES_BINARIES "postgres", "-D", data, "-k", m_dir, "-c", "listen_addresses="};
+    m_options = {QUILLMARCH_POSTGRES_BINARIES "postgres", "-D", data, "-k", m_dir, "-c", "listen_addresses="};
     if (disk == Disk::Fast)
-        options.insert(options.end(), {"-c", "fsync=off", "-c", "full_page_writes=off"});
-    m_server = spawn(options, log);
-    for (int tries = 0; PQping(url("postgres").c_str()) != PQPING_OK; ++tries) {
-        if (tries == 3000 || waitpid(m_server, nullptr, WNOHANG) == m_server)
-            fail("the server did not start: " + readFile(log));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+        m_options.insert(m_options.end(), {"-c", "fsync=off", "-c", "full_page_writes=off"});
+    start();
     query("postgres", "CREATE ROLE counter LOGIN PASSWORD 's3cret'");
 }
 #endif
@@ -133,12 +127,23 @@ PostgresServer &PostgresServer::shared()
     return *server;
 }
 
-void PostgresServer::stop()
+void PostgresServer::start()
+{
+    const std::string log = m_dir + "/server.log";
+    m_server = spawn(m_options, log);
+    for (int tries = 0; PQping(url("postgres").c_str()) != PQPING_OK; ++tries) {
+        if (tries == 3000 || waitpid(m_server, nullptr, WNOHANG) == m_server)
+            fail("the server did not start: " + readFile(log));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void PostgresServer::stop(Shutdown shutdown)
 {
 #ifndef _WIN32
     if (m_server < 0)
         return;
-    kill(m_server, SIGINT);
+    kill(m_server, shutdown == Shutdown::Fast ? SIGINT : SIGQUIT);
     waitpid(m_server, nullptr, 0);
     m_server = -1;
 #endif

@@ -47,14 +47,19 @@ public:
     std::vector<std::vector<std::string>> query(const std::string &database, const std::string &sql) const;
     static std::vector<std::vector<std::string>> query(const PostgresSession &session, const std::string &sql);
 
-    // A fast shutdown, as the administrator's: sessions are ended, commits kept.
-    void stop();
+    // A shutdown as the administrator's: sessions are ended, commits kept; an
+    // immediate one as a crash's, recovered from at the next start.
+    enum class Shutdown { Fast, Immediate };
+    void stop(Shutdown shutdown = Shutdown::Fast);
+    // Starts the server again after a stop.
+    void start();
 
 private:
     std::string m_dir;
     std::string m_host;
     std::string m_port = "5432";
     bool m_fixture = false;
+    std::vector<std::string> m_options;
     pid_t m_server = -1;
     int m_databases = 0;
 };

@@ -3,13 +3,14 @@
 #include "store/utf8_path.h"
 
 #include <QFile>
+#include <QTest>
 
 #include <sqlite3.h>
 
 #include <filesystem>
 
 #ifdef QUILLMARCH_TEST_SERVER
-#include "store/postgres_store.h"
+#include "store/team_store.h"
 #include "support/postgres_server.h"
 
 #include <libpq-fe.h>
@@ -87,13 +88,26 @@ StockPlace::StockPlace(StoreKind kind)
         qFatal("cannot make a temporary folder");
 }
 
-std::unique_ptr<Store> StockPlace::store() const
+std::unique_ptr<Store> StockPlace::store(Access access) const
 {
 #ifdef QUILLMARCH_TEST_SERVER
     if (kind == StoreKind::Server)
-        return std::make_unique<PostgresStore>(PostgresServer::shared().url(database));
+        return std::make_unique<TeamStore>(PostgresServer::shared().url(database), path(), access);
 #endif
-    return std::make_unique<StockStore>(path(), 50);
+    return std::make_unique<StockStore>(path(), access, 50);
+}
+
+std::unique_ptr<Store> StockPlace::otherStation() const
+{
+#ifdef QUILLMARCH_TEST_SERVER
+    const std::string folder = pathInFolder(path(), "other" + std::to_string(++m_stations));
+    std::filesystem::create_directory(pathFromUtf8(folder));
+    std::unique_ptr<Store> station = std::make_unique<TeamStore>(PostgresServer::shared().url(database), folder);
+    station->listAll([](const StockRecordView &) {});
+    return station;
+#else
+    qFatal("no server to count into");
+#endif
 }
 
 void StockPlace::createWith(const std::vector<TableRow> &rows) const
@@ -153,6 +167,45 @@ void StockPlace::writeFile(const QByteArray &bytes, const QString &name) const
     QFile file(m_dir.filePath(name));
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(file.fileName()));
+}
+
+bool driveUntil(Store &store, const std::function<bool()> &done)
+{
+    return QTest::qWaitFor([&] {
+        store.advance();
+        return done();
+    }, 20000);
+}
+
+RecordResult answerOf(Store &store, const std::function<void(Store::Done)> &start)
+{
+    std::optional<RecordResult> answer;
+    start([&](const RecordResult &result) { answer = result; });
+    if (!driveUntil(store, [&] { return answer.has_value(); }))
+        qFatal("the store did not answer");
+    return *answer;
+}
+
+std::int64_t countNow(Store &store, std::string_view location, std::string_view stockCode, std::string_view quantity)
+{
+    // Hears the id the server gives the count.
+    struct Told : StoreObserver {
+        std::optional<std::int64_t> id;
+        void recordsChanged(const std::vector<StockChange> &) override {}
+        void countStored(std::int64_t, const StockRecord &stored) override { id = stored.id; }
+        void relistBegins() override {}
+        void relisted(const StockRecordView &) override {}
+        void relistEnds(bool) override {}
+        void linkChanged(const LinkStatus &) override {}
+    } told;
+    const RecordKey key = store.append(location, stockCode, quantity);
+    if (key.place == RecordKey::Place::Stored)
+        return key.number;
+    store.follow(&told);
+    if (!driveUntil(store, [&] { return told.id.has_value(); }))
+        qFatal("the server did not take the count");
+    store.follow(nullptr);
+    return *told.id;
 }
 
 ReportedErrors::ReportedErrors()

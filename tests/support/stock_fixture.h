@@ -36,8 +36,11 @@ public:
     // As the program's folder comes: UTF-8, with the system's separators.
     std::string path() const { return QDir::toNativeSeparators(m_dir.path()).toStdString(); }
     std::string databasePath() const { return ::databasePath(path()); }
-    // The program's store of this place; a locked file is waited for 50 ms.
-    std::unique_ptr<Store> store() const;
+    // The program's store of this place, its journal in the place's folder; a
+    // locked file is waited for 50 ms.
+    std::unique_ptr<Store> store(Access access = Access::Count) const;
+    // Another station counting into the same server, with a journal of its own.
+    std::unique_ptr<Store> otherStation() const;
     // The table as the program makes it, holding these rows, ids and all; the
     // store numbers new records on from the highest.
     void createWith(const std::vector<TableRow> &rows) const;
@@ -56,6 +59,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    mutable int m_stations = 0;
 };
 
 // Takes the place of the program's error reporter for as long as it lives.
@@ -81,6 +85,15 @@ struct HeardSounds {
 // attribute) and, for root on Linux, whom that does not stop, as chattr +i does; or
 // lifts both again.
 void markReadOnly(const std::string &path, bool readOnly);
+
+// Drives a store's link to its server as the window's event loop does, until
+// done() holds; false when it does not within 20 s.
+bool driveUntil(Store &store, const std::function<bool()> &done);
+// The answer to an operation on a record, the store driven meanwhile.
+RecordResult answerOf(Store &store, const std::function<void(Store::Done)> &start);
+// Keeps a count and, for a server, waits until the server has it: its id there.
+std::int64_t countNow(Store &store, std::string_view location, std::string_view stockCode,
+                      std::string_view quantity);
 
 inline QString toQString(const std::string &text)
 {

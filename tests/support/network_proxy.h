@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QLocalSocket>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <list>
+
+// The network between a station and its server, as a test makes it fail: a TCP
+// proxy on the loopback in front of the server's socket folder, on a thread of
+// its own, so that a station that waits for the network (at its start) finds it.
+// Passing, it forwards both ways, each byte after the delay set; stalled, it
+// holds every byte and answers no new connection, as a network gone quiet;
+// dropping answers, it forwards the station's bytes and throws the server's away,
+// as a network that loses the answer to a commit. Cut, every connection ends.
+class NetworkProxy : public QObject {
+public:
+    enum class Mode { Pass, Stall, DropAnswers };
+
+    explicit NetworkProxy(const QString &serverFolder, int serverPort = 5432);
+    ~NetworkProxy() override;
+
+    quint16 port() const { return m_port; }
+    void setMode(Mode mode);
+    void setDelay(int milliseconds);
+    void cut();
+
+private:
+    struct Link {
+        QPointer<QTcpSocket> station;
+        QPointer<QLocalSocket> server;
+        QByteArray held[2]; // towards the server, towards the station
+    };
+    // Runs on the proxy's thread.
+    template<typename Work>
+    void onThread(Work work);
+    void accept();
+    void forward(Link &link, int way);
+
+    QString m_serverSocket;
+    QThread m_thread;
+    QTcpServer *m_listener = nullptr;
+    quint16 m_port = 0;
+    std::list<Link> m_links;
+    Mode m_mode = Mode::Pass;
+    int m_delayMs = 0;
+};
