@@ -605,7 +605,11 @@ void TeamStore::startWork()
 {
     if (!m_ready || m_working || Clock::now() < m_workAt)
         return;
-    if (m_status.waiting > 0)
+    // Counts first, but taking turns with the others' changes, so that a station
+    // that never stops scanning still follows the others.
+    const bool others = m_relistDue || !m_toldIds.empty();
+    m_uploadedLast = m_status.waiting > 0 && (!others || !m_uploadedLast);
+    if (m_uploadedLast)
         upload();
     else if (m_relistDue || m_toldIds.size() > relistAbove)
         relist();

@@ -79,6 +79,7 @@ private:
     bool m_ready = false;   // the session is prepared: the table checked, the changes listened for
     bool m_working = false; // a piece of background work is under way
     bool m_relistDue = false;
+    bool m_uploadedLast = false; // the last piece of work sent counts
     std::vector<std::int64_t> m_toldIds; // records other stations changed, not yet read
     postgres::Clock::time_point m_retryAt{};
     postgres::Clock::time_point m_workAt{};
