@@ -119,7 +119,7 @@ int main(int argc, char *argv[])
     QApplication app(qtArgc, argv);
     setUpApplication();
     PostgresServer server(PostgresServer::Disk::Durable);
-    NetworkProxy network(QString::fromStdString(server.directory()));
+    NetworkProxy network(QString::fromStdString(server.host()), std::stoi(server.port()));
     const auto urlOf = [&](const std::string &database) {
         return "postgresql://postgres@127.0.0.1:" + std::to_string(network.port()) + "/" + database;
     };
