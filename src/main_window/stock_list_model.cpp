@@ -160,6 +160,12 @@ void StockListModel::countStored(qint64 key, qint64 id, const RecordTexts &texts
     const int from = rowOf({RecordKey::Place::Waiting, key});
     if (from < 0)
         return;
+    // Read anew from the server meanwhile (its answer lost, it was sent again): listed already.
+    if (const int listed = rowOf({RecordKey::Place::Stored, id}); listed >= 0) {
+        setRecord(listed, texts);
+        removeRecord(from);
+        return;
+    }
     const int to = static_cast<int>(m_stored.lowerBound(id));
     const auto move = [&] {
         m_waiting.erase(std::size_t(from - storedRows()));
