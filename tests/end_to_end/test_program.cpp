@@ -328,9 +328,10 @@ void TestProgram::twoStations_countTogetherOnOneServer()
     }
     again.kill();
     QCOMPARE(Journal::waitingIn(second.path(), url.toStdString()), 0);
+    // A count sent twice takes a number the second time, which the server does not use.
     const QStringList kept = rows().split(' ');
-    for (qsizetype id = 3; id < kept.size(); ++id)
-        QCOMPARE(kept[id], QStringLiteral("%1||PX-%1|%1").arg(id + 1));
+    for (qsizetype row = 3; row < kept.size(); ++row)
+        QCOMPARE(kept[row].section('|', 1), QStringLiteral("|PX-%1|%1").arg(row + 1));
     QVERIFY(a.focus());
     a.scan({"PX-99", "QTY:99"});
     QTRY_VERIFY2(rows().endsWith("|A|PX-99|99"), qPrintable(rows()));
