@@ -31,7 +31,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
-#ifdef QUILLMARCH_TEST_SERVER
+#ifdef QUILLMARCH_TEST_PROXY
 #include "support/network_proxy.h"
 #include "support/postgres_server.h"
 
@@ -59,7 +59,7 @@ char *toString(const WindowState &state)
 }
 
 // What a window told a screen reader, its newest notifications, oldest first.
-QStringList heard(const QWidget &window)
+[[maybe_unused]] QStringList heard(const QWidget &window)
 {
     QStringList texts;
     if (const QObject *line = window.findChild<QWidget *>("announcer"))
@@ -190,6 +190,8 @@ private slots:
     void itemEditor_saveAndDelete();
 #ifdef QUILLMARCH_TEST_SERVER
     void otherStations_followedWhereTheOperatorIs();
+#endif
+#ifdef QUILLMARCH_TEST_PROXY
     void teamStation_countsOnThroughFaults_data();
     void teamStation_countsOnThroughFaults();
 #endif
@@ -648,6 +650,9 @@ void TestStockMain::otherStations_followedWhereTheOperatorIs()
 }
 
 
+#endif
+
+#ifdef QUILLMARCH_TEST_PROXY
 namespace {
 // What goes wrong between a station and its server while it counts; a station
 // killed is started again on its journal.
