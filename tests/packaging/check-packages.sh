@@ -41,7 +41,7 @@ mkdir -p "$work"
 export HOME="$work" WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 unset XDG_DATA_HOME XDG_CONFIG_HOME
 program=""
-trap 'kill $program 2> /dev/null; apt-get remove -y -qq quillmarch > /dev/null 2>&1; wineserver -k 2> /dev/null; true' EXIT
+trap 'set +e; kill $program 2> /dev/null; apt-get remove -y -qq quillmarch > /dev/null 2>&1; wineserver -k 2> /dev/null; true' EXIT
 
 apt-get install -y -qq "$deb" > /dev/null
 desktop-file-validate /usr/share/applications/example.quillmarch.Quillmarch.desktop
