@@ -28,7 +28,7 @@ public:
     }
 
     QVariant currentValue() const override { return upDown()->value(); }
-    void setCurrentValue(const QVariant &value) override { upDown()->setValue(value.toInt()); }
+    void setCurrentValue(const QVariant &value) override { upDown()->setValue(value.toLongLong()); }
     QVariant maximumValue() const override { return upDown()->maximum(); }
     QVariant minimumValue() const override { return upDown()->minimum(); }
     QVariant minimumStepSize() const override { return 1; }
@@ -81,24 +81,31 @@ void UpDown::setBuddy(QLineEdit *buddy)
     });
 }
 
-int UpDown::value() const
+qint64 UpDown::value() const
 {
-    // Text that is not a whole number counts as 0.
-    const int number = m_buddy ? m_buddy->text().toInt() : 0;
-    return std::clamp(number, m_minimum, m_maximum);
+    bool whole = false;
+    const qint64 number = m_buddy ? m_buddy->text().toLongLong(&whole) : 0;
+    return whole ? number : 0;
 }
 
-void UpDown::setValue(int value)
+void UpDown::setValue(qint64 value)
 {
     if (m_buddy)
-        m_buddy->setText(QString::number(std::clamp(value, m_minimum, m_maximum)));
+        m_buddy->setText(QString::number(std::clamp(value, qint64(m_minimum), qint64(m_maximum))));
 }
 
 void UpDown::stepBy(int steps)
 {
     // Disabled, it steps nothing, not even for a screen reader's action.
-    if (isEnabled())
-        setValue(value() + steps);
+    if (!isEnabled() || !m_buddy)
+        return;
+    // A quantity stored outside the range steps from where it stands towards the
+    // range, and is left exactly as it is in the direction it cannot go.
+    const qint64 from = value();
+    if ((steps > 0 && from >= m_maximum) || (steps < 0 && from <= m_minimum))
+        return;
+    const qint64 to = steps > 0 ? std::min(from + steps, qint64(m_maximum)) : std::max(from + steps, qint64(m_minimum));
+    m_buddy->setText(QString::number(to));
 }
 
 QRect UpDown::arrowRect(int steps) const

@@ -8,8 +8,9 @@ class QLineEdit;
 
 // A vertical pair of arrows attached to a text box, its buddy. Each press reads
 // the whole number the buddy holds afresh (text that is not one counts as 0),
-// steps it by one within the range and writes it back, so the box stays the one
-// place the value lives. Held down, an arrow repeats; with the focus, the Up and
+// steps it by one and writes it back, so the box stays the one place the value
+// lives. A step never leaves the range; a number outside it steps towards it, and
+// is left as it is by a press the other way. Held down, an arrow repeats; with the focus, the Up and
 // Down keys step too. Assistive technology sees a spin button with the buddy's
 // number as its value.
 class UpDown : public QWidget {
@@ -24,9 +25,10 @@ public:
 
     int minimum() const { return m_minimum; }
     int maximum() const { return m_maximum; }
-    // The buddy's number within the range, as the next step starts from it.
-    int value() const;
-    void setValue(int value);
+    // The buddy's number, as the next step starts from it.
+    qint64 value() const;
+    // Writes the value into the buddy, brought into the range.
+    void setValue(qint64 value);
     void stepBy(int steps);
 
 protected:

@@ -108,8 +108,11 @@ void TestDialogs::itemEditor_upDownStepsTheQuantity_data()
     QTest::newRow("up to the top") << "999" << Presses{ArrowUp, ArrowUp} << "1000";
     QTest::newRow("down at the bottom") << "0" << Presses{ArrowDown} << "0";
     QTest::newRow("text that is no number counts as 0") << "12abc" << Presses{ArrowUp} << "1";
-    QTest::newRow("empty") << "" << Presses{ArrowDown} << "0";
-    QTest::newRow("above the range") << "1500" << Presses{ArrowDown} << "999";
+    QTest::newRow("empty") << "" << Presses{ArrowUp} << "1";
+    // A quantity stored outside the range steps from where it stands, and stays as it is the other way.
+    QTest::newRow("above the range") << "1500" << Presses{ArrowUp} << "1500";
+    QTest::newRow("far above the range") << "3000000000" << Presses{ArrowDown} << "2999999999";
+    QTest::newRow("below the range") << "-3" << Presses{ArrowUp, ArrowDown} << "-2";
     QTest::newRow("keys") << "5" << Presses{KeyUp, KeyUp, KeyDown} << "6";
     QTest::newRow("screen reader") << "5" << Presses{Increase, Increase, Decrease, Increase} << "7";
 }
