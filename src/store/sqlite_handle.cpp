@@ -56,7 +56,7 @@ std::string describe(int code, const char *sqliteText, const std::string &path, 
             + "). The change was not stored.";
     if (code == SQLITE_IOERR)
         return path + " could not be read or written (" + sqliteText
-            + "): the disk may be full or failing, or the file may not grow. A change being made was not stored.";
+            + "): the disk may be full or failing, or the file may not grow; nothing was written to it.";
     if (code == SQLITE_CORRUPT)
         return path + " is damaged and cannot be read (" + sqliteText + "); the file was left as it is.";
     if (code == SQLITE_BUSY)
@@ -78,7 +78,7 @@ std::string describe(int code, const char *sqliteText, const std::string &path, 
             return path + " is a folder, not a Quillmarch stock database; it was left as it is.";
         return path + " is missing or may not be opened (" + sqliteText + "); nothing was written.";
     }
-    return std::string(sqliteText) + " (" + path + ")";
+    return path + " could not be used (" + sqliteText + "); nothing was written to it.";
 }
 
 #ifdef _WIN32

@@ -349,7 +349,7 @@ void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged_data()
         missing);
     add("none yet, no room for it", Setup::NoRoom, {}, SQLITE_IOERR,
         "%1 could not be read or written (disk I/O error): the disk may be full or failing, or the file may not"
-        " grow. A change being made was not stored.",
+        " grow; nothing was written to it.",
         SQLITE_CANTOPEN, missing);
 #endif
     add("another program's database", Setup::Bytes, madeBy("CREATE TABLE Other (x); INSERT INTO Other VALUES (42)"),
