@@ -69,7 +69,7 @@ int main(int argc, char *argv[])
     // Answered before any window system is needed.
     const CommandLine commandLine = readCommandLine(programArguments(argc, argv), folders);
     if (commandLine.exitStatus)
-        return *commandLine.exitStatus;
+        return writeAnswer(commandLine);
 
 #ifdef SIGXFSZ
     // A write past a file-size limit then fails, and the store reports it, instead

@@ -28,7 +28,7 @@ QString windowSystemProblem;
 void reportNoWindowSystem(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type == QtFatalMsg) {
-        std::fprintf(stderr, "quillmarch: cannot open its window: %s\n",
+        std::fprintf(stderr, "quillmarch: The window could not be opened: %s\n",
                      qPrintable(windowSystemProblem.isEmpty() ? message.section('.', 0, 0) : windowSystemProblem));
         // Half made, the application has nothing to clean up that the system does not.
         std::_Exit(EXIT_FAILURE);

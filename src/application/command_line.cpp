@@ -2,6 +2,8 @@
 
 #include "about/version.h"
 
+#include <QCommandLineParser>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -41,33 +43,67 @@ constexpr char buildNotes[] =
 #endif
     "";
 
-// An argument as typed, every byte but printable ASCII written as \xNN (and a
-// backslash as \\), so that no escape sequence in it reaches the terminal.
-std::string escaped(std::string_view argument)
+// Masks the value of every keyword that ends in "password" (password=, sslpassword=,
+// spelt with percent signs too, as libpq reads them).
+void maskPasswordValues(std::string &text)
 {
-    std::string shown;
+    for (std::size_t equals = text.find('='); equals != std::string::npos; equals = text.find('=', equals + 1)) {
+        std::string_view before = std::string_view(text).substr(0, equals);
+        while (before.ends_with(' '))
+            before.remove_suffix(1);
+        const std::string_view key = before.substr(before.find_last_of("?&= \t'\"") + 1);
+        if (!QByteArray::fromPercentEncoding(QByteArray(key.data(), qsizetype(key.size())))
+                 .toLower()
+                 .endsWith("password"))
+            continue;
+        const std::size_t value = text.find_first_not_of(' ', equals + 1);
+        if (value == std::string::npos)
+            return;
+        // A quoted value ("password='two words'") may hold anything: the rest goes.
+        text.replace(value, text[value] == '\'' ? std::string::npos : text.find_first_of("& \t", value) - value, "***");
+        equals = value;
+    }
+}
+
+// An argument as it may be shown: without its passwords (the password of a URL's
+// user:password@, and every password= value), and with every byte that is not
+// printable ASCII written as \xNN (a backslash as \\), so that no escape sequence
+// in it reaches the terminal.
+std::string shown(std::string argument)
+{
+    if (const std::size_t scheme = argument.find("://"); scheme != std::string::npos) {
+        // The last @, as a password may hold one unencoded.
+        const std::size_t at = argument.rfind('@');
+        const std::size_t colon = argument.find(':', scheme + 3);
+        if (at != std::string::npos && at > scheme && colon < at)
+            argument.replace(colon + 1, at - colon - 1, "***");
+    }
+    maskPasswordValues(argument);
+    std::string text;
     for (const char c : argument) {
         if (c == '\\') {
-            shown += "\\\\";
+            text += "\\\\";
         } else if (c >= ' ' && c <= '~') {
-            shown += c;
+            text += c;
         } else {
             char code[5];
             std::snprintf(code, sizeof code, "\\x%02x", static_cast<unsigned char>(c));
-            shown += code;
+            text += code;
         }
     }
-    return shown;
+    return text;
 }
 
-// Writes the answer asked for; a standard output that is closed or full fails
-// the program, with one line on standard error.
-int answer(const char *what, const std::string &text)
+// Each byte of an argument as one character, so that a value comes back byte for
+// byte whatever its encoding; the parser looks at the options' ASCII names alone.
+QString fromBytes(const std::string &argument)
 {
-    if (std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0)
-        return 0;
-    std::fprintf(stderr, "quillmarch: cannot write the %s: %s\n", what, std::strerror(errno));
-    return 1;
+    return QString::fromLatin1(argument.data(), qsizetype(argument.size()));
+}
+
+std::string toBytes(const QString &argument)
+{
+    return argument.toLatin1().toStdString();
 }
 
 } // namespace
@@ -96,45 +132,68 @@ std::vector<std::string> programArguments([[maybe_unused]] int argc, [[maybe_unu
 
 CommandLine readCommandLine(const std::vector<std::string> &arguments, const std::optional<ProgramFolders> &folders)
 {
-    CommandLine commandLine;
-    const char *unknown = nullptr;
-    const char *withoutValue = nullptr;
+    QStringList list{QStringLiteral("quillmarch")};
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string_view argument = arguments[i];
-        // Wherever it stands, the answer is all that is done.
-        if (argument == "--help") {
-            commandLine.exitStatus = answer("help", helpText(folders));
-            return commandLine;
-        }
-        if (argument == "--version") {
-            commandLine.exitStatus = answer("version", "Quillmarch " + versionText().toStdString() + "\n");
-            return commandLine;
-        }
-        if (argument == "--mute") {
-            commandLine.mute = true;
-        } else if (argument == "--store" || argument == "--export") {
-            const std::string &option = arguments[i];
-            // An option where the value should be is the option, read as such.
-            const bool given = i + 1 < arguments.size() && !arguments[i + 1].starts_with("--");
-            const std::string value = given ? arguments[++i] : std::string();
-            if (value.empty()) {
-                if (!withoutValue)
-                    withoutValue = option.c_str();
-                continue;
-            }
-            (argument == "--store" ? commandLine.store : commandLine.exportFile) = value;
-        } else if (!unknown) {
-            unknown = arguments[i].c_str();
-        }
+        QString argument = fromBytes(arguments[i]);
+        // An option where the value should be is read as the option, and the value as missing.
+        if ((argument == "--store" || argument == "--export") && i + 1 < arguments.size()
+            && arguments[i + 1].starts_with("--"))
+            argument += '=';
+        list << argument;
     }
-    if (unknown) {
-        std::fprintf(stderr, "quillmarch: unknown %s '%s' (see quillmarch --help)\n",
-                     unknown[0] == '-' ? "option" : "argument", escaped(unknown).c_str());
-        commandLine.exitStatus = 2;
-    } else if (withoutValue) {
-        // The value is never echoed: an address may hold a password.
-        std::fprintf(stderr, "quillmarch: %s needs a value (see quillmarch --help)\n", withoutValue);
-        commandLine.exitStatus = 2;
+    const QCommandLineOption mute("mute"), store("store", {}, "URL"), exportFile("export", {}, "FILE.csv"),
+        help("help"), version("version");
+    QCommandLineParser parser;
+    parser.addOptions({mute, store, exportFile, help, version});
+    const bool parsed = parser.parse(list);
+
+    CommandLine commandLine;
+    // Wherever it stands, the answer is all that is done.
+    if (parser.isSet(help) || parser.isSet(version)) {
+        commandLine.exitStatus = 0;
+        commandLine.answer =
+            parser.isSet(help) ? helpText(folders) : "Quillmarch " + versionText().toStdString() + "\n";
+        return commandLine;
     }
+    const auto refuse = [&](const std::string &why) {
+        commandLine.exitStatus = 2;
+        commandLine.refusal = "quillmarch: " + why + " (see quillmarch --help)\n";
+        return commandLine;
+    };
+    if (!parser.unknownOptionNames().isEmpty()) {
+        const QString name = parser.unknownOptionNames().constFirst();
+        return refuse("Unknown option '" + shown((name.size() == 1 ? "-" : "--") + toBytes(name)) + "'");
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return refuse("Unknown argument '" + shown(toBytes(parser.positionalArguments().constFirst())) + "'");
+    for (const QCommandLineOption *option : {&store, &exportFile}) {
+        // The values are never echoed: an address may hold a password.
+        const QStringList values = parser.values(*option);
+        const std::string name = "--" + option->names().constFirst().toStdString();
+        if (parser.isSet(*option) && (values.isEmpty() || values.contains(QString())))
+            return refuse("The option " + name + " needs a value");
+        if (values.size() > 1)
+            return refuse("The option " + name + " is given more than once");
+    }
+    // What is left is a value given to an option that takes none, in Qt's words.
+    if (!parsed)
+        return refuse(parser.errorText().chopped(parser.errorText().endsWith('.')).toStdString());
+
+    commandLine.mute = parser.isSet(mute);
+    if (parser.isSet(store))
+        commandLine.store = toBytes(parser.value(store));
+    if (parser.isSet(exportFile))
+        commandLine.exportFile = toBytes(parser.value(exportFile));
     return commandLine;
+}
+
+int writeAnswer(const CommandLine &commandLine, std::FILE *output, std::FILE *errors)
+{
+    std::fputs(commandLine.refusal.c_str(), errors);
+    std::fflush(errors);
+    if (commandLine.answer.empty() || (std::fputs(commandLine.answer.c_str(), output) >= 0 && std::fflush(output) == 0))
+        return commandLine.exitStatus.value_or(0);
+    std::fprintf(errors, "quillmarch: The answer could not be written to standard output (%s)\n", std::strerror(errno));
+    std::fflush(errors);
+    return 1;
 }
