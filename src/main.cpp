@@ -9,6 +9,7 @@
 #include <QApplication>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 #ifdef Q_OS_WIN
@@ -38,7 +39,8 @@ std::optional<Failure> folderFailure(const std::optional<ProgramFolders> &folder
     return std::nullopt;
 }
 
-// --export: every record into a file, without a window; a failure is one line on standard error.
+// --export: every record into a file or onto standard output (-), without a window; a failure is one
+// line on standard error.
 int exportRecords(const CommandLine &commandLine, const std::optional<ProgramFolders> &folders)
 {
     if (const std::optional<Failure> failure = folderFailure(folders)) {
@@ -46,8 +48,12 @@ int exportRecords(const CommandLine &commandLine, const std::optional<ProgramFol
         return EXIT_FAILURE;
     }
     try {
-        exportCsv(*chooseStore(folders->data, folders->configuration, commandLine.store, Access::Read),
-                  *commandLine.exportFile);
+        const std::unique_ptr<Store> store =
+            chooseStore(folders->data, folders->configuration, commandLine.store, Access::Read);
+        if (*commandLine.exportFile == "-")
+            exportCsv(*store, stdout);
+        else
+            exportCsv(*store, *commandLine.exportFile);
     } catch (const StoreError &error) {
         ErrorReporter::writeLine({error.code(), error.what()});
         return EXIT_FAILURE;
@@ -64,18 +70,21 @@ int main(int argc, char *argv[])
 #endif
     openClosedStandardStreams();
     nameApplication();
+#ifdef SIGXFSZ
+    // A write past a file-size limit then fails, and the store reports it, instead
+    // of the signal ending the program without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+#ifdef SIGPIPE
+    // So does a write to a pipe that no one reads any more (--export - | head).
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     // Where stock.mdb and quillmarch.conf are, which --help tells; made only when the program counts.
     const std::optional<ProgramFolders> folders = programFolders(placement);
     // Answered before any window system is needed.
     const CommandLine commandLine = readCommandLine(programArguments(argc, argv), folders);
     if (commandLine.exitStatus)
         return writeAnswer(commandLine);
-
-#ifdef SIGXFSZ
-    // A write past a file-size limit then fails, and the store reports it, instead
-    // of the signal ending the program without a word.
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
 
     if (commandLine.exportFile) {
         const QCoreApplication app(argc, argv);

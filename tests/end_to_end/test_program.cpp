@@ -80,6 +80,7 @@ private slots:
     void fileFailing_isReportedAndLeftAsItWas();
     void fileMayNotGrow_isReportedAndEarlierCountsKept();
     void twoStations_countTogetherOnOneServer();
+    void commandLine_failingWithoutAWindow_data();
     void commandLine_failingWithoutAWindow();
 
 private:
@@ -351,14 +352,43 @@ void TestProgram::twoStations_countTogetherOnOneServer()
     QCOMPARE(Journal::waitingIn(first.path(), url.toStdString()), 1);
 }
 
-// What only the program's own process shows, the command line being read in
-// process: where no window can be opened, its status and its line on standard error.
+namespace {
+// Where the program is started from, as a shell may leave it.
+enum class Surroundings { OutputToClosedPipe, NoDisplay };
+} // namespace
+
+// What the command line leads to that only the program's own process shows, the
+// rest being read in process: its exit status and its line on standard error.
+void TestProgram::commandLine_failingWithoutAWindow_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Surroundings>("surroundings");
+    QTest::addColumn<QString>("errors");
+    // Read by no one, the pipe fails the write, and no signal ends the program unheard.
+    QTest::newRow("export to a pipe no one reads")
+        << QStringList{"--export", "-"} << Surroundings::OutputToClosedPipe
+        << "quillmarch: Error 10: The export to standard output failed (Broken pipe); it is incomplete.\n";
+    QTest::newRow("no display") << QStringList{} << Surroundings::NoDisplay
+                                << "quillmarch: The window could not be opened: could not connect to display\n";
+}
+
 void TestProgram::commandLine_failingWithoutAWindow()
 {
+    QFETCH(QStringList, arguments);
+    QFETCH(Surroundings, surroundings);
     const StockPlace folder;
-    ProgramRun program(m_server, folder.path(), {}, {}, {"DISPLAY"});
+    ProgramRun program(
+        m_server, folder.path(),
+        [surroundings] {
+            int ends[2];
+            if (surroundings == Surroundings::OutputToClosedPipe && pipe(ends) == 0) {
+                close(ends[0]);
+                dup2(ends[1], STDOUT_FILENO);
+            }
+        },
+        arguments, surroundings == Surroundings::NoDisplay ? QStringList{"DISPLAY"} : QStringList());
     QVERIFY(program.waitForExit(1));
-    QCOMPARE(program.errorOutput(), "quillmarch: The window could not be opened: could not connect to display\n");
+    QTEST(program.errorOutput(), "errors");
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

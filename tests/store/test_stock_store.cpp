@@ -155,7 +155,7 @@ private slots:
     void fileNotOurs_isRefusedAndLeftUnchanged();
     void writeFailingAfterAGoodStart_isReportedAndUndone_data();
     void writeFailingAfterAGoodStart_isReportedAndUndone();
-    void export_everyRecordAsCsvInIdOrder_data() { addKinds(); }
+    void export_everyRecordAsCsvInIdOrder_data();
     void export_everyRecordAsCsvInIdOrder();
     void storeChoice_commandLineThenSettingThenFile_data();
     void storeChoice_commandLineThenSettingThenFile();
@@ -913,7 +913,7 @@ void TestStockStore::journal_countsWaitOnTheStationUntilTheServerHasThem()
 namespace {
 
 // What may have the name of a file that the program reads or writes, but a file.
-enum class Shape { None, Folder, Pipe, LinkToDevice, LinkToNothing };
+enum class Shape { None, Folder, Pipe, LinkToDevice, LinkToNothing, LinkToFile };
 
 // Each that is refused, and why, in the words that follow its name.
 const std::pair<Shape, QString> notFiles[] = {
@@ -925,7 +925,7 @@ const std::pair<Shape, QString> notFiles[] = {
 #endif
 };
 
-// Puts it at path.
+// Puts it at path; a link to a file leads to "linked" beside it.
 void makeShape(Shape shape, const std::string &path)
 {
     if (shape == Shape::Folder)
@@ -934,32 +934,76 @@ void makeShape(Shape shape, const std::string &path)
     else if (shape == Shape::Pipe)
         mkfifo(path.c_str(), 0600);
     else if (shape != Shape::None)
-        std::filesystem::create_symlink(shape == Shape::LinkToDevice ? "/dev/zero" : "nothing", path);
+        std::filesystem::create_symlink(shape == Shape::LinkToDevice     ? "/dev/zero"
+                                            : shape == Shape::LinkToFile ? "linked"
+                                                                         : "nothing",
+                                        path);
 #endif
 }
 
 } // namespace
 
+void TestStockStore::export_everyRecordAsCsvInIdOrder_data()
+{
+    QTest::addColumn<StoreKind>("kind");
+    QTest::addColumn<QString>("name");    // in the place's folder; "-" for standard output
+    QTest::addColumn<Shape>("shape");     // what has that name already
+    QTest::addColumn<QString>("refusal"); // %1 the name; none when the export is written
+    QTest::newRow("file") << StoreKind::File << "counts.csv" << Shape::None << QString();
+#ifdef QUILLMARCH_TEST_SERVER
+    QTest::newRow("server") << StoreKind::Server << "counts.csv" << Shape::None << QString();
+#endif
+    QTest::newRow("standard output") << StoreKind::File << "-" << Shape::None << QString();
+#ifndef _WIN32
+    // Into the file the link leads to; a temporary name that another program holds is made afresh.
+    QTest::newRow("link to a file") << StoreKind::File << "counts.csv" << Shape::LinkToFile << QString();
+#endif
+    QTest::newRow("missing folder") << StoreKind::File << "missing/counts.csv" << Shape::None
+                                    << "The export to %1 failed (No such file or directory); the file was left as it"
+                                       " was.";
+    for (const auto &[shape, why] : notFiles)
+        QTest::newRow(qPrintable(why)) << StoreKind::File << "counts.csv" << shape
+                                       << "The export to %1 was refused: it " + why + ". Nothing was written.";
+}
+
 void TestStockStore::export_everyRecordAsCsvInIdOrder()
 {
     QFETCH(StoreKind, kind);
+    QFETCH(QString, name);
+    QFETCH(Shape, shape);
+    QFETCH(QString, refusal);
     const StockPlace place(kind);
-    place.createWith({{10, "Größe", "", "7"}, {2, "A,1", "say \"hi\"", "3\r\n4"}});
-    const QString file = toQString(place.path()) + "/counts.csv";
-    exportCsv(*place.store(Access::Read), file.toStdString());
-    QFile csv(file);
-    QVERIFY(csv.open(QIODevice::ReadOnly));
+    // A text that a spreadsheet would take for a formula is written as it is.
+    place.createWith({{10, "Größe", "", "=1+1"}, {2, "A,1", "say \"hi\"", "3\r\n4"}});
+    const std::string path = place.path() + '/' + name.toStdString();
+    makeShape(shape, path);
+    if (shape == Shape::LinkToFile) {
+        place.writeFile("an earlier export", "linked");
+        makeShape(Shape::LinkToNothing, place.path() + "/linked.part");
+    }
+    const auto shapeNow = [&] { return std::filesystem::symlink_status(pathFromUtf8(path)).type(); };
+    const std::filesystem::file_type before = shapeNow();
+    if (!refusal.isNull()) {
+        checkError(failureOf([&] { exportCsv(*place.store(Access::Read), path); }), 10, refusal, toQString(path));
+        QCOMPARE(shapeNow(), before);
+        QVERIFY(!std::filesystem::exists(pathFromUtf8(path + ".part")));
+        return;
+    }
+    QFile csv(toQString(place.path()) + (shape == Shape::LinkToFile ? "/linked" : "/counts.csv"));
+    if (name == "-") {
+        std::FILE *output = std::tmpfile();
+        exportCsv(*place.store(Access::Read), output);
+        std::rewind(output);
+        QVERIFY(csv.open(output, QIODevice::ReadOnly, QFile::AutoCloseHandle));
+    } else {
+        exportCsv(*place.store(Access::Read), path);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        // A link stays one, and no file is made where the temporary name led.
+        QCOMPARE(shapeNow(), shape == Shape::None ? std::filesystem::file_type::regular : before);
+        QVERIFY(!std::filesystem::exists(pathFromUtf8(place.path() + "/nothing")));
+    }
     QCOMPARE(QString::fromUtf8(csv.readAll()),
-             "id,Location,StockCode,Quantity\r\n2,\"A,1\",\"say \"\"hi\"\"\",\"3\r\n4\"\r\n10,Größe,,7\r\n");
-    // A file that cannot be written is reported, and nothing is left behind.
-    const std::string nowhere = place.path() + "/missing/counts.csv";
-    checkError(failureOf([&] { exportCsv(*place.store(Access::Read), nowhere); }), 10,
-               "%1 could not be written (No such file or directory); no export was made.", toQString(nowhere));
-    // Nor is one that fails once it has been written: here a folder is in its place.
-    const std::string folder = place.path() + "/folder.csv";
-    std::filesystem::create_directory(pathFromUtf8(folder));
-    QCOMPARE(failureOf([&] { exportCsv(*place.store(Access::Read), folder); }).code(), 10);
-    QVERIFY(!std::filesystem::exists(pathFromUtf8(folder + ".part")));
+             "id,Location,StockCode,Quantity\r\n2,\"A,1\",\"say \"\"hi\"\"\",\"3\r\n4\"\r\n10,Größe,,=1+1\r\n");
 }
 
 namespace {
