@@ -29,7 +29,7 @@ constexpr char options[] =
     "  --mute             count without the sounds that tell each scan stored, taken or refused\n"
     "  --store URL        count into the PostgreSQL database at URL, which other stations share:\n"
     "                     postgresql://user@host:port/database, with no password in it\n"
-    "  --export FILE.csv  write every record to FILE.csv and end, without a window\n"
+    "  --export FILE.csv  write every record to FILE.csv (- for standard output) and end, without a window\n"
     "  --help             show this help and end\n"
     "  --version          show the version and end\n";
 
