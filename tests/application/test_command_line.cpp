@@ -83,8 +83,8 @@ void TestCommandLine::answerNotWritten_endsWithStatus1()
     QTemporaryFile file;
     QVERIFY(file.open());
     // Standard output that may not be written, as a closed one; standard error into the file.
-    std::FILE *output = std::fopen(qPrintable(file.fileName()), "r");
-    std::FILE *errors = std::fopen(qPrintable(file.fileName()), "w");
+    std::FILE *output = std::fopen(qPrintable(file.fileName()), "rb");
+    std::FILE *errors = std::fopen(qPrintable(file.fileName()), "wb");
     QCOMPARE(writeAnswer(readCommandLine({"--version"}, folders), output, errors), 1);
     std::fclose(output);
     std::fclose(errors);
