@@ -377,6 +377,7 @@ void TestProgram::commandLine_failingWithoutAWindow()
     QFETCH(QStringList, arguments);
     QFETCH(Surroundings, surroundings);
     const StockPlace folder;
+    folder.createWith({{1, "A", "X", "1"}});
     ProgramRun program(
         m_server, folder.path(),
         [surroundings] {
