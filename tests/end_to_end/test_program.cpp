@@ -38,7 +38,7 @@ bool reported(ProgramRun &program, int code, const StockPlace &folder, const QSt
 // A window the tone only partly fills is too quiet to count, whatever its crossings.
 bool holdsTone(const QByteArray &recording, double hertz)
 {
-    constexpr int window = SoundServer::recordingRate / 50;
+    constexpr int window = SoundRecording::rate / 50;
     const auto *samples = reinterpret_cast<const qint16 *>(recording.constData());
     for (qsizetype start = 1; start + window <= recording.size() / 2; start += window / 2) {
         double energy = 0;
@@ -56,9 +56,9 @@ bool holdsTone(const QByteArray &recording, double hertz)
 // Whether tones of the pitches of the program's "stored" and "refused" sounds were
 // heard since from, waiting for milliseconds more to be recorded. The tick of a
 // taken scan is too short to be told apart once the sound server has cut its start.
-QList<bool> tonesHeard(SoundServer &sound, qsizetype from, int milliseconds)
+QList<bool> tonesHeard(SoundRecording &sound, qsizetype from, int milliseconds)
 {
-    const qsizetype until = sound.recording().size() + SoundServer::recordingRate * milliseconds / 1000 * 2;
+    const qsizetype until = sound.recording().size() + SoundRecording::rate * milliseconds / 1000 * 2;
     if (!QTest::qWaitFor([&] { return sound.recording().size() >= until; }, 10000))
         qFatal("the sound server recorded nothing");
     const QByteArray heard = sound.recording().mid(from);
@@ -82,9 +82,6 @@ private slots:
     void twoStations_countTogetherOnOneServer();
     void commandLine_failingWithoutAWindow_data();
     void commandLine_failingWithoutAWindow();
-
-private:
-    XServer m_server;
 };
 
 void TestProgram::shelfCountedByScans_thenExitKeepsEveryCount()
@@ -95,7 +92,8 @@ void TestProgram::shelfCountedByScans_thenExitKeepsEveryCount()
     QVERIFY(std::filesystem::create_directory(folder));
     // QTemporaryDir cannot remove a name that is not UTF-8.
     const std::shared_ptr<void> removed(nullptr, [&](void *) { std::filesystem::remove_all(folder); });
-    ProgramRun program(m_server, folder);
+    // Without a sound server the program is silent, on standard error too.
+    ProgramRun program(folder, {}, {}, {"PULSE_SERVER=unix:/nonexistent"});
     QVERIFY(program.focus());
 
     // NEWLOC goes back to the location box; ERROR drops a miscounted item, whether
@@ -109,24 +107,23 @@ void TestProgram::shelfCountedByScans_thenExitKeepsEveryCount()
     QVERIFY(program.waitForExit(0));
     std::filesystem::rename(databasePath(folder), parent.databasePath());
     QCOMPARE(parent.rows(), counted);
-    // Without a sound server the program is silent, on standard error too.
     QCOMPARE(program.errorOutput(), QString());
 }
 
 void TestProgram::scansHeard_exceptWhenMuted()
 {
     const StockPlace folder;
-    SoundServer sound(m_server);
+    SoundRecording sound;
     qsizetype from = sound.recording().size();
     {
-        ProgramRun muted(m_server, folder.path(), {}, {"--mute"});
+        ProgramRun muted(folder.path(), {}, {"--mute"});
         QVERIFY(muted.focus());
         muted.scan({"FINLOC", "CODE-1", "QTY:1", "NEWLOC", "NOT-A-LABEL"});
         QTRY_COMPARE(folder.rows(), (std::vector<TableRow>{{1, "", "CODE-1", "1"}}));
         QCOMPARE(tonesHeard(sound, from, 500), (QList<bool>{false, false}));
     }
 
-    ProgramRun program(m_server, folder.path());
+    ProgramRun program(folder.path());
     QVERIFY(program.focus());
     from = sound.recording().size();
     program.scan({"FINLOC"});
@@ -147,7 +144,7 @@ void TestProgram::scansHeard_exceptWhenMuted()
     // A file that fails at the start is heard before its box shows.
     folder.writeFile(QByteArray(4096, 'x'));
     from = sound.recording().size();
-    ProgramRun failing(m_server, folder.path());
+    ProgramRun failing(folder.path());
     QVERIFY(failing.focus(errorBoxTitle));
     QCOMPARE(tonesHeard(sound, from, 400), (QList<bool>{false, true}));
     QVERIFY(failing.closeErrorBox());
@@ -155,11 +152,11 @@ void TestProgram::scansHeard_exceptWhenMuted()
 
     // A sound server that hangs holds up neither a scan nor the end, and is not heard of.
     folder.writeFile({});
-    ProgramRun stalled(m_server, folder.path());
+    ProgramRun stalled(folder.path());
     QVERIFY(stalled.focus());
     stalled.scan({"FINLOC", "CODE-3", "QTY:3"});
-    sound.stall(true);
-    const std::shared_ptr<void> resumed(nullptr, [&](void *) { sound.stall(false); });
+    SoundRecording::stall(true);
+    const std::shared_ptr<void> resumed(nullptr, [&](void *) { SoundRecording::stall(false); });
     stalled.scan({"CODE-4", "QTY:4"});
     QTRY_COMPARE(folder.rows(), (std::vector<TableRow>{{1, "", "CODE-3", "3"}, {2, "", "CODE-4", "4"}}));
     stalled.press(tabToExitFromItemBox);
@@ -212,7 +209,7 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas()
                                                                   : std::string();
     const bool closed = trouble == Trouble::ErrorsClosed;
     ProgramRun program(
-        m_server, folder.path(),
+        folder.path(),
         [readOnly, trouble] {
             markReadOnly(readOnly, true);
             const rlimit descriptors{10, 10};
@@ -225,7 +222,7 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas()
     const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(readOnly, false); });
     std::shared_ptr<void> lock;
     if (trouble == Trouble::Locked || trouble == Trouble::OutOfDescriptors) {
-        QVERIFY(program.focus());
+        QVERIFY2(program.focus(), qPrintable(program.errorOutput()));
         lock = trouble == Trouble::Locked ? folder.hold("BEGIN EXCLUSIVE") : nullptr;
         program.scan({"ROW:A", "RACK:7", "SHELF:2", "FINLOC", "PX-100", "QTY:12"});
     }
@@ -254,7 +251,7 @@ void TestProgram::fileMayNotGrow_isReportedAndEarlierCountsKept()
     folder.createWith({counts.begin(), counts.begin() + 40});
     const rlim_t limit = QFileInfo(toQString(folder.databasePath())).size() + 2048;
     // Started under the limit as from a shell with ulimit -f.
-    ProgramRun program(m_server, folder.path(), [limit] {
+    ProgramRun program(folder.path(), [limit] {
         const rlimit fileSize{limit, limit};
         setrlimit(RLIMIT_FSIZE, &fileSize);
     });
@@ -288,7 +285,7 @@ void TestProgram::twoStations_countTogetherOnOneServer()
     // One station is set up by its quillmarch.conf, the other by its command line.
     const StockPlace first, second;
     first.writeFile("# the team's server\nstore = " + url.toUtf8() + "\n", "quillmarch.conf");
-    ProgramRun a(m_server, first.path()), b(m_server, second.path(), {}, {"--store", url});
+    ProgramRun a(first.path()), b(second.path(), {}, {"--store", url});
 
     QVERIFY2(a.focus(), qPrintable(a.errorOutput()));
     a.scan({"ROW:A", "FINLOC", "PX-1", "QTY:1", "PX-2", "QTY:2"});
@@ -310,13 +307,13 @@ void TestProgram::twoStations_countTogetherOnOneServer()
     for (int count = 4; count <= 40; ++count)
         burst << QStringLiteral("PX-%1").arg(count) << QStringLiteral("QTY:%1").arg(count);
     // The keys typed after the kill go to no one: the pointer, where they then go, is over no window.
-    m_server.xdotool({"mousemove", "0", "0"});
-    Child typing(m_server.environment(), "xdotool", scanArguments(burst));
+    xdotool({"mousemove", "0", "0"});
+    Child typing("xdotool", scanArguments(burst));
     QVERIFY(QTest::qWaitFor([&] { return rows().size() > 60; }));
     b.kill();
     QVERIFY(typing.state() == QProcess::NotRunning || typing.waitForFinished(30000));
     // Started again, it sends what its journal kept: every count once, in the order made.
-    ProgramRun again(m_server, second.path(), {}, {"--store", url});
+    ProgramRun again(second.path(), {}, {"--store", url});
     QVERIFY(again.focus());
     QString settled;
     for (QString now = rows(); now != settled; now = rows()) {
@@ -335,7 +332,7 @@ void TestProgram::twoStations_countTogetherOnOneServer()
 
     // Every record into a file, without a window, from the store that the command line names.
     const QString exported = toQString(second.path()) + "/counts.csv";
-    ProgramRun exporter(m_server, second.path(), {}, {"--store", url, "--export", exported});
+    ProgramRun exporter(second.path(), {}, {"--store", url, "--export", exported});
     QVERIFY(exporter.waitForExit(0));
     QFile csv(exported);
     QVERIFY(csv.open(QIODevice::ReadOnly));
@@ -379,7 +376,7 @@ void TestProgram::commandLine_failingWithoutAWindow()
     const StockPlace folder;
     folder.createWith({{1, "A", "X", "1"}});
     ProgramRun program(
-        m_server, folder.path(),
+        folder.path(),
         [surroundings] {
             int ends[2];
             if (surroundings == Surroundings::OutputToClosedPipe && pipe(ends) == 0) {
