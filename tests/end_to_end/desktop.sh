@@ -48,14 +48,22 @@ if [ "$1" = --screen-reader ]; then
     mkdir -p "$HOME/.config"
     cp -R "$(dirname "$0")/speech-dispatcher" "$HOME/.config/"
     # Orca as its launcher starts it, but beside other users' tests' Orcas, which the
-    # launcher refuses, and with its log written line by line (SIGKILL, the only signal
-    # that ends it, loses what its own --debug-file buffers).
-    /usr/bin/python3 -c 'import sys
+    # launcher refuses, with its log written line by line (SIGKILL, the only signal that
+    # ends it, loses what its own --debug-file buffers), and a line IDLE in its log for
+    # each byte written into FOLDER/orca-idle once it has nothing else left to do.
+    mkfifo "$HOME/orca-idle"
+    /usr/bin/python3 -c 'import os, sys
+from gi.repository import GLib
 from orca import debug, orca
 debug.debugLevel = debug.LEVEL_INFO
 debug.debugFile = open(sys.argv[1], "w", buffering=1)
+def idle(pipe, condition):
+    os.read(pipe, 1)
+    debug.println(debug.LEVEL_INFO, "IDLE", True)
+    return True
+GLib.io_add_watch(os.open(sys.argv[2], os.O_RDWR), GLib.PRIORITY_LOW, GLib.IO_IN, idle)
 orca.getSettingsManager().activate(customSettings={"enableBraille": False, "enableKeyEcho": False})
-sys.exit(orca.main())' "$HOME/orca.log" > "$HOME/orca.out" 2>&1 &
+sys.exit(orca.main())' "$HOME/orca.log" "$HOME/orca-idle" > "$HOME/orca.out" 2>&1 &
     orca=$!
     trap 'set +e; kill -KILL $orca; kill $(cat "$HOME/speech-dispatcher/pid/speech-dispatcher.pid"); pulseaudio --kill' EXIT
 fi

@@ -21,28 +21,21 @@ class ScreenReader {
 public:
     ScreenReader()
     {
-        if (!hear({"Screen reader on."}) || !m_log.open(QIODevice::ReadOnly))
+        if (!hear({"Screen reader on."}) || !m_log.open(QIODevice::ReadOnly)
+            || !m_idleAsked.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
             qFatal("Orca did not start: %s", qPrintable(transcript()));
     }
 
     // Scans a label (its text, then Enter), or presses keys by their X names, separated
-    // by spaces, a key at a time, each once Orca has been told of the one before: Qt
-    // handles a key after 100 ms without Orca's answer, and Orca, told of it later, cuts
-    // short what it has said of the key's effects. False when Orca was not told of one.
+    // by spaces, a key at a time, each once Orca has been told of the one before and
+    // has nothing else left to do: Qt handles a key after 100 ms without Orca's answer,
+    // and Orca, told of it later, cuts short what it has said of the key's effects.
+    // False when Orca was not told of one.
     bool scan(const QString &label)
     {
-        QList<QStringList> keys;
-        for (const QChar c : label)
-            keys.append({"type", "--", c});
-        return send(keys << QStringList{"key", "Return"});
+        return send("type", label.split(QString(), Qt::SkipEmptyParts)) && press("Return");
     }
-    bool press(const QString &names)
-    {
-        QList<QStringList> keys;
-        for (const QString &name : names.split(' '))
-            keys.append({"key", name});
-        return send(keys);
-    }
+    bool press(const QString &names) { return send("key", names.split(' ')); }
 
     // Waits until utterances matching these patterns are heard, in this order, after
     // the last ones waited for (others may come between them). Returns all that was
@@ -85,34 +78,53 @@ private:
         return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
     }
 
-    bool send(const QList<QStringList> &keys)
+    // Types keys with xdotool's command, one by one.
+    bool send(const QString &command, const QStringList &keys)
     {
-        for (const QStringList &key : keys) {
-            const int before = keysTold();
-            xdotool(key);
-            if (!QTest::qWaitFor([&] { return keysTold() > before; }, 60000))
+        for (const QString &key : keys) {
+            m_idleAsked.write("\n");
+            if (!logged(m_idle))
+                return false;
+            xdotool({command, "--", key});
+            if (!logged(m_keysTold))
                 return false;
         }
         return true;
     }
 
-    // How many keys, modifiers aside, Orca has been told of being pressed, by its log.
-    int keysTold()
+    // Waits until Orca's log, read on, takes count above what it is now.
+    bool logged(const int &count)
+    {
+        const int before = count;
+        return QTest::qWaitFor(
+            [&] {
+                readLog();
+                return count > before;
+            },
+            60000);
+    }
+
+    // Counts in the lines Orca has logged since the keys, modifiers aside, it has been
+    // told of being pressed, and the times it has had nothing else left to do.
+    void readLog()
     {
         static const QRegularExpression pressed(
             R"(^vvvvv PROCESS ATSPI_KEY_PRESSED_EVENT: '(?!Shift|Control|Alt|ISO_Level)[^\n]*\) vvvvv$)",
             QRegularExpression::MultilineOption);
         m_unread += m_log.readAll();
         const qsizetype lines = m_unread.lastIndexOf('\n') + 1;
-        for (auto match = pressed.globalMatch(QString::fromUtf8(m_unread.left(lines))); match.hasNext(); match.next())
+        const QString text = QString::fromUtf8(m_unread.left(lines));
+        for (auto match = pressed.globalMatch(text); match.hasNext(); match.next())
             ++m_keysTold;
+        m_idle += text.count(" - IDLE\n");
         m_unread.remove(0, lines);
-        return m_keysTold;
     }
 
     QFile m_log{desktopFile("orca.log")};
+    QFile m_idleAsked{desktopFile("orca-idle")};
     QByteArray m_unread; // the log's last line, not yet whole
     int m_keysTold = 0;
+    int m_idle = 0;
     qsizetype m_waitedFor = 0; // the utterances heard up to the end of the last wait
 };
 
