@@ -9,11 +9,11 @@
 // beside its target.
 
 #include "application/application.h"
+#include "bench/bench_postgres.h"
 #include "bench/stock_file.h"
 #include "main_window/stock_list_model.h"
 #include "main_window/stock_main.h"
 #include "store/team_store.h"
-#include "support/postgres_server.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -48,7 +48,7 @@ int main(int argc, char *argv[])
     QApplication app(qtArgc, argv);
     setUpApplication();
 
-    PostgresServer server(PostgresServer::Disk::Durable);
+    BenchServer server;
     const std::string database = server.createDatabase();
     const std::string url = server.url(database);
     makeStockTable(url, records);

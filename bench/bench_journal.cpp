@@ -14,13 +14,13 @@
 //    a count (none).
 
 #include "application/application.h"
+#include "bench/bench_postgres.h"
 #include "bench/stock_file.h"
 #include "main_window/stock_main.h"
 #include "store/journal.h"
 #include "store/stock_store.h"
 #include "store/team_store.h"
 #include "support/network_proxy.h"
-#include "support/postgres_server.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -118,8 +118,8 @@ int main(int argc, char *argv[])
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     setUpApplication();
-    PostgresServer server(PostgresServer::Disk::Durable);
-    NetworkProxy network(QString::fromStdString(server.host()), std::stoi(server.port()));
+    BenchServer server;
+    NetworkProxy network(QString::fromStdString(server.socketFolder()));
     const auto urlOf = [&](const std::string &database) {
         return "postgresql://postgres@127.0.0.1:" + std::to_string(network.port()) + "/" + database;
     };

@@ -7,8 +7,8 @@
 // makes another with an empty one, prints the two databases' URLs on a line each,
 // and runs until its standard input closes.
 
+#include "bench/bench_postgres.h"
 #include "bench/stock_file.h"
-#include "support/postgres_server.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +19,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: %s RECORDS\n", argv[0]);
         return 2;
     }
-    PostgresServer server(PostgresServer::Disk::Durable);
+    BenchServer server;
     const std::string full = server.url(server.createDatabase()), empty = server.url(server.createDatabase());
     makeStockTable(full, std::atol(argv[1]));
     makeStockTable(empty, 0);

@@ -12,11 +12,11 @@
 // within 200 ms).
 
 #include "application/application.h"
+#include "bench/bench_postgres.h"
 #include "bench/stock_file.h"
 #include "main_window/stock_list_model.h"
 #include "main_window/stock_main.h"
 #include "store/team_store.h"
-#include "support/postgres_server.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -108,7 +108,7 @@ int main(int argc, char *argv[])
     QApplication app(qtArgc, argv);
     setUpApplication();
 
-    PostgresServer server(PostgresServer::Disk::Durable);
+    BenchServer server;
     const std::string url = server.url(server.createDatabase());
     const TemporaryFolder watching;
     StockMain window(std::make_unique<TeamStore>(url, watching.path()), {}, {});

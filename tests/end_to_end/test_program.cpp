@@ -274,7 +274,7 @@ void TestProgram::fileMayNotGrow_isReportedAndEarlierCountsKept()
 
 void TestProgram::twoStations_countTogetherOnOneServer()
 {
-    PostgresServer server;
+    PostgresServer &server = PostgresServer::own();
     const std::string database = server.createDatabase();
     const QString url = toQString(server.url(database));
     const auto rows = [&] {

@@ -691,9 +691,9 @@ void TestStockMain::teamStation_countsOnThroughFaults()
 {
     QFETCH(Fault, fault);
     // A server of the test's own, stopped and frozen as the rows say, and the network to it.
-    PostgresServer server;
+    PostgresServer &server = PostgresServer::own();
     const std::string database = server.createDatabase();
-    NetworkProxy network(toQString(server.host()), std::stoi(server.port()));
+    NetworkProxy network(toQString(server.socketFolder()), std::stoi(server.port()));
     const std::string url = "postgresql://postgres@127.0.0.1:" + std::to_string(network.port()) + "/" + database
         + "?application_name=counting";
     // Another station, whose network stays up, and the station the test scans at, which has the focus.

@@ -1,7 +1,9 @@
 #!/bin/sh
-# The tests' PostgreSQL server, a CTest fixture (tests/CMakeLists.txt):
+# The tests' PostgreSQL servers, each a CTest fixture (tests/CMakeLists.txt):
 #   postgres-fixture.sh start FOLDER    makes a server in FOLDER and starts it
-#   postgres-fixture.sh stop FOLDER     stops it
+#   postgres-fixture.sh stop FOLDER     stops it, as the administrator does
+#   postgres-fixture.sh crash FOLDER    stops it at once, as a crash does
+#   postgres-fixture.sh restart FOLDER  starts it again, as it was, on its port
 # It listens on 127.0.0.1, at a free port written to FOLDER/port, with TLS (a
 # certificate for localhost and 127.0.0.1 signed by the throwaway CA FOLDER/ca.crt,
 # whose key FOLDER/ca.key signs client certificates), and on a socket in FOLDER
@@ -23,10 +25,27 @@ stop() {
     sockets=$(cat "$folder/sockets" 2> /dev/null || true)
     [ -z "$sockets" ] || [ "$sockets" = "$folder" ] || rm -rf "$sockets"
 }
-if [ "$action" = stop ]; then
+serve() {
+    $as pg_ctl start -D "$folder/data" -l "$folder/server.log" -w -s -o "-p $1 -k $sockets \
+        -c listen_addresses=127.0.0.1 -c ssl=on -c ssl_cert_file=$folder/server.crt \
+        -c ssl_key_file=$folder/server.key -c ssl_ca_file=$folder/ca.crt -c fsync=off -c full_page_writes=off"
+}
+case $action in
+stop)
     stop fast
     exit 0
-fi
+    ;;
+crash)
+    exec $as pg_ctl stop -D "$folder/data" -m immediate -s
+    ;;
+restart)
+    sockets=$(cat "$folder/sockets")
+    mkdir -p "$sockets"
+    [ -z "$as" ] || chown 65534:65534 "$sockets"
+    serve "$(cat "$folder/port")"
+    exit 0
+    ;;
+esac
 
 [ ! -f "$folder/sockets" ] || stop immediate || true
 rm -rf "$folder"
@@ -55,9 +74,7 @@ EOF
 # A free port: the server refuses one in use (another engineer's tests, say), and the next is tried.
 for _ in $(seq 20); do
     port=$((20000 + $(od -An -N2 -tu2 /dev/urandom) % 30000))
-    $as pg_ctl start -D data -l server.log -w -s -o "-p $port -k $sockets -c listen_addresses=127.0.0.1 \
-        -c ssl=on -c ssl_cert_file=$folder/server.crt -c ssl_key_file=$folder/server.key \
-        -c ssl_ca_file=$folder/ca.crt -c fsync=off -c full_page_writes=off" && break
+    serve "$port" && break
     port=""
 done
 [ -n "$port" ] || { cat server.log >&2; exit 1; }
