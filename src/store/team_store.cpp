@@ -95,7 +95,7 @@ const std::string uploadCounts =
     " true AS fresh),"
     " found AS (SELECT * FROM stored UNION ALL SELECT id, \"CountId\", coalesce(\"Location\", ''),"
     " coalesce(\"StockCode\", ''), coalesce(\"Quantity\", ''), false FROM ONLY \"Stock\""
-    " WHERE \"CountId\" = ANY($1::text::uuid[]))"
+    " WHERE \"CountId\" IN (SELECT \"CountId\" FROM sent))"
     " SELECT sent.n, found.id, found.\"Location\", found.\"StockCode\", found.\"Quantity\" FROM sent"
     " JOIN found USING (\"CountId\") WHERE NOT found.fresh OR "
     + keptAsGiven("found.\"Location\", found.\"StockCode\", found.\"Quantity\"",
