@@ -80,7 +80,7 @@ std::string PostgresServer::createDatabase()
 
 std::string PostgresServer::url(const std::string &database, const std::string &user) const
 {
-    return "postgresql://" + user + "@" + m_host + ":" + m_port + "/" + database
+    return "postgresql://" + user + "@127.0.0.1:" + m_port + "/" + database
         + "?sslmode=verify-full&sslrootcert=" + m_dir + "/ca.crt&passfile=" + m_dir + "/pgpass";
 }
 

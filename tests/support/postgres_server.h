@@ -28,8 +28,7 @@ public:
     // Makes an empty database and returns its name, one no other process's test gives.
     std::string createDatabase();
     std::string url(const std::string &database, const std::string &user = "postgres") const;
-    // Its host and port as libpq names them.
-    const std::string &host() const { return m_host; }
+    // Its port on 127.0.0.1.
     const std::string &port() const { return m_port; }
     // The folder of its Unix socket, where it has one (the fixture's sockets file).
     std::string socketFolder() const;
@@ -52,7 +51,6 @@ private:
     void control(const std::string &action) const;
 
     std::string m_dir;
-    std::string m_host = "127.0.0.1";
     std::string m_port;
     int m_databases = 0;
 };

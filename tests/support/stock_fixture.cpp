@@ -189,14 +189,9 @@ RecordResult answerOf(Store &store, const std::function<void(Store::Done)> &star
 std::int64_t countNow(Store &store, std::string_view location, std::string_view stockCode, std::string_view quantity)
 {
     // Hears the id the server gives the count.
-    struct Told : StoreObserver {
+    struct Told : QuietObserver {
         std::optional<std::int64_t> id;
-        void recordsChanged(const std::vector<StockChange> &) override {}
         void countStored(std::int64_t, const StockRecord &stored) override { id = stored.id; }
-        void relistBegins() override {}
-        void relisted(const StockRecordView &) override {}
-        void relistEnds(bool) override {}
-        void linkChanged(const LinkStatus &) override {}
     } told;
     const RecordKey key = store.append(location, stockCode, quantity);
     if (key.place == RecordKey::Place::Stored)

@@ -81,6 +81,16 @@ struct HeardSounds {
     QStringList sounds;
 };
 
+// Hears what a store tells and lets it pass, but for what a test's own says otherwise.
+struct QuietObserver : StoreObserver {
+    void recordsChanged(const std::vector<StockChange> &) override {}
+    void countStored(std::int64_t, const StockRecord &) override {}
+    void relistBegins() override {}
+    void relisted(const StockRecordView &) override {}
+    void relistEnds(bool) override {}
+    void linkChanged(const LinkStatus &) override {}
+};
+
 // Makes a file or folder read-only as chmod a-w does (on Windows, by its read-only
 // attribute) and, for root on Linux, whom that does not stop, as chattr +i does; or
 // lifts both again.
