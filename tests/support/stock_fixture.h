@@ -102,8 +102,7 @@ bool driveUntil(Store &store, const std::function<bool()> &done);
 // The answer to an operation on a record, the store driven meanwhile.
 RecordResult answerOf(Store &store, const std::function<void(Store::Done)> &start);
 // Keeps a count and, for a server, waits until the server has it: its id there.
-std::int64_t countNow(Store &store, std::string_view location, std::string_view stockCode,
-                      std::string_view quantity);
+std::int64_t countNow(Store &store, std::string_view location, std::string_view stockCode, std::string_view quantity);
 
 inline QString toQString(const std::string &text)
 {
