@@ -1,5 +1,7 @@
 #include "sound/scan_sounds.h"
 
+#include <QThread>
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -36,10 +38,8 @@ bool descriptorsToSpare()
 // Built without Qt Multimedia: the player stays silent.
 class ToneOutput : public QObject {
 public:
-    explicit ToneOutput(TonePlayer &) {}
     void open() {}
     void play(ScanSound) {}
-    void forgetPlayer() {}
 };
 #else
 #include <QAudioSink>
@@ -152,10 +152,7 @@ constexpr int leadInMilliseconds = 1000;
 // (Qt's Windows stream, stopped and started again for each tone, plays only the first.)
 class ToneSource : public QIODevice {
 public:
-    explicit ToneSource(std::function<void()> handed) : m_handed(std::move(handed))
-    {
-        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
+    ToneSource() { open(QIODevice::ReadOnly | QIODevice::Unbuffered); }
 
     // Silence that the first tone follows rather than cuts short.
     void leadIn(const QByteArray &silence)
@@ -163,17 +160,14 @@ public:
         m_pcm = silence;
         m_read = 0;
         m_leadIn = true;
-        m_told = true;
         emit readyRead();
     }
 
     void play(const QByteArray &pcm)
     {
         m_pcm = m_leadIn ? m_pcm.mid(m_read) + pcm : pcm;
-        m_toneAt = m_pcm.size() - pcm.size();
         m_read = 0;
         m_leadIn = false;
-        m_told = false;
         emit readyRead();
     }
 
@@ -186,21 +180,14 @@ protected:
         const qint64 count = std::min(most, bytesAvailable());
         std::memcpy(data, m_pcm.constData() + m_read, std::size_t(count));
         m_read += count;
-        if (!m_told && m_read > m_toneAt) {
-            m_told = true;
-            m_handed();
-        }
         return count;
     }
     qint64 writeData(const char *, qint64) override { return -1; }
 
 private:
-    std::function<void()> m_handed;
     QByteArray m_pcm;
     qint64 m_read = 0;
-    qint64 m_toneAt = 0;
     bool m_leadIn = false;
-    bool m_told = true;
 };
 #endif
 
@@ -231,7 +218,6 @@ void dropSoundServerWarnings(QtMsgType type, const QMessageLogContext &context, 
 // Lives on the player's thread: every call to the sound server happens there.
 class ToneOutput : public QObject {
 public:
-    explicit ToneOutput(TonePlayer &player) : m_player(&player) {}
     // The stream goes before the source it reads.
     ~ToneOutput() override { delete m_sink; }
 
@@ -261,7 +247,7 @@ public:
 #endif
         m_sink = new QAudioSink(device, format, this);
 #ifdef Q_OS_WIN
-        m_source = new ToneSource([this] { handed(); });
+        m_source = new ToneSource;
         m_source->setParent(this);
         m_sink->setBufferSize(format.bytesForDuration(aheadMilliseconds * 1000));
         m_sink->start(m_source);
@@ -288,7 +274,6 @@ public:
     {
         if (!m_sink)
             return;
-        m_playing = sound;
 #ifdef Q_OS_WIN
         m_source->play(m_pcm[std::size_t(sound)]);
 #else
@@ -298,33 +283,14 @@ public:
         if (!stream)
             return;
         stream->write(m_pcm[std::size_t(sound)]);
-        handed();
 #endif
     }
 
-    // The player is going; a call to the sound server that returns after it
-    // has gone tells it nothing.
-    void forgetPlayer()
-    {
-        const std::lock_guard lock(m_playerMutex);
-        m_player = nullptr;
-    }
-
 private:
-    void handed()
-    {
-        const std::lock_guard lock(m_playerMutex);
-        if (m_player)
-            emit m_player->toneHanded(m_playing);
-    }
-
-    std::mutex m_playerMutex;
-    TonePlayer *m_player;
     QAudioSink *m_sink = nullptr;
 #ifdef Q_OS_WIN
     ToneSource *m_source = nullptr;
 #endif
-    ScanSound m_playing = ScanSound::Stored;
     std::array<QByteArray, 3> m_pcm;
 };
 #endif
@@ -344,17 +310,15 @@ TonePlayer::TonePlayer() : m_thread(new QThread)
     // Without a thread of its own (memory or the system's limit used up), the player stays silent.
     if (!m_thread->isRunning())
         return;
-    m_output = new ToneOutput(*this);
+    m_output = new ToneOutput;
     m_output->moveToThread(m_thread);
-    connect(m_thread, &QThread::finished, m_output, &QObject::deleteLater);
+    QObject::connect(m_thread, &QThread::finished, m_output, &QObject::deleteLater);
     QMetaObject::invokeMethod(
         m_output, [output = m_output] { output->open(); }, Qt::QueuedConnection);
 }
 
 TonePlayer::~TonePlayer()
 {
-    if (m_output)
-        m_output->forgetPlayer();
     m_thread->quit();
     // A sound server that has stalled, or is slow to answer a first call, holds
     // the thread in a call that does not return. The program does not wait for

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <QObject>
-#include <QThread>
-
 #include <functional>
 
 // What the operator hears after a scan: a count stored, a scan taken without
@@ -13,27 +10,24 @@ enum class ScanSound { Stored, Accepted, Refused };
 // with --mute, or a test's recorder.
 using SoundOutput = std::function<void(ScanSound)>;
 
+class QThread;
 class ToneOutput;
 
 // Plays the sounds as short tones through the desktop's sound server. The sound
 // server is spoken to from a thread of the player's own, so a scan never waits
 // for it, nor the program's end more than exitWaitMs; without a server, a device
 // or a thread the player stays silent. A tone cuts the one still playing short.
-class TonePlayer : public QObject {
-    Q_OBJECT
-
+class TonePlayer {
 public:
     static constexpr int exitWaitMs = 250;
 
     TonePlayer();
-    ~TonePlayer() override;
+    ~TonePlayer();
+    TonePlayer(const TonePlayer &) = delete;
+    TonePlayer &operator=(const TonePlayer &) = delete;
 
     // Returns at once; the tone follows on the player's thread.
     void play(ScanSound sound);
-
-signals:
-    // Emitted on the player's thread once a tone's samples are with the sound server.
-    void toneHanded(ScanSound sound);
 
 private:
     QThread *m_thread;
