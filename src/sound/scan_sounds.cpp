@@ -244,6 +244,12 @@ public:
         // Wine may hold the tone's end back until the stream next starts.
         for (QByteArray &pcm : m_pcm)
             pcm.append(format.bytesForDuration(silenceAfterMilliseconds * 1000), '\0');
+#else
+        // The sound server starts a stream once it holds its prebuffer, which may be longer
+        // than a short tone, left waiting then for the next: each tone is filled with
+        // silence to the longest one's length, and the next tone cuts the silence short.
+        for (QByteArray &pcm : m_pcm)
+            pcm.append(m_pcm[std::size_t(ScanSound::Refused)].size() - pcm.size(), '\0');
 #endif
         m_sink = new QAudioSink(device, format, this);
 #ifdef Q_OS_WIN
