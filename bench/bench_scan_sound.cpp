@@ -187,14 +187,13 @@ int main(int argc, char *argv[])
     auto *list = window.findChild<QAbstractItemView *>(QStringLiteral("stockList"));
 
     // One tone first, once the recording has begun: the player opens its stream to the
-    // sound server on its own thread. A long one: the player's first tone, when it is
-    // the short tick of a taken scan, is not heard.
+    // sound server on its own thread.
     if (!listener.waitForSilence()) {
         std::fprintf(stderr, "bench_scan_sound: the sound server's default sink is not quiet\n");
         return 1;
     }
     listener.expectSound();
-    player->play(ScanSound::Stored);
+    player->play(ScanSound::Accepted);
     if (!listener.sound(std::chrono::seconds(5))) {
         std::fprintf(stderr, "bench_scan_sound: no tone is heard from the sound server's default sink\n");
         return 1;
