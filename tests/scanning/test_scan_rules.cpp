@@ -30,7 +30,7 @@ class TestScanRules : public QObject {
 private slots:
     void scan_data();
     void scan();
-    void byHand_addKeepsTheQuantityBoxWhole_piecesShowWithABlank();
+    void byHand_addKeepsTheQuantityBoxWhole_piecesAsTyped();
 };
 
 void TestScanRules::scan_data()
@@ -125,7 +125,7 @@ void TestScanRules::scan()
     QTEST(rules.location(), "location");
 }
 
-void TestScanRules::byHand_addKeepsTheQuantityBoxWhole_piecesShowWithABlank()
+void TestScanRules::byHand_addKeepsTheQuantityBoxWhole_piecesAsTyped()
 {
     ScanRules rules;
     rules.scan(ScanBox::Location, "RACK:3", {});
