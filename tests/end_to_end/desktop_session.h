@@ -12,24 +12,22 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <string>
 #include <sys/prctl.h>
 #include <unistd.h>
+#include <utility>
 
 inline const QString mainWindowTitle = QStringLiteral("Quillmarch::Main");
 inline const QString errorBoxTitle = QStringLiteral("Quillmarch");
 
 // A process of the test's: it dies with the test, even when the test is killed
-// or aborts, and is stopped by its id when it goes. It starts with its standard
+// or aborts, and is killed by its id when it goes. It starts with its standard
 // streams alone, as from a shell, and none of the descriptors the test or CTest
 // holds; setup runs in it just before the program starts.
 class Child : public QProcess {
 public:
-    Child(const QString &program, const QStringList &arguments, std::function<void()> setup = {},
-          const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+    Child(const QString &program, const QStringList &arguments, std::function<void()> setup = {})
     {
-        setProcessEnvironment(environment);
         setChildProcessModifier([setup = std::move(setup)] {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             close_range(STDERR_FILENO + 1, ~0U, 0);
@@ -40,27 +38,21 @@ public:
         if (!waitForStarted(10000))
             qFatal("cannot start %s: %s", qPrintable(program), qPrintable(errorString()));
     }
-    ~Child() override
+    ~Child() override { kill(); }
+
+    // Ends it at once, as a power cut or kill -9 does.
+    void kill()
     {
         QProcess::kill();
         waitForFinished(5000);
     }
-
-    // Waits for it to end by itself; true when it ended with exitCode.
-    bool endedWith(int exitCode, int timeoutMs = 10000)
-    {
-        return (state() == NotRunning || waitForFinished(timeoutMs)) && exitStatus() == NormalExit
-            && this->exitCode() == exitCode;
-    }
 };
 
-// Runs xdotool to its end and returns its exit code; the test stops when it hangs.
+// Runs xdotool to its end and returns its exit code; -1 when it hangs.
 inline int xdotool(const QStringList &arguments)
 {
     Child tool("xdotool", arguments);
-    if (!tool.waitForFinished(30000))
-        qFatal("xdotool %s did not end", qPrintable(arguments.join(' ')));
-    return tool.exitCode();
+    return tool.waitForFinished(30000) ? tool.exitCode() : -1;
 }
 
 // xdotool's arguments for scanning labels at scanner speed: each label's text and
@@ -75,33 +67,19 @@ inline QStringList scanArguments(const QStringList &labels)
 
 // The built program, copied into a folder beside its stock.mdb and started there.
 // childSetup runs in its process just before it starts; environment changes the
-// test's environment for it: NAME=value sets a variable, NAME alone removes it.
-class ProgramRun {
+// test's environment for it, as env(1) takes them: NAME=value sets a variable,
+// -u NAME removes it.
+class ProgramRun : public Child {
 public:
     ProgramRun(const std::string &folder, std::function<void()> childSetup = {}, const QStringList &arguments = {},
                const QStringList &environment = {})
+        : Child("env", environment + QStringList(copiedInto(folder)) + arguments,
+                [folder, childSetup = std::move(childSetup)] {
+                    // Elsewhere, ./quillmarch is not found.
+                    if (chdir(folder.c_str()) == 0 && childSetup)
+                        childSetup();
+                })
     {
-        QProcessEnvironment changed = QProcessEnvironment::systemEnvironment();
-        for (const QString &change : environment) {
-            const qsizetype equals = change.indexOf('=');
-            if (equals < 0)
-                changed.remove(change);
-            else
-                changed.insert(change.left(equals), change.mid(equals + 1));
-        }
-        // Started in the folder as from a shell: its name is taken byte for byte, whatever its encoding.
-        const std::filesystem::path program = std::filesystem::path(folder) / "quillmarch";
-        if (!std::filesystem::exists(program))
-            std::filesystem::copy_file(QUILLMARCH_PROGRAM, program);
-        m_process.emplace(
-            "./quillmarch", arguments,
-            [folder, childSetup = std::move(childSetup)] {
-                if (chdir(folder.c_str()) != 0)
-                    _exit(127);
-                if (childSetup)
-                    childSetup();
-            },
-            changed);
     }
 
     // Scans labels into the window with the keyboard focus, or presses keys by their X
@@ -123,29 +101,38 @@ public:
     // Waits for the box that reports a failure, or tells of a record changed
     // elsewhere, and closes it with Esc; true when it showed.
     bool closeErrorBox() const { return focus(errorBoxTitle) && xdotool({"key", "Escape"}) == 0; }
-    // Ends the program at once, as a power cut or kill -9 does.
-    void kill()
-    {
-        m_process->kill();
-        m_process->waitForFinished();
-    }
     // What the program wrote so far.
-    QString output() { return QString::fromUtf8(m_process->readAllStandardOutput()); }
-    QString errorOutput() { return m_errorOutput += QString::fromUtf8(m_process->readAllStandardError()); }
-    // Waits for the program to end by itself; true when it ended with exitCode.
-    bool waitForExit(int exitCode, int timeoutMs = 20000) { return m_process->endedWith(exitCode, timeoutMs); }
+    QString errorOutput() { return m_errorOutput += QString::fromUtf8(readAllStandardError()); }
+    // Waits for the program to end by itself; true when it ended with status.
+    bool waitForExit(int status, int timeoutMs = 20000)
+    {
+        return (state() == NotRunning || waitForFinished(timeoutMs)) && exitStatus() == NormalExit
+            && exitCode() == status;
+    }
 
 private:
+    // Copies the built program into the folder, to be started there as from a shell:
+    // the folder's name is taken byte for byte, whatever its encoding.
+    static QString copiedInto(const std::string &folder)
+    {
+        const std::filesystem::path program = std::filesystem::path(folder) / "quillmarch";
+        if (!std::filesystem::exists(program))
+            std::filesystem::copy_file(QUILLMARCH_PROGRAM, program);
+        return "./quillmarch";
+    }
     // xdotool's arguments for the visible windows of this program with exactly this
     // title; it ends with 1 when there is none.
     QStringList windowsTitled(const QString &title) const
     {
-        const QString pattern = '^' + QRegularExpression::escape(title) + '$';
-        return {"search", "--all", "--onlyvisible", "--pid", QString::number(m_process->processId()),
-                "--name", pattern};
+        return {"search",
+                "--all",
+                "--onlyvisible",
+                "--pid",
+                QString::number(processId()),
+                "--name",
+                '^' + QRegularExpression::escape(title) + '$'};
     }
 
-    std::optional<Child> m_process;
     QString m_errorOutput;
 };
 
@@ -154,22 +141,24 @@ class SoundRecording {
 public:
     static constexpr int rate = 48000;
 
-    // Everything played since the start: 16-bit mono samples at rate.
-    QByteArray recording()
+    // What was played since the last call and for milliseconds more: 16-bit mono samples at rate.
+    QByteArray next(int milliseconds)
     {
-        m_recorder.waitForReadyRead(0);
-        m_recording += m_recorder.readAllStandardOutput();
-        if (m_recorder.state() == QProcess::NotRunning)
-            qFatal("parec ended: status %d", m_recorder.exitCode());
-        return m_recording;
+        const auto recorded = [this] {
+            m_recorder.waitForReadyRead(0);
+            return (m_recording += m_recorder.readAllStandardOutput()).size();
+        };
+        const qsizetype until = recorded() + rate * milliseconds / 1000 * 2;
+        if (!QTest::qWaitFor([&] { return recorded() >= until; }, 10000))
+            qFatal("the sound server recorded nothing");
+        return m_recording.mid(std::exchange(m_heard, m_recording.size()));
     }
     // Stops the sound server where it stands, as a hung one, or lets it go on.
     static void stall(bool stalled)
     {
         QFile pid(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/pulse/pid");
-        if (!pid.open(QIODevice::ReadOnly))
-            qFatal("the sound server wrote no pid file");
-        ::kill(pid_t(pid.readAll().trimmed().toInt()), stalled ? SIGSTOP : SIGCONT);
+        if (!pid.open(QIODevice::ReadOnly) || ::kill(pid.readAll().trimmed().toInt(), stalled ? SIGSTOP : SIGCONT))
+            qFatal("the sound server could not be stalled or resumed");
     }
 
 private:
@@ -177,4 +166,5 @@ private:
                      {"--device=counting.monitor", "--raw", "--format=s16le", "--channels=1",
                       QStringLiteral("--rate=%1").arg(rate), "--latency-msec=20"}};
     QByteArray m_recording;
+    qsizetype m_heard = 0; // what the last call returned up to
 };
