@@ -171,8 +171,6 @@ void TestScreenReader::everyOutcomeHeardOnce()
         // The refused label stays, selected, and the next scan replaces it.
         {Action::Scan, "HELLO", {"Not taken, no quantity label."}},
         {Action::Scan, "QTY:3", {"Item Scan text.", "Stored row 3, location A, item PX dash 200, quantity 3."}},
-        {Action::Scan, "PX-300", {"QTY Scan text.", "Item PX dash 300."}},
-        {Action::Scan, "ERROR", {"Item Scan text.", "Item dropped, nothing stored."}},
         {Action::Scan, "NEWLOC", {"Location Scan text.", "New location."}},
         {Action::Scan, "FINLOC", {"Item Scan text.", "Location complete, A."}},
         // Into the list, where its current row is read; up and down row by row, along

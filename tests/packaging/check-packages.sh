@@ -21,20 +21,13 @@ fail() {
 count() {
     "$@" < /dev/null > "$work/output.txt" 2>&1 &
     program=$!
-    window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Quillmarch::Main$' | head -n 1)
-    xdotool windowfocus --sync "$window"
-    for label in ROW:A FINLOC CODE-1 QTY:5; do
-        xdotool type --delay 20 "$label"
-        xdotool key Return
-    done
-    for _ in $(seq 50); do
-        counts=$(sqlite3 -readonly "$data/stock.mdb" "SELECT id, Location, StockCode, Quantity FROM Stock" 2> /dev/null || true)
-        [ -n "$counts" ] && break
-        sleep 0.2
-    done
-    [ "$counts" = "1|A|CODE-1|5" ] || fail "the scanned count was stored in $data as '$counts'"
+    timeout 120 xdotool search --sync --onlyvisible --limit 1 --name '^Quillmarch::Main$' windowfocus --sync \
+        type --delay 20 "$(printf 'ROW:A\nFINLOC\nCODE-1\nQTY:5\n')"
+    for _ in $(seq 50); do [ "$(stored)" = "1|A|CODE-1|5" ] && return; sleep 0.2; done
+    fail "the scanned count was stored in $data as '$(stored)'"
 }
-kept() { [ "$(sqlite3 -readonly "$data/stock.mdb" "SELECT count(*) FROM Stock")" = 1 ] || fail "$1 took the count"; }
+stored() { sqlite3 -readonly "$data/stock.mdb" "SELECT id, Location, StockCode, Quantity FROM Stock" 2> /dev/null; }
+kept() { [ "$(stored)" = "1|A|CODE-1|5" ] || fail "$1 took the count"; }
 dpkg-query -W quillmarch > /dev/null 2>&1 && fail "quillmarch is installed already; it is left as it is"
 rm -rf "$work"
 mkdir -p "$work"
@@ -46,10 +39,8 @@ trap 'set +e; kill $program 2> /dev/null; apt-get remove -y -qq quillmarch > /de
 apt-get install -y -qq "$deb" > /dev/null
 desktop-file-validate /usr/share/applications/example.quillmarch.Quillmarch.desktop
 appstreamcli validate --no-net /usr/share/metainfo/example.quillmarch.Quillmarch.metainfo.xml > /dev/null
-quillmarch --version | grep -q "^Quillmarch Version: " || fail "/usr/bin/quillmarch did not answer --version"
 data=$HOME/.local/share/quillmarch
 count /usr/bin/quillmarch --mute
-[ -d "$HOME/.config/quillmarch" ] || fail "no configuration folder was made"
 kill $program
 wait $program 2> /dev/null || true
 apt-get remove -y -qq quillmarch > /dev/null
