@@ -62,7 +62,8 @@ heard() {
 scan() {
     for label in "$@"; do
         count=$(($(tones) + 1))
-        xdotool type --delay 20 "$label" key Return
+        xdotool type --delay 20 "$label"
+        xdotool key Return
         heard $count
     done
 }
@@ -143,7 +144,8 @@ sql "INSERT INTO \"Stock\" (\"Location\", \"StockCode\", \"Quantity\") VALUES ('
 sleep 1
 xdotool key shift+Tab End F2
 timeout 60 xdotool search --sync --onlyvisible --limit 1 --name '^Quillmarch::StockItem::Edit$' windowfocus --sync \
-    key Tab Tab ctrl+a type 4 || fail "no item editor"
+    || fail "no item editor"
+xdotool key Tab Tab ctrl+a type 4
 xdotool key Tab Tab Tab space
 counts=$(poll sql 'SELECT "Quantity" FROM "Stock" WHERE id = 2 AND "Quantity" = '"'4'")
 [ "$counts" = 4 ] || fail "the count psql stored did not reach the station's list: $(sql 'TABLE "Stock"')"

@@ -21,8 +21,11 @@ fail() {
 count() {
     "$@" < /dev/null > "$work/output.txt" 2>&1 &
     program=$!
-    timeout 120 xdotool search --sync --onlyvisible --limit 1 --name '^Quillmarch::Main$' windowfocus --sync \
-        type --delay 20 "$(printf 'ROW:A\nFINLOC\nCODE-1\nQTY:5\n')"
+    timeout 120 xdotool search --sync --onlyvisible --limit 1 --name '^Quillmarch::Main$' windowfocus --sync
+    for label in ROW:A FINLOC CODE-1 QTY:5; do
+        xdotool type --delay 20 "$label"
+        xdotool key Return
+    done
     for _ in $(seq 50); do [ "$(stored)" = "1|A|CODE-1|5" ] && return; sleep 0.2; done
     fail "the scanned count was stored in $data as '$(stored)'"
 }
