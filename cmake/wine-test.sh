@@ -10,18 +10,12 @@ set -eu
 home=$1
 shift
 dlls=""
-while [ "$1" != "--" ]; do
-    dlls="$dlls${dlls:+;}Z:$1"
-    shift
-done
-shift
-program=$1
-shift
+while [ "$1" != "--" ]; do dlls="$dlls${dlls:+;}Z:$1" && shift; done
+program=$2
+shift 2
 
 # Wine hands the program no QT_ variable of the environment, but a WINEQT_ one as QT_.
-for name in $(env | sed -n 's/^\(QT_[A-Za-z0-9_]*\)=.*/\1/p'); do
-    eval "export WINE$name=\"\$$name\""
-done
+for name in $(env | sed -n 's/^\(QT_[A-Za-z0-9_]*\)=.*/\1/p'); do eval "export WINE$name=\"\$$name\""; done
 # The offscreen platform's fonts: Wine's own (package fonts-wine), Tahoma among them.
 export WINEQT_QPA_FONTDIR="${WINEQT_QPA_FONTDIR:-Z:/usr/share/wine/fonts}"
 export WINEPATH="$dlls" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

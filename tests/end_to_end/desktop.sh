@@ -23,9 +23,7 @@ case $1 in
     fi
     exec $first xvfb-run -a -s "-screen 0 1024x768x24 -noreset" dbus-run-session -- "$0" --desktop "$@"
     ;;
---desktop)
-    shift
-    ;;
+--desktop) shift ;;
 *)
     rm -rf "$1"
     mkdir -p -m 700 "$1"

@@ -124,13 +124,8 @@ private:
     // title; it ends with 1 when there is none.
     QStringList windowsTitled(const QString &title) const
     {
-        return {"search",
-                "--all",
-                "--onlyvisible",
-                "--pid",
-                QString::number(processId()),
-                "--name",
-                '^' + QRegularExpression::escape(title) + '$'};
+        return QStringList{"search", "--all", "--onlyvisible", "--pid", QString::number(processId())}
+        + QStringList{"--name", '^' + QRegularExpression::escape(title) + '$'};
     }
 
     QString m_errorOutput;

@@ -91,32 +91,27 @@ private:
         return true;
     }
 
-    // Waits until Orca's log, read on, takes count above what it is now.
+    // Waits until count, of the lines Orca logs, goes above what it is now: m_keysTold
+    // counts the keys, modifiers aside, it has been told of being pressed, m_idle the
+    // times it has had nothing else left to do.
     bool logged(const int &count)
-    {
-        const int before = count;
-        return QTest::qWaitFor(
-            [&] {
-                readLog();
-                return count > before;
-            },
-            60000);
-    }
-
-    // Counts in the lines Orca has logged since the keys, modifiers aside, it has been
-    // told of being pressed, and the times it has had nothing else left to do.
-    void readLog()
     {
         static const QRegularExpression pressed(
             R"(^vvvvv PROCESS ATSPI_KEY_PRESSED_EVENT: '(?!Shift|Control|Alt|ISO_Level)[^\n]*\) vvvvv$)",
             QRegularExpression::MultilineOption);
-        m_unread += m_log.readAll();
-        const qsizetype lines = m_unread.lastIndexOf('\n') + 1;
-        const QString text = QString::fromUtf8(m_unread.left(lines));
-        for (auto match = pressed.globalMatch(text); match.hasNext(); match.next())
-            ++m_keysTold;
-        m_idle += text.count(" - IDLE\n");
-        m_unread.remove(0, lines);
+        const int before = count;
+        return QTest::qWaitFor(
+            [&] {
+                m_unread += m_log.readAll();
+                const qsizetype lines = m_unread.lastIndexOf('\n') + 1;
+                const QString text = QString::fromUtf8(m_unread.left(lines));
+                for (auto match = pressed.globalMatch(text); match.hasNext(); match.next())
+                    ++m_keysTold;
+                m_idle += text.count(" - IDLE\n");
+                m_unread.remove(0, lines);
+                return count > before;
+            },
+            60000);
     }
 
     QFile m_log{desktopFile("orca.log")};
@@ -127,13 +122,11 @@ private:
     qsizetype m_waitedFor = 0; // the utterances heard up to the end of the last wait
 };
 
-enum class Action {
-    Scan,  // a label and its Enter
-    Press, // keys by their X names
-};
+// A step scans a label and its Enter, or presses keys by their X names.
+constexpr bool scan = true, press = false;
 
 struct Step {
-    Action action;
+    bool scans;
     QString input;
     QStringList heard;    // in this order, maybe among others
     bool exactly = false; // and nothing else
@@ -163,44 +156,44 @@ void TestScreenReader::everyOutcomeHeardOnce()
 
     const QString editor = "Quillmarch::StockItem::Edit";
     const Step steps[] = {
-        {Action::Scan, "ROW:A", {"Row A."}},
-        {Action::Scan, "FINLOC", {"Item Scan text.", "Location complete, A."}},
-        {Action::Scan, "PX-100", {"QTY Scan text.", "Item PX dash 100."}},
-        {Action::Scan, "QTY:5", {"Item Scan text.", "Stored row 2, location A, item PX dash 100, quantity 5."}},
-        {Action::Scan, "PX-200", {"QTY Scan text.", "Item PX dash 200."}},
+        {scan, "ROW:A", {"Row A."}},
+        {scan, "FINLOC", {"Item Scan text.", "Location complete, A."}},
+        {scan, "PX-100", {"QTY Scan text.", "Item PX dash 100."}},
+        {scan, "QTY:5", {"Item Scan text.", "Stored row 2, location A, item PX dash 100, quantity 5."}},
+        {scan, "PX-200", {"QTY Scan text.", "Item PX dash 200."}},
         // The refused label stays, selected, and the next scan replaces it.
-        {Action::Scan, "HELLO", {"Not taken, no quantity label."}},
-        {Action::Scan, "QTY:3", {"Item Scan text.", "Stored row 3, location A, item PX dash 200, quantity 3."}},
-        {Action::Scan, "NEWLOC", {"Location Scan text.", "New location."}},
-        {Action::Scan, "FINLOC", {"Item Scan text.", "Location complete, A."}},
+        {scan, "HELLO", {"Not taken, no quantity label."}},
+        {scan, "QTY:3", {"Item Scan text.", "Stored row 3, location A, item PX dash 200, quantity 3."}},
+        {scan, "NEWLOC", {"Location Scan text.", "New location."}},
+        {scan, "FINLOC", {"Item Scan text.", "Location complete, A."}},
         // Into the list, where its current row is read; up and down row by row, along
         // a row cell by cell, each named by its column.
-        {Action::Press, "shift+Tab", {"A11.", "OLD.", "4."}},
-        {Action::Press, "Down", {"A.", "PX dash 100.", "5."}},
-        {Action::Press, "Right", {"Code column header PX dash 100."}},
+        {press, "shift+Tab", {"A11.", "OLD.", "4."}},
+        {press, "Down", {"A.", "PX dash 100.", "5."}},
+        {press, "Right", {"Code column header PX dash 100."}},
         // F2 edits the current row: its quantity becomes 7, then Save; the next row is deleted.
-        {Action::Press, "F2", {"Location text."}},
-        {Action::Press, "Tab Tab 7 Tab Tab Tab", {"Save push button."}},
-        {Action::Press,
+        {press, "F2", {"Location text."}},
+        {press, "Tab Tab 7 Tab Tab Tab", {"Save push button."}},
+        {press,
          "space",
          {"A.", "PX dash 100.", "7.", "Saved row 2, location A, item PX dash 100, quantity 7."},
          false,
          editor},
-        {Action::Press, "Down F2", {"Location text."}},
-        {Action::Press, "Tab Tab Tab Tab Tab Tab", {"Delete push button."}},
-        {Action::Press, "space", {"Deleted row 3, location A, item PX dash 200, quantity 3."}, false, editor},
+        {press, "Down F2", {"Location text."}},
+        {press, "Tab Tab Tab Tab Tab Tab", {"Delete push button."}},
+        {press, "space", {"Deleted row 3, location A, item PX dash 200, quantity 3."}, false, editor},
         // A box that takes the focus again is read by its caption, with no old outcome.
-        {Action::Press, "Return", {"Item Scan text."}, true},
-        {Action::Press, "Tab", {"QTY Scan text."}, true},
+        {press, "Return", {"Item Scan text."}, true},
+        {press, "Tab", {"QTY Scan text."}, true},
         // A rack set by hand.
-        {Action::Press, "Tab Tab Tab Tab Tab space", {"Row."}},
-        {Action::Press, "Down Tab 9 Return", {"Rack 9."}},
-        {Action::Press, "Escape", {"Manual push button."}, false, "Quillmarch::Location Select"},
-        {Action::Press, "Tab", {"Location Scan text."}, true},
-        {Action::Press, "shift+Tab", {"Manual push button."}, true},
+        {press, "Tab Tab Tab Tab Tab space", {"Row."}},
+        {press, "Down Tab 9 Return", {"Rack 9."}},
+        {press, "Escape", {"Manual push button."}, false, "Quillmarch::Location Select"},
+        {press, "Tab", {"Location Scan text."}, true},
+        {press, "shift+Tab", {"Manual push button."}, true},
     };
     for (const Step &step : steps) {
-        const bool told = step.action == Action::Scan ? m_reader.scan(step.input) : m_reader.press(step.input);
+        const bool told = step.scans ? m_reader.scan(step.input) : m_reader.press(step.input);
         QVERIFY2(told, qPrintable(step.input + ": " + m_reader.transcript()));
         if (!step.closes.isEmpty())
             QVERIFY(program.gone(step.closes) && program.focus());

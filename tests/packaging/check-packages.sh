@@ -13,19 +13,13 @@ set -eu
 deb=$(realpath "$1")
 setup=$(realpath "$2")
 work=$(realpath -m "$3")
-fail() {
-    echo "check-packages.sh: $*" >&2
-    exit 1
-}
+fail() { echo "check-packages.sh: $*" >&2 && exit 1; }
 # Starts the program given, scans a count into its window, and waits for it in the stock.mdb of folder $data.
 count() {
     "$@" < /dev/null > "$work/output.txt" 2>&1 &
     program=$!
     timeout 120 xdotool search --sync --onlyvisible --limit 1 --name '^Quillmarch::Main$' windowfocus --sync
-    for label in ROW:A FINLOC CODE-1 QTY:5; do
-        xdotool type --delay 20 "$label"
-        xdotool key Return
-    done
+    for label in ROW:A FINLOC CODE-1 QTY:5; do xdotool type --delay 20 "$label"; xdotool key Return; done
     for _ in $(seq 50); do [ "$(stored)" = "1|A|CODE-1|5" ] && return; sleep 0.2; done
     fail "the scanned count was stored in $data as '$(stored)'"
 }
