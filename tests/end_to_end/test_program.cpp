@@ -17,7 +17,6 @@
 
 #include <sqlite3.h>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -127,14 +126,16 @@ void TestProgram::shelfCountedByScans_heardExceptWhenMuted()
 }
 
 namespace {
-// What fails the program: its file or folder, its limits, or what a shell left it.
-enum class Trouble { ReadOnlyFile, ReadOnlyFolder, Locked, NoDescriptors, NoRoom, ErrorsClosed, ClosedPipe, NoDisplay };
+// What fails the program: its file or folder, or a count it stores when its limits or another
+// program stop it; or, without a window, the pipe it exports into or its display.
+enum class Trouble { ReadOnlyFile, ReadOnlyFolder, AtStart, Locked, AtCount, ClosedPipe, NoDisplay };
 } // namespace
 
 void TestProgram::fileFailing_isReportedAndLeftAsItWas_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<Trouble>("trouble");
+    QTest::addColumn<QStringList>("start"); // env(1)'s arguments before the program: variables, a command it runs in
     QTest::addColumn<QString>("errors"); // standard error, a pattern of it whole: the report last, after Qt's warnings
 
     const StockPlace whole;
@@ -145,24 +146,26 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas_data()
             .arg(code)
             .arg(QRegularExpression::escape(phrase));
     };
-    QTest::newRow("read-only file") << stock << Trouble::ReadOnlyFile
+    QTest::newRow("read-only file") << stock << Trouble::ReadOnlyFile << QStringList()
                                     << report(SQLITE_READONLY, "may not be written: it is read-only");
-    QTest::newRow("read-only folder") << stock << Trouble::ReadOnlyFolder
+    QTest::newRow("read-only folder") << stock << Trouble::ReadOnlyFolder << QStringList()
                                       << report(SQLITE_READONLY, "Quillmarch writes beside the file");
     QTest::newRow("locked while running")
-        << stock << Trouble::Locked << report(SQLITE_BUSY, "is in use by another program");
-    // Started with ulimit -n 10: the count needs one more for its journal.
-    QTest::newRow("out of descriptors") << stock << Trouble::NoDescriptors
+        << stock << Trouble::Locked << QStringList() << report(SQLITE_BUSY, "is in use by another program");
+    // The count needs one more descriptor for its journal.
+    QTest::newRow("out of descriptors") << stock << Trouble::AtCount << QStringList{"prlimit", "--nofile=10"}
                                         << report(SQLITE_CANTOPEN, "as many files open as the system allows");
-    // Started with ulimit -f 1: a write past it fails with EFBIG, which SQLite reports as an I/O error.
-    QTest::newRow("file may not grow") << stock << Trouble::NoRoom
+    // A write past the limit fails with EFBIG, which SQLite reports as an I/O error.
+    QTest::newRow("file may not grow") << stock << Trouble::AtCount << QStringList{"prlimit", "--fsize=1024"}
                                        << report(SQLITE_IOERR, "could not be read or written");
     // Started with 2>&- and without XDG_RUNTIME_DIR, of which Qt warns on standard error.
-    QTest::newRow("standard error closed") << QByteArray(4096, 'x') << Trouble::ErrorsClosed << "";
+    QTest::newRow("standard error closed")
+        << QByteArray(4096, 'x') << Trouble::AtStart
+        << QStringList{"-u", "XDG_RUNTIME_DIR", "sh", "-c", "exec \"$@\" 2>&-", "sh"} << "";
     // Read by no one, the pipe fails the write, and no signal ends the program unheard.
-    QTest::newRow("export to a pipe no one reads")
-        << stock << Trouble::ClosedPipe << report(10, "export to standard output failed (Broken pipe)");
-    QTest::newRow("no display") << stock << Trouble::NoDisplay
+    QTest::newRow("export to a pipe no one reads") << stock << Trouble::ClosedPipe << QStringList()
+                                                   << report(10, "export to standard output failed (Broken pipe)");
+    QTest::newRow("no display") << stock << Trouble::NoDisplay << QStringList{"-u", "DISPLAY"}
                                 << "quillmarch: The window could not be opened: could not connect to display\n";
 }
 
@@ -170,9 +173,10 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas()
 {
     QFETCH(QByteArray, content);
     QFETCH(Trouble, trouble);
+    QFETCH(QStringList, start);
     QFETCH(QString, errors);
 #ifdef __SANITIZE_ADDRESS__
-    if (trouble == Trouble::NoDescriptors)
+    if (start.contains("--nofile=10"))
         QSKIP("The sanitizers check memory through a pipe, which a process without descriptors cannot open");
 #endif
     const StockPlace folder;
@@ -184,25 +188,15 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas()
         folder.path(),
         [readOnly, trouble] {
             markReadOnly(readOnly, true);
-            const rlimit descriptors{10, 10}, fileSize{1024, 1024};
             int ends[2];
-            if (trouble == Trouble::NoDescriptors)
-                setrlimit(RLIMIT_NOFILE, &descriptors);
-            else if (trouble == Trouble::NoRoom)
-                setrlimit(RLIMIT_FSIZE, &fileSize);
-            else if (trouble == Trouble::ErrorsClosed)
-                close(STDERR_FILENO);
-            else if (trouble == Trouble::ClosedPipe && pipe(ends) == 0) {
+            if (trouble == Trouble::ClosedPipe && pipe(ends) == 0) {
                 close(ends[0]);
                 dup2(ends[1], STDOUT_FILENO);
             }
         },
-        trouble == Trouble::ClosedPipe ? QStringList{"--export", "-"} : QStringList(),
-        trouble == Trouble::ErrorsClosed    ? QStringList{"-u", "XDG_RUNTIME_DIR"}
-            : trouble == Trouble::NoDisplay ? QStringList{"-u", "DISPLAY"}
-                                            : QStringList());
+        trouble == Trouble::ClosedPipe ? QStringList{"--export", "-"} : QStringList(), start);
     const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(readOnly, false); });
-    if (trouble == Trouble::Locked || trouble == Trouble::NoDescriptors || trouble == Trouble::NoRoom) {
+    if (trouble == Trouble::Locked || trouble == Trouble::AtCount) {
         QVERIFY(program.focus());
         const std::shared_ptr<void> lock = trouble == Trouble::Locked ? folder.hold("BEGIN EXCLUSIVE") : nullptr;
         program.scan({"FINLOC", "PX-100", "QTY:12"});
