@@ -13,7 +13,7 @@ set -eu
 deb=$(realpath "$1")
 setup=$(realpath "$2")
 work=$(realpath -m "$3")
-fail() { echo "check-packages.sh: $*" >&2 && exit 1; }
+fail() { echo "check-packages.sh: $*" >&2; exit 1; }
 # Starts the program given, scans a count into its window, and waits for it in the stock.mdb of folder $data.
 count() {
     "$@" < /dev/null > "$work/output.txt" 2>&1 &
