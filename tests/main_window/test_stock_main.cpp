@@ -634,7 +634,7 @@ void TestStockMain::teamStation_countsOnThroughFaults()
         counting->scan(label);
     QTRY_COMPARE(rows().size(), std::size_t(1));
     if (fault.startsWith("server")) {
-        server.stop(fault == "server crashed" ? PostgresServer::Shutdown::Immediate : PostgresServer::Shutdown::Fast);
+        server.control(fault == "server crashed" ? "crash" : "stop");
     } else if (fault.startsWith("backend")) {
         backends(fault == "backend frozen" ? SIGSTOP : SIGTERM); // SIGTERM as pg_terminate_backend() does
     } else {
@@ -643,7 +643,7 @@ void TestStockMain::teamStation_countsOnThroughFaults()
         network.setMode(fault.endsWith("answer lost") ? NetworkProxy::Mode::DropAnswers : NetworkProxy::Mode::Stall);
     }
     if (fault == "server restarted")
-        server.start();
+        server.control("restart");
     // Counted meanwhile: each kept on the station before its tone.
     for (const char *label : {"P2", "QTY:2", "P3", "QTY:3"})
         counting->scan(label);
@@ -664,7 +664,7 @@ void TestStockMain::teamStation_countsOnThroughFaults()
         QVERIFY(whileModal<QMessageBox>([&] { QVERIFY(!counting->editRow(0, {})); }));
     }
     if (fault == "server stopped" || fault == "server crashed")
-        server.start();
+        server.control("restart");
     else if (fault == "backend frozen")
         backends(SIGCONT);
     else

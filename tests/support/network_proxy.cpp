@@ -18,8 +18,8 @@ NetworkProxy::NetworkProxy(const QString &serverFolder, int serverPort)
 
 NetworkProxy::~NetworkProxy()
 {
+    cut();
     onThread([this] {
-        cut();
         delete m_listener;
         moveToThread(m_thread.thread());
     });
@@ -53,7 +53,7 @@ void NetworkProxy::setDelay(int milliseconds)
 
 void NetworkProxy::cut()
 {
-    const auto cutAll = [this] {
+    onThread([this] {
         for (Link &link : m_links) {
             if (link.station)
                 link.station->abort();
@@ -61,11 +61,7 @@ void NetworkProxy::cut()
                 link.server->abort();
         }
         m_links.clear();
-    };
-    if (QThread::currentThread() == &m_thread)
-        cutAll();
-    else
-        onThread(cutAll);
+    });
 }
 
 void NetworkProxy::accept()

@@ -31,19 +31,13 @@ serve() {
         -c ssl_key_file=$folder/server.key -c ssl_ca_file=$folder/ca.crt -c fsync=off -c full_page_writes=off"
 }
 case $action in
-stop)
-    stop fast
-    exit 0
-    ;;
-crash)
-    exec $as pg_ctl stop -D "$folder/data" -m immediate -s
-    ;;
+stop) stop fast; exit ;;
+crash) exec $as pg_ctl stop -D "$folder/data" -m immediate -s ;;
 restart)
     sockets=$(cat "$folder/sockets")
     mkdir -p "$sockets"
     [ -z "$as" ] || chown 65534:65534 "$sockets"
-    serve "$(cat "$folder/port")"
-    exit 0
+    serve "$(cat "$folder/port")"; exit
     ;;
 esac
 

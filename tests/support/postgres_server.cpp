@@ -52,16 +52,6 @@ PostgresServer &PostgresServer::own()
     return server;
 }
 
-void PostgresServer::stop(Shutdown shutdown) const
-{
-    control(shutdown == Shutdown::Fast ? "stop" : "crash");
-}
-
-void PostgresServer::start() const
-{
-    control("restart");
-}
-
 void PostgresServer::control(const std::string &action) const
 {
     const std::string command = fixtureVariable("QUILLMARCH_TEST_POSTGRES_SCRIPT") + " " + action + " " + m_dir;

@@ -16,8 +16,6 @@ class PostgresServer {
 public:
     // The server whose fixture's folder (port, ca.crt, pgpass) is given.
     explicit PostgresServer(const std::string &folder);
-    PostgresServer(const PostgresServer &) = delete;
-    PostgresServer &operator=(const PostgresServer &) = delete;
 
     // The server that every test of the process shares, whose folder the variable
     // QUILLMARCH_TEST_POSTGRES names; and a server of the test's own, which it may stop
@@ -40,16 +38,12 @@ public:
     std::vector<std::vector<std::string>> query(const std::string &database, const std::string &sql) const;
     static std::vector<std::vector<std::string>> query(const PostgresSession &session, const std::string &sql);
 
-    // A shutdown as the administrator's: sessions are ended, commits kept; or an
-    // immediate one, as a crash's, recovered from at the next start. Then the server
-    // started again. Through the fixture's script, which QUILLMARCH_TEST_POSTGRES_SCRIPT names.
-    enum class Shutdown { Fast, Immediate };
-    void stop(Shutdown shutdown = Shutdown::Fast) const;
-    void start() const;
-
-private:
+    // Through the fixture's script, which QUILLMARCH_TEST_POSTGRES_SCRIPT names: "stop", a
+    // shutdown as the administrator's (sessions ended, commits kept); "crash", an immediate
+    // one, recovered from at the next start; "restart", the server started again.
     void control(const std::string &action) const;
 
+private:
     std::string m_dir;
     std::string m_port;
     int m_databases = 0;

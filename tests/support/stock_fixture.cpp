@@ -48,15 +48,6 @@ std::shared_ptr<void> runOnFile(const std::string &path, const std::string &sql,
     return held;
 }
 
-// A text as an SQL literal, as both SQLite and PostgreSQL read it.
-std::string quoted(const std::string &text)
-{
-    std::string literal = "'";
-    for (const char c : text)
-        literal += c == '\'' ? "''" : std::string(1, c);
-    return literal + "'";
-}
-
 // A fresh database on the tests' server for a server's place; none for a folder.
 std::string databaseFor([[maybe_unused]] StoreKind kind)
 {
@@ -113,9 +104,13 @@ std::unique_ptr<Store> StockPlace::otherStation() const
 void StockPlace::createWith(const std::vector<TableRow> &rows) const
 {
     std::string values;
-    for (const TableRow &row : rows)
-        values += (values.empty() ? " VALUES (" : ", (") + std::to_string(row.id) + ", " + quoted(row.location) + ", "
-            + quoted(row.stockCode) + ", " + quoted(row.quantity) + ")";
+    for (const TableRow &row : rows) {
+        // The texts as SQL literals, as both SQLite and PostgreSQL read them.
+        char *value = sqlite3_mprintf("(%lld, %Q, %Q, %Q)", sqlite3_int64(row.id), row.location.c_str(),
+                                      row.stockCode.c_str(), row.quantity.c_str());
+        values += (values.empty() ? " VALUES " : ", ") + std::string(value);
+        sqlite3_free(value);
+    }
     if (kind == StoreKind::Server) {
         store()->listAll([](const StockRecordView &) {});
         if (!rows.empty())
@@ -156,9 +151,9 @@ std::shared_ptr<void> StockPlace::hold(const std::string &sql) const
     return runOnFile(databasePath(), sql, rows);
 }
 
-QByteArray StockPlace::fileBytes() const
+QByteArray StockPlace::fileBytes(const QString &name) const
 {
-    QFile file(toQString(databasePath()));
+    QFile file(m_dir.filePath(name));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
@@ -171,10 +166,12 @@ void StockPlace::writeFile(const QByteArray &bytes, const QString &name) const
 
 bool driveUntil(Store &store, const std::function<bool()> &done)
 {
-    return QTest::qWaitFor([&] {
-        store.advance();
-        return done();
-    }, 20000);
+    return QTest::qWaitFor(
+        [&] {
+            store.advance();
+            return done();
+        },
+        20000);
 }
 
 RecordResult answerOf(Store &store, const std::function<void(Store::Done)> &start)

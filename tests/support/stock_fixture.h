@@ -50,8 +50,8 @@ public:
     std::string run(const std::string &sql) const;
     // Runs SQL on another program's connection, kept open while the result lives.
     std::shared_ptr<void> hold(const std::string &sql) const;
-    QByteArray fileBytes() const;
-    // Writes stock.mdb, or another file of the folder.
+    // Reads or writes stock.mdb, or another file of the folder.
+    QByteArray fileBytes(const QString &name = "stock.mdb") const;
     void writeFile(const QByteArray &bytes, const QString &name = "stock.mdb") const;
 
     const StoreKind kind;
