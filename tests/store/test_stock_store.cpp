@@ -54,23 +54,23 @@ StoreError failureOf(Operation &&operation)
     qFatal("the operation did not fail");
 }
 
-// The operations after the start, each on record 1.
+// The operations after the start, by default on record 1 as shown; a change stores no stock code.
 enum class Operation { Append, Load, Update, Delete };
 
-constexpr RecordKey first{RecordKey::Place::Stored, 1};
-
-RecordResult run(Store &store, Operation operation)
+RecordResult run(Store &store, Operation operation, const StockRecord &shown = {1, "A", "X", "1"},
+                 std::string_view location = "B", std::string_view quantity = "2",
+                 RecordKey::Place place = RecordKey::Place::Stored)
 {
-    const StockRecord shown{1, "A", "X", "1"};
+    const RecordKey key{place, shown.id};
     if (operation == Operation::Append)
         return countNow(store, "B", "Y", "2"), RecordResult{};
     return answerOf(store, [&](Store::Done done) {
         if (operation == Operation::Load)
-            store.load(first, done);
+            store.load(key, done);
         else if (operation == Operation::Update)
-            store.update(first, shown, "B", "Y", "2", done);
+            store.update(key, shown, location, "", quantity, done);
         else
-            store.remove(first, shown, done);
+            store.remove(key, shown, done);
     });
 }
 
@@ -133,6 +133,40 @@ QByteArray madeBy(const QString &sql)
     return source.fileBytes();
 }
 
+// What may have the name of a file that the program reads or writes, but a file.
+enum class Shape { None, Folder, Pipe, LinkToDevice, LinkToNothing, LinkToFile };
+
+// Each that is refused, and why, in the words that follow its name.
+const std::pair<Shape, QString> notFiles[] = {
+    {Shape::Folder, "is a folder, not a file"},
+#ifndef _WIN32
+    {Shape::Pipe, "is a named pipe, not a file"},
+    {Shape::LinkToDevice, "is a device, not a file"},
+    {Shape::LinkToNothing, "is a link to a file that does not exist"},
+#endif
+};
+
+// Puts it at path; a link to a file leads to "linked" beside it.
+void makeShape(Shape shape, const std::string &path)
+{
+    if (shape == Shape::Folder)
+        std::filesystem::create_directory(pathFromUtf8(path));
+#ifndef _WIN32
+    else if (shape == Shape::Pipe)
+        mkfifo(path.c_str(), 0600);
+    else if (shape != Shape::None)
+        std::filesystem::create_symlink(shape == Shape::LinkToDevice     ? "/dev/zero"
+                                            : shape == Shape::LinkToFile ? "linked"
+                                                                         : "nothing",
+                                        path);
+#endif
+}
+
+// How a test leaves the journal a station meets at its start.
+enum class JournalSetup { Foreign, Garbage, ReadOnly, Held, OtherServer };
+
+enum class Chosen { File, Server, Refused };
+
 } // namespace
 
 bool operator==(const RecordResult &a, const RecordResult &b)
@@ -149,8 +183,7 @@ private slots:
     void listAll_readsAnotherToolsTableInIdOrderAndNullAsEmpty();
     void records_storedExactlyAndChangedByTheirIdOnly_data() { addKinds(); }
     void records_storedExactlyAndChangedByTheirIdOnly();
-    void fileRemoved_failsWithoutCreatingAnything();
-    void lockReleasedWithinTheWait_letsTheCountThrough();
+    void fileLockedAMomentThenRemoved_countsThenFailsWithoutCreatingAnything();
     void fileNotOurs_isRefusedAndLeftUnchanged_data();
     void fileNotOurs_isRefusedAndLeftUnchanged();
     void writeFailingAfterAGoodStart_isReportedAndUndone_data();
@@ -164,8 +197,7 @@ private slots:
     void serverTableNotOurs_isRefusedAndLeftUnchanged();
     void serverAddress_refusedOrUnreachable_neverShowingThePassword_data();
     void serverAddress_refusedOrUnreachable_neverShowingThePassword();
-    void serverTableOfAnEarlierVersion_broughtUpToDateByItsOwnerOnly();
-    void server_countingRoleCountsAndHearsTheOtherStations();
+    void server_earlierTableUpdatedByItsOwner_countingRoleCountsAndHearsTheOthers();
     void journal_notOursOrInUse_isRefusedAndLeftAsItWas_data();
     void journal_notOursOrInUse_isRefusedAndLeftAsItWas();
     void journal_countsWaitOnTheStationUntilTheServerHasThem();
@@ -243,48 +275,24 @@ void TestStockStore::records_storedExactlyAndChangedByTheirIdOnly()
     QCOMPARE(place.rows(), texts);
     QCOMPARE(listAll(*store), texts);
 
-    const auto key = [](std::int64_t id) { return RecordKey{RecordKey::Place::Stored, id}; };
-    const auto load = [&](std::int64_t id) {
-        return answerOf(*store, [&](Store::Done done) { store->load(key(id), done); });
-    };
-    const auto update = [&](const StockRecord &shown, std::string_view location, std::string_view quantity) {
-        return answerOf(*store,
-                        [&](Store::Done done) { store->update(key(shown.id), shown, location, "", quantity, done); });
-    };
-    const auto remove = [&](const StockRecord &shown) {
-        return answerOf(*store, [&](Store::Done done) { store->remove(key(shown.id), shown, done); });
-    };
-    const StockRecord third{3, "Größe", "数量", "🙂📦"};
+    using enum Operation;
+    const StockRecord third{3, "Größe", "数量", "🙂📦"}, missing{17, "", "", ""};
     const RecordResult changed{RecordResult::Changed, {3, " b ", "", "12abc"}}, gone{RecordResult::Gone, {}};
-    QCOMPARE(load(3), (RecordResult{RecordResult::Done, third}));
-    QCOMPARE(load(17), gone);
+    QCOMPARE(run(*store, Load, third), (RecordResult{RecordResult::Done, third}));
+    QCOMPARE(run(*store, Load, missing), gone);
     // Saved or deleted only over the texts the editor showed; an empty text is stored as such, however made.
-    QCOMPARE(update(third, " b ", "12abc"), RecordResult{});
-    QCOMPARE(update(third, "C", "C"), changed);
-    QCOMPARE(remove(third), changed);
-    QCOMPARE(update({17, "", "", ""}, "C", "C"), gone);
-    QCOMPARE(remove({2, "  A 1 ", " code\t", " 12 "}), RecordResult{});
-    QCOMPARE(remove({17, "", "", ""}), gone);
+    QCOMPARE(run(*store, Update, third, " b ", "12abc"), RecordResult{});
+    QCOMPARE(run(*store, Update, third, "C", "C"), changed);
+    QCOMPARE(run(*store, Delete, third), changed);
+    QCOMPARE(run(*store, Update, missing, "C", "C"), gone);
+    QCOMPARE(run(*store, Delete, {2, "  A 1 ", " code\t", " 12 "}), RecordResult{});
+    QCOMPARE(run(*store, Delete, missing), gone);
     texts[2] = {3, " b ", "", "12abc"};
     texts.erase(texts.begin() + 1);
     QCOMPARE(place.rows(), texts);
 }
 
-void TestStockStore::fileRemoved_failsWithoutCreatingAnything()
-{
-    const StockPlace folder;
-    folder.createWith({{1, "A", "X", "1"}});
-    StockStore store(folder.path());
-    listAll(store);
-    // stock.mdb removed while the program runs: no fresh, empty one takes its place.
-    std::filesystem::remove(pathFromUtf8(folder.databasePath()));
-    for (Operation operation : laterOperations)
-        checkError(failureOf([&] { run(store, operation); }), SQLITE_CANTOPEN, "%1 is missing or may not be opened",
-                   nameOf(folder));
-    QVERIFY(!std::filesystem::exists(pathFromUtf8(folder.databasePath())));
-}
-
-void TestStockStore::lockReleasedWithinTheWait_letsTheCountThrough()
+void TestStockStore::fileLockedAMomentThenRemoved_countsThenFailsWithoutCreatingAnything()
 {
     const StockPlace folder;
     folder.createWith({{1, "A", "X", "1"}});
@@ -300,6 +308,12 @@ void TestStockStore::lockReleasedWithinTheWait_letsTheCountThrough()
     QCOMPARE(store.append("B", "Y", "2").number, 2);
     other.join();
     QCOMPARE(folder.rows(), (std::vector<TableRow>{{1, "A", "X", "1"}, {2, "B", "Y", "2"}}));
+    // stock.mdb removed while the program runs: no fresh, empty one takes its place.
+    std::filesystem::remove(pathFromUtf8(folder.databasePath()));
+    for (Operation operation : laterOperations)
+        checkError(failureOf([&] { run(store, operation); }), SQLITE_CANTOPEN, "%1 is missing or may not be opened",
+                   nameOf(folder));
+    QVERIFY(!std::filesystem::exists(pathFromUtf8(folder.databasePath())));
 }
 
 void TestStockStore::fileNotOurs_isRefusedAndLeftUnchanged_data()
@@ -625,39 +639,29 @@ void TestStockStore::serverAddress_refusedOrUnreachable_neverShowingThePassword(
     QVERIFY(!Journal::existsIn(folder.path()));
 }
 
-void TestStockStore::serverTableOfAnEarlierVersion_broughtUpToDateByItsOwnerOnly()
+void TestStockStore::server_earlierTableUpdatedByItsOwner_countingRoleCountsAndHearsTheOthers()
 {
     const StockPlace place(StoreKind::Server);
-    // The table and trigger as the version before made them: without the counts' identifiers.
-    place.createWith({{1, "A", "X", "1"}});
+    const std::vector<TableRow> kept = {{1, "A", "X", "1"}, {2, "B", "Y", "2"}};
+    place.createWith(kept);
+    // The table and trigger as the version before made them (without the counts' identifiers), and a role
+    // that may only read, turned away at the start before it could count.
     place.run("ALTER TABLE \"Stock\" DROP COLUMN \"CountId\"; COMMENT ON FUNCTION \"Stock_changed\"() IS NULL;"
-              " GRANT USAGE ON SCHEMA public TO counter; GRANT SELECT, INSERT, UPDATE, DELETE ON \"Stock\" TO counter");
-    const StockPlace station;
-    TeamStore counting(PostgresServer::shared().url(place.database, "counter"), station.path());
-    checkError(failureOf([&] { listAll(counting); }), 26, "%1 holds a table Stock made by an earlier version",
+              " GRANT USAGE ON SCHEMA public TO counter; GRANT SELECT ON \"Stock\" TO counter");
+    const std::string url = PostgresServer::shared().url(place.database, "counter");
+    const StockPlace hereFolder, thereFolder;
+    TeamStore here(url, hereFolder.path()), there(url, thereFolder.path());
+    checkError(failureOf([&] { listAll(here); }), 23, "%1 does not let the role counter count", nameOf(place));
+    // The rights the README gives a counting role; its password comes from the tests' password file. Only
+    // the owner's start brings the table up to date, the records kept.
+    place.run("GRANT INSERT, UPDATE, DELETE ON \"Stock\" TO counter");
+    checkError(failureOf([&] { listAll(here); }), 26, "%1 holds a table Stock made by an earlier version",
                nameOf(place));
     QCOMPARE(place.run("SELECT count(*) FROM pg_attribute WHERE attrelid = '\"Stock\"'::regclass AND attname ="
                        " 'CountId'"),
              "0");
-    // The owner's start brings it up to date, the records kept; then the counting role counts.
-    QCOMPARE(listAll(*place.store()), (std::vector<TableRow>{{1, "A", "X", "1"}}));
-    QCOMPARE(listAll(counting), (std::vector<TableRow>{{1, "A", "X", "1"}}));
-    QCOMPARE(countNow(counting, "B", "Y", "2"), 2);
-}
-
-void TestStockStore::server_countingRoleCountsAndHearsTheOtherStations()
-{
-    const StockPlace place(StoreKind::Server);
-    place.createWith({{1, "A", "X", "1"}, {2, "B", "Y", "2"}});
-    const std::string url = PostgresServer::shared().url(place.database, "counter");
-    const StockPlace hereFolder, thereFolder;
-    TeamStore here(url, hereFolder.path()), there(url, thereFolder.path());
-    // A role that may only read is turned away at the start, before it could count.
-    place.run("GRANT USAGE ON SCHEMA public TO counter; GRANT SELECT ON \"Stock\" TO counter");
-    checkError(failureOf([&] { listAll(here); }), 23, "%1 does not let the role counter count", nameOf(place));
-    // The rights the README gives a counting role; its password comes from the tests' password file.
-    place.run("GRANT INSERT, UPDATE, DELETE ON \"Stock\" TO counter");
-    listAll(here);
+    QCOMPARE(listAll(*place.store()), kept);
+    QCOMPARE(listAll(here), kept);
     listAll(there);
     // What each station is told of the other's changes.
     struct Told : QuietObserver {
@@ -689,11 +693,6 @@ void TestStockStore::server_countingRoleCountsAndHearsTheOtherStations()
                     elsewhere.path());
     QCOMPARE(failureOf([&] { listAll(empty); }).code(), 23);
 }
-
-namespace {
-// How a test leaves the journal a station meets at its start.
-enum class JournalSetup { Foreign, Garbage, ReadOnly, Held, OtherServer };
-} // namespace
 
 void TestStockStore::journal_notOursOrInUse_isRefusedAndLeftAsItWas_data()
 {
@@ -735,13 +734,10 @@ void TestStockStore::journal_notOursOrInUse_isRefusedAndLeftAsItWas()
         markReadOnly(journal, true);
     }
     const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(journal, false); });
-    QFile file(toQString(journal));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = place.fileBytes(Journal::fileName);
     checkError(failureOf([&] { listAll(*place.store()); }), code, message.replace("%2", toQString(url)),
                toQString(journal));
-    QVERIFY(file.seek(0));
-    QCOMPARE(file.readAll(), bytes);
+    QCOMPARE(place.fileBytes(Journal::fileName), bytes);
 }
 
 void TestStockStore::journal_countsWaitOnTheStationUntilTheServerHasThem()
@@ -762,18 +758,12 @@ void TestStockStore::journal_countsWaitOnTheStationUntilTheServerHasThem()
     QCOMPARE(offline.link()->reachable, false);
     QCOMPARE(offline.link()->waiting, 2);
     // A waiting count is the station's own, changed or deleted in its journal; records on the server wait for it.
-    const auto waiting = [](std::int64_t key) { return RecordKey{RecordKey::Place::Waiting, key}; };
-    const RecordResult saved = answerOf(offline, [&](Store::Done done) {
-        offline.update(waiting(1), {1, "B", "Y", "2"}, "B", "Y", "20", done);
-    });
-    QCOMPARE(saved, RecordResult{});
-    const RecordResult removed = answerOf(offline, [&](Store::Done done) {
-        offline.remove(waiting(2), {2, "C", "Z", "3"}, done);
-    });
-    QCOMPARE(removed, RecordResult{});
-    QCOMPARE(answerOf(offline, [&](Store::Done done) { offline.load(waiting(1), done); }),
-             (RecordResult{RecordResult::Done, {1, "B", "Y", "20"}}));
-    for (Operation operation : {Operation::Load, Operation::Delete})
+    using enum Operation;
+    constexpr RecordKey::Place waiting = RecordKey::Place::Waiting;
+    QCOMPARE(run(offline, Update, {1, "B", "Y", "2"}, "B", "20", waiting), RecordResult{});
+    QCOMPARE(run(offline, Delete, {2, "C", "Z", "3"}, "", "", waiting), RecordResult{});
+    QCOMPARE(run(offline, Load, {1}, "", "", waiting), (RecordResult{RecordResult::Done, {1, "B", "", "20"}}));
+    for (Operation operation : {Load, Delete})
         QCOMPARE(run(offline, operation), (RecordResult{RecordResult::Unreachable, {}}));
 #ifndef _WIN32
     // A count with no room on the station's disk is not kept, and no tone says it was.
@@ -803,10 +793,7 @@ void TestStockStore::journal_countsWaitOnTheStationUntilTheServerHasThem()
     QVERIFY(!QFile::exists(toQString(file)));
     std::unique_ptr<Store> store = station.store();
     listAll(*store);
-    const RecordResult sent = answerOf(*store, [&](Store::Done done) {
-        store->update(waiting(1), {1, "E", "V", "5"}, "E", "V", "6", done);
-    });
-    QCOMPARE(sent.outcome, RecordResult::InTransit);
+    QCOMPARE(run(*store, Update, {1, "E", "V", "5"}, "E", "6", waiting).outcome, RecordResult::InTransit);
     QVERIFY(driveUntil(*store, [&] { return store->link()->waiting == 0; }));
     QCOMPARE(station.rows(), (std::vector<TableRow>{{1, "E", "V", "5"}}));
     // The station counting here holds its journal; once it is closed, the export is of every count.
@@ -817,39 +804,6 @@ void TestStockStore::journal_countsWaitOnTheStationUntilTheServerHasThem()
 }
 
 #endif
-
-namespace {
-
-// What may have the name of a file that the program reads or writes, but a file.
-enum class Shape { None, Folder, Pipe, LinkToDevice, LinkToNothing, LinkToFile };
-
-// Each that is refused, and why, in the words that follow its name.
-const std::pair<Shape, QString> notFiles[] = {
-    {Shape::Folder, "is a folder, not a file"},
-#ifndef _WIN32
-    {Shape::Pipe, "is a named pipe, not a file"},
-    {Shape::LinkToDevice, "is a device, not a file"},
-    {Shape::LinkToNothing, "is a link to a file that does not exist"},
-#endif
-};
-
-// Puts it at path; a link to a file leads to "linked" beside it.
-void makeShape(Shape shape, const std::string &path)
-{
-    if (shape == Shape::Folder)
-        std::filesystem::create_directory(pathFromUtf8(path));
-#ifndef _WIN32
-    else if (shape == Shape::Pipe)
-        mkfifo(path.c_str(), 0600);
-    else if (shape != Shape::None)
-        std::filesystem::create_symlink(shape == Shape::LinkToDevice     ? "/dev/zero"
-                                            : shape == Shape::LinkToFile ? "linked"
-                                                                         : "nothing",
-                                        path);
-#endif
-}
-
-} // namespace
 
 void TestStockStore::export_everyRecordAsCsvInIdOrder_data()
 {
@@ -912,10 +866,6 @@ void TestStockStore::export_everyRecordAsCsvInIdOrder()
     QCOMPARE(QString::fromUtf8(csv.readAll()),
              "id,Location,StockCode,Quantity\r\n2,\"A,1\",\"say \"\"hi\"\"\",\"3\r\n4\"\r\n10,Größe,,=1+1\r\n");
 }
-
-namespace {
-enum class Chosen { File, Server, Refused };
-} // namespace
 
 void TestStockStore::storeChoice_commandLineThenSettingThenFile_data()
 {
