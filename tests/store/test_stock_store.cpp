@@ -762,7 +762,8 @@ void TestStockStore::journal_countsWaitOnTheStationUntilTheServerHasThem()
     constexpr RecordKey::Place waiting = RecordKey::Place::Waiting;
     QCOMPARE(run(offline, Update, {1, "B", "Y", "2"}, "B", "20", waiting), RecordResult{});
     QCOMPARE(run(offline, Delete, {2, "C", "Z", "3"}, "", "", waiting), RecordResult{});
-    QCOMPARE(run(offline, Load, {1}, "", "", waiting), (RecordResult{RecordResult::Done, {1, "B", "", "20"}}));
+    QCOMPARE(run(offline, Load, {1, "", "", ""}, "", "", waiting),
+             (RecordResult{RecordResult::Done, {1, "B", "", "20"}}));
     for (Operation operation : {Load, Delete})
         QCOMPARE(run(offline, operation), (RecordResult{RecordResult::Unreachable, {}}));
 #ifndef _WIN32
