@@ -462,20 +462,8 @@ void TeamStore::update(RecordKey key, const StockRecord &shown, std::string_view
         return done({RecordResult::Unreachable, {}});
     m_session->send(updateRecord,
                     {shown.id, location, stockCode, quantity, shown.location, shown.stockCode, shown.quantity},
-                    operatorLimit, [this, done, shown](const postgres::Reply &reply) {
-                        if (reply.lost)
-                            return done({reply.unanswered ? RecordResult::Unconfirmed : RecordResult::Unreachable, {}});
-                        const postgres::Result &rows = reply.rows();
-                        if (rows.rows() == 0)
-                            return done({RecordResult::Gone, {}});
-                        if (rows.flag(0, 0))
-                            return done({RecordResult::Done, {}});
-                        const StockRecord current = recordAt(rows, 0, 1);
-                        // Still as shown, yet not changed: the server would not let it be.
-                        if (current == shown)
-                            throw notKept(m_name, "change");
-                        done({RecordResult::Changed, current});
-                    });
+                    operatorLimit,
+                    [this, done, shown](const postgres::Reply &reply) { answerWrite(reply, shown, "change", done); });
 }
 
 void TeamStore::remove(RecordKey key, const StockRecord &shown, Done done)
@@ -490,19 +478,24 @@ void TeamStore::remove(RecordKey key, const StockRecord &shown, Done done)
     if (!m_ready)
         return done({RecordResult::Unreachable, {}});
     m_session->send(deleteRecord, {shown.id, shown.location, shown.stockCode, shown.quantity}, operatorLimit,
-                    [this, done, shown](const postgres::Reply &reply) {
-                        if (reply.lost)
-                            return done({reply.unanswered ? RecordResult::Unconfirmed : RecordResult::Unreachable, {}});
-                        const postgres::Result &rows = reply.rows();
-                        if (rows.rows() == 0)
-                            return done({RecordResult::Gone, {}});
-                        if (rows.flag(0, 0))
-                            return done({RecordResult::Done, {}});
-                        const StockRecord current = recordAt(rows, 0, 1);
-                        if (current == shown)
-                            throw notKept(m_name, "deletion");
-                        done({RecordResult::Changed, current});
-                    });
+                    [this, done, shown](const postgres::Reply &reply) { answerWrite(reply, shown, "deletion", done); });
+}
+
+void TeamStore::answerWrite(const postgres::Reply &reply, const StockRecord &shown, const char *what,
+                            const Done &done) const
+{
+    if (reply.lost)
+        return done({reply.unanswered ? RecordResult::Unconfirmed : RecordResult::Unreachable, {}});
+    const postgres::Result &rows = reply.rows();
+    if (rows.rows() == 0)
+        return done({RecordResult::Gone, {}});
+    if (rows.flag(0, 0))
+        return done({RecordResult::Done, {}});
+    const StockRecord current = recordAt(rows, 0, 1);
+    // Still as shown, yet not written: the server would not let it be.
+    if (current == shown)
+        throw notKept(m_name, what);
+    done({RecordResult::Changed, current});
 }
 
 std::string TeamStore::place() const

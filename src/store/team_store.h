@@ -56,6 +56,8 @@ private:
     // Makes, brings up to date and checks the table, as the start may.
     void requireStockTable();
     void listWaiting(const std::function<void(const StockRecordView &)> &visit) const;
+    // The server's answer to a conditional Save or Delete (what names it in an error).
+    void answerWrite(const postgres::Reply &reply, const StockRecord &shown, const char *what, const Done &done) const;
 
     // The background: a new connection, and the work done over it, one piece at a time.
     void connectLater();
