@@ -467,6 +467,8 @@ void TestStockStore::writeFailingAfterAGoodStart_isReportedAndUndone_data()
     notKept("other record changed by an edit", "AFTER UPDATE", "INSERT INTO Stock VALUES (5, 'L', 'C', '1')", update,
             "change", "also added the record with id 5");
     notKept("delete swallowed", "BEFORE DELETE", "SELECT RAISE(IGNORE)", remove, "deletion", "kept the record");
+    notKept("other record added by a delete", "AFTER DELETE", "INSERT INTO Stock VALUES (5, 'L', 'C', '1')", remove,
+            "deletion", "also added the record with id 5");
     const QString highest = "INSERT INTO Stock VALUES (9223372036854775807, 'H', 'I', '9');";
     add("record numbers used up", StoreKind::File, highest, append, SQLITE_FULL, "%1 has no more record numbers");
     add("highest record number deleted", StoreKind::File, highest + "DELETE FROM Stock WHERE id > 1", append,
