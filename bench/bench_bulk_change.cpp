@@ -10,6 +10,7 @@
 
 #include "application/application.h"
 #include "bench/bench_postgres.h"
+#include "bench/measure.h"
 #include "bench/stock_file.h"
 #include "main_window/stock_list_model.h"
 #include "main_window/stock_main.h"
@@ -23,17 +24,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double milliseconds(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {

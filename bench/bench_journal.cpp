@@ -15,6 +15,7 @@
 
 #include "application/application.h"
 #include "bench/bench_postgres.h"
+#include "bench/measure.h"
 #include "bench/stock_file.h"
 #include "main_window/stock_main.h"
 #include "store/journal.h"
@@ -38,24 +39,6 @@
 #include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double milliseconds(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-double percentile(std::vector<double> values, double fraction)
-{
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(fraction * double(values.size() - 1) + 0.5)];
-}
-
-const char *verdict(bool met)
-{
-    return met ? "met" : "MISSED";
-}
 
 void runEventLoopFor(int milliseconds)
 {

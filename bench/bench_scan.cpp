@@ -10,6 +10,7 @@
 // 1.2 times those over the empty one, and the 99th percentile under 20 ms.
 
 #include "application/application.h"
+#include "bench/measure.h"
 #include "bench/stock_file.h"
 #include "main_window/stock_main.h"
 #include "store/stock_store.h"
@@ -32,13 +33,6 @@ struct Figures {
     double medianMs;
     double p99Ms;
 };
-
-double percentile(std::vector<double> values, double fraction)
-{
-    std::sort(values.begin(), values.end());
-    const auto at = static_cast<std::size_t>(fraction * double(values.size() - 1) + 0.5);
-    return values[at];
-}
 
 void pressEnter(QWidget *box)
 {

@@ -14,6 +14,7 @@
 // within 30 ms.
 
 #include "application/application.h"
+#include "bench/measure.h"
 #include "bench/stock_file.h"
 #include "main_window/stock_main.h"
 #include "store/stock_store.h"
@@ -37,15 +38,6 @@
 #include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double percentile(std::vector<double> values, double fraction)
-{
-    std::sort(values.begin(), values.end());
-    const auto at = static_cast<std::size_t>(fraction * double(values.size() - 1) + 0.5);
-    return values[at];
-}
 
 // The sound server's default sink as heard from its monitor, recorded by parec on a
 // thread of the listener's own, which stamps each fragment as it arrives: when the
