@@ -88,19 +88,6 @@ std::unique_ptr<Store> StockPlace::store(Access access) const
     return std::make_unique<StockStore>(path(), access, 50);
 }
 
-std::unique_ptr<Store> StockPlace::otherStation() const
-{
-#ifdef QUILLMARCH_TEST_SERVER
-    const std::string folder = pathInFolder(path(), "other" + std::to_string(++m_stations));
-    std::filesystem::create_directory(pathFromUtf8(folder));
-    std::unique_ptr<Store> station = std::make_unique<TeamStore>(PostgresServer::shared().url(database), folder);
-    station->listAll([](const StockRecordView &) {});
-    return station;
-#else
-    qFatal("no server to count into");
-#endif
-}
-
 void StockPlace::createWith(const std::vector<TableRow> &rows) const
 {
     std::string values;
@@ -198,14 +185,6 @@ std::int64_t countNow(Store &store, std::string_view location, std::string_view 
         qFatal("the server did not take the count");
     store.follow(nullptr);
     return *told.id;
-}
-
-ReportedErrors::ReportedErrors()
-{
-    ErrorReporter::setReporter([this](const Failure &failure) {
-        numbers << failure.number;
-        texts << toQString(failure.text);
-    });
 }
 
 void markReadOnly(const std::string &path, bool readOnly)

@@ -1,11 +1,8 @@
 #pragma once
 
-#include "sound/scan_sounds.h"
 #include "store/stock_store.h"
-#include "widgets/error_reporter.h"
 
 #include <QDir>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include <cstdint>
@@ -39,8 +36,6 @@ public:
     // The program's store of this place, its journal in the place's folder; a
     // locked file is waited for 50 ms.
     std::unique_ptr<Store> store(Access access = Access::Count) const;
-    // Another station counting into the same server, with a journal of its own.
-    std::unique_ptr<Store> otherStation() const;
     // The table as the program makes it, holding these rows, ids and all; the
     // store numbers new records on from the highest.
     void createWith(const std::vector<TableRow> &rows) const;
@@ -59,26 +54,6 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    mutable int m_stations = 0;
-};
-
-// Takes the place of the program's error reporter for as long as it lives.
-struct ReportedErrors {
-    ReportedErrors();
-    ~ReportedErrors() { ErrorReporter::setReporter({}); }
-
-    QList<int> numbers;
-    QStringList texts;
-};
-
-// Stands in for the program's sound player: the sounds played, in order, by name.
-struct HeardSounds {
-    SoundOutput output()
-    {
-        return [this](ScanSound sound) { sounds << QStringList{"stored", "accepted", "refused"}[int(sound)]; };
-    }
-
-    QStringList sounds;
 };
 
 // Hears what a store tells and lets it pass, but for what a test's own says otherwise.
