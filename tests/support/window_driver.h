@@ -53,12 +53,10 @@ inline void typeText(QWidget *widget, const QString &text)
 template<typename Dialog>
 bool whileModal(const std::function<void()> &open, const std::function<void(Dialog &)> &interact = {})
 {
-    bool opened = false;
-    QTimer poll;
+    QTimer poll; // stopped once the dialog is up
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget())) {
             poll.stop();
-            opened = true;
             if (interact)
                 interact(*dialog);
             if (dialog->isVisible())
@@ -67,5 +65,5 @@ bool whileModal(const std::function<void()> &open, const std::function<void(Dial
     });
     poll.start(0);
     open();
-    return opened;
+    return !poll.isActive();
 }
