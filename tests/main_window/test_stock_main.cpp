@@ -477,8 +477,8 @@ void TestStockMain::itemEditor_opensTheSelectedRecordAsStoredNow()
 }
 
 namespace {
-enum class Button { Save, Delete };
-enum class Meanwhile { Nothing, Changed, Deleted, Locked }; // another program's doing while the editor is open
+enum Button { Save, Delete };
+enum Meanwhile { Nothing, Changed, Deleted, Locked }; // another program's doing while the editor is open
 } // namespace
 
 void TestStockMain::itemEditor_saveAndDelete_data()
@@ -489,25 +489,23 @@ void TestStockMain::itemEditor_saveAndDelete_data()
     QTest::addColumn<Rows>("table");
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("announcement"); // once the main window has the focus again
-    constexpr StoreKind file = StoreKind::File;
     const Rows left = {threeRows[0], threeRows[2]};
     const Rows moved = {threeRows[0], {5, "B2 moved", "CODE-2", "7"}, threeRows[2]};
-    const QString deleted = "Deleted row 2, location B2, item CODE-2, quantity 7";
-    QTest::newRow("save") << file << Button::Save << Meanwhile::Nothing
+    QTest::newRow("save") << StoreKind::File << Save << Nothing
                           << Rows{threeRows[0], {5, " b2 Top ", "数量 ", ""}, threeRows[2]} << 0
                           << "Saved row 2, location  b2 Top , item 数量 , quantity empty";
     // Nothing is written over a change not seen: the editor shows the record as it is now.
-    QTest::newRow("save, changed") << file << Button::Save << Meanwhile::Changed << moved << 0 << "";
+    QTest::newRow("save, changed") << StoreKind::File << Save << Changed << moved << 0 << "";
     // Said to be gone, not failed: the row leaves the list with the refused sound.
-    QTest::newRow("save, record gone") << file << Button::Save << Meanwhile::Deleted << left << 0 << "";
-    QTest::newRow("save, locked") << file << Button::Save << Meanwhile::Locked << threeRows << SQLITE_BUSY << "";
-    QTest::newRow("delete") << file << Button::Delete << Meanwhile::Nothing << left << 0 << deleted;
-    QTest::newRow("delete, locked") << file << Button::Delete << Meanwhile::Locked << threeRows << SQLITE_BUSY << "";
+    QTest::newRow("save, record gone") << StoreKind::File << Save << Deleted << left << 0 << "";
+    QTest::newRow("save, locked") << StoreKind::File << Save << Locked << threeRows << SQLITE_BUSY << "";
+    QTest::newRow("delete") << StoreKind::File << Delete << Nothing << left << 0
+                            << "Deleted row 2, location B2, item CODE-2, quantity 7";
+    QTest::newRow("delete, locked") << StoreKind::File << Delete << Locked << threeRows << SQLITE_BUSY << "";
 #ifdef QUILLMARCH_TEST_SERVER
     // The server answers later, the window answering keys meanwhile.
-    constexpr StoreKind server = StoreKind::Server;
-    QTest::newRow("server: delete, changed") << server << Button::Delete << Meanwhile::Changed << moved << 0 << "";
-    QTest::newRow("server: save, record gone") << server << Button::Save << Meanwhile::Deleted << left << 0 << "";
+    QTest::newRow("server: delete, changed") << StoreKind::Server << Delete << Changed << moved << 0 << "";
+    QTest::newRow("server: save, record gone") << StoreKind::Server << Save << Deleted << left << 0 << "";
 #endif
 }
 
