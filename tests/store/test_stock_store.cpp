@@ -250,6 +250,11 @@ void TestStockStore::listAll_readsAnotherToolsTableInIdOrderAndNullAsEmpty()
     QCOMPARE(store.append("B", "Y", "8").number, 10);
     QCOMPARE(folder.run("SELECT Note || Counted || Code2 || (SELECT max(id) FROM Log) FROM Stock WHERE id = 10"),
              std::string("newyesY210"));
+    // A file that may not be written is refused at the start, not at the first count.
+    markReadOnly(folder.databasePath(), true);
+    const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(folder.databasePath(), false); });
+    checkError(failureOf([&] { listAll(*folder.store()); }), SQLITE_READONLY,
+               "%1 may not be written: it is read-only", nameOf(folder));
 }
 
 void TestStockStore::records_storedExactlyAndChangedByTheirIdOnly()
@@ -640,16 +645,16 @@ void TestStockStore::server_earlierTableUpdatedByItsOwner_countingRoleCountsAndH
     const std::vector<TableRow> kept = {{1, "A", "X", "1"}, {2, "B", "Y", "2"}};
     place.createWith(kept);
     // The table and trigger as the version before made them (without the counts' identifiers), and a role
-    // that may only read, turned away at the start before it could count.
+    // that may not delete, turned away at the start before it could count.
     place.run("ALTER TABLE \"Stock\" DROP COLUMN \"CountId\"; COMMENT ON FUNCTION \"Stock_changed\"() IS NULL;"
-              " GRANT USAGE ON SCHEMA public TO counter; GRANT SELECT ON \"Stock\" TO counter");
+              " GRANT USAGE ON SCHEMA public TO counter; GRANT SELECT, INSERT, UPDATE ON \"Stock\" TO counter");
     const std::string url = PostgresServer::shared().url(place.database, "counter");
     const StockPlace hereFolder, thereFolder;
     TeamStore here(url, hereFolder.path()), there(url, thereFolder.path());
     checkError(failureOf([&] { listAll(here); }), 23, "%1 does not let the role counter count", nameOf(place));
     // The rights the README gives a counting role; its password comes from the tests' password file. Only
     // the owner's start brings the table up to date, the records kept.
-    place.run("GRANT INSERT, UPDATE, DELETE ON \"Stock\" TO counter");
+    place.run("GRANT DELETE ON \"Stock\" TO counter");
     checkError(failureOf([&] { listAll(here); }), 26, "%1 holds a table Stock made by an earlier version",
                nameOf(place));
     QCOMPARE(place.run("SELECT count(*) FROM pg_attribute WHERE attrelid = '\"Stock\"'::regclass AND attname ="
