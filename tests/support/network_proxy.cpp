@@ -1,7 +1,11 @@
 #include "support/network_proxy.h"
 
+#include <QLocalSocket>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 
+// Each connection is its station's side, a child of the proxy, and its server's side, a child of that.
 NetworkProxy::NetworkProxy(const QString &serverFolder, int serverPort)
     : m_serverSocket(serverFolder + QStringLiteral("/.s.PGSQL.%1").arg(serverPort))
 {
@@ -27,71 +31,44 @@ NetworkProxy::~NetworkProxy()
     m_thread.wait();
 }
 
-template<typename Work>
-void NetworkProxy::onThread(Work work)
-{
-    QMetaObject::invokeMethod(this, work, Qt::BlockingQueuedConnection);
-}
-
 void NetworkProxy::setMode(Mode mode)
 {
     onThread([this, mode] {
         m_mode = mode;
-        if (mode == Mode::Stall)
-            return;
-        for (Link &link : m_links)
-            for (int way : {0, 1})
-                forward(link, way);
         accept();
+        for (QLocalSocket *server : findChildren<QLocalSocket *>()) {
+            auto *station = static_cast<QTcpSocket *>(server->parent());
+            forward(station, server);
+            forward(server, station);
+        }
     });
-}
-
-void NetworkProxy::setDelay(int milliseconds)
-{
-    onThread([this, milliseconds] { m_delayMs = milliseconds; });
 }
 
 void NetworkProxy::cut()
 {
-    onThread([this] {
-        for (Link &link : m_links) {
-            if (link.station)
-                link.station->abort();
-            if (link.server)
-                link.server->abort();
-        }
-        m_links.clear();
-    });
+    onThread([this] { qDeleteAll(findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly)); });
 }
 
 void NetworkProxy::accept()
 {
     while (m_mode != Mode::Stall && m_listener->hasPendingConnections()) {
-        Link &link = m_links.emplace_back();
-        link.station = m_listener->nextPendingConnection();
-        link.server = new QLocalSocket(link.station);
-        link.server->connectToServer(m_serverSocket);
-        connect(link.station, &QTcpSocket::readyRead, this, [this, &link] { forward(link, 0); });
-        connect(link.server, &QLocalSocket::readyRead, this, [this, &link] { forward(link, 1); });
-        connect(link.station, &QTcpSocket::disconnected, link.server, &QLocalSocket::disconnectFromServer);
-        connect(link.server, &QLocalSocket::disconnected, link.station, &QTcpSocket::disconnectFromHost);
+        QTcpSocket *station = m_listener->nextPendingConnection();
+        station->setParent(this);
+        auto *server = new QLocalSocket(station);
+        server->connectToServer(m_serverSocket);
+        connect(station, &QTcpSocket::readyRead, server, [=, this] { forward(station, server); });
+        connect(server, &QLocalSocket::readyRead, station, [=, this] { forward(server, station); });
+        connect(station, &QTcpSocket::disconnected, server, &QLocalSocket::disconnectFromServer);
+        connect(server, &QLocalSocket::disconnected, station, &QTcpSocket::disconnectFromHost);
     }
 }
 
-void NetworkProxy::forward(Link &link, int way)
+void NetworkProxy::forward(QIODevice *from, QIODevice *to)
 {
-    if (!link.station || !link.server)
-        return;
-    QIODevice *from = way == 0 ? static_cast<QIODevice *>(link.station) : link.server;
-    link.held[way] += from->readAll();
+    // Stalled, the bytes wait in the socket they came to.
     if (m_mode == Mode::Stall)
         return;
-    const QByteArray bytes = std::exchange(link.held[way], {});
-    if (bytes.isEmpty() || (way == 1 && m_mode == Mode::DropAnswers))
-        return;
-    QPointer<QIODevice> to = way == 0 ? static_cast<QIODevice *>(link.server) : link.station;
-    QTimer::singleShot(m_delayMs, this, [to, bytes] {
-        if (to)
-            to->write(bytes);
-    });
+    const QByteArray bytes = from->readAll();
+    if (!bytes.isEmpty() && !(m_mode == Mode::DropAnswers && qobject_cast<QTcpSocket *>(to)))
+        QTimer::singleShot(m_delayMs, to, [to, bytes] { to->write(bytes); });
 }

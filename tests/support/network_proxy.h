@@ -1,12 +1,10 @@
 #pragma once
 
-#include <QLocalSocket>
-#include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 
-#include <list>
+#include <atomic>
+
+class QTcpServer;
 
 // The network between a station and its server, as a test makes it fail: a TCP
 // proxy on the loopback in front of the server's socket folder, on a thread of
@@ -24,26 +22,24 @@ public:
 
     quint16 port() const { return m_port; }
     void setMode(Mode mode);
-    void setDelay(int milliseconds);
+    void setDelay(int milliseconds) { m_delayMs = milliseconds; }
     void cut();
 
 private:
-    struct Link {
-        QPointer<QTcpSocket> station;
-        QPointer<QLocalSocket> server;
-        QByteArray held[2]; // towards the server, towards the station
-    };
     // Runs on the proxy's thread.
     template<typename Work>
-    void onThread(Work work);
+    void onThread(Work work)
+    {
+        QMetaObject::invokeMethod(this, work, Qt::BlockingQueuedConnection);
+    }
     void accept();
-    void forward(Link &link, int way);
+    // Sends what one side of a connection sent to its other side, unless the network holds or drops it.
+    void forward(QIODevice *from, QIODevice *to);
 
     QString m_serverSocket;
     QThread m_thread;
     QTcpServer *m_listener = nullptr;
     quint16 m_port = 0;
-    std::list<Link> m_links;
     Mode m_mode = Mode::Pass;
-    int m_delayMs = 0;
+    std::atomic<int> m_delayMs = 0;
 };
