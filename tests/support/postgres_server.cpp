@@ -31,13 +31,7 @@ PostgresServer::PostgresServer(const std::string &folder) : m_dir(folder)
     std::ifstream(m_dir + "/port") >> m_port;
     if (m_port.empty())
         fail("the fixture's folder " + m_dir + " names no port");
-}
-
-std::string PostgresServer::socketFolder() const
-{
-    std::string folder;
-    std::getline(std::ifstream(m_dir + "/sockets"), folder);
-    return folder;
+    std::getline(std::ifstream(m_dir + "/sockets"), m_sockets);
 }
 
 PostgresServer &PostgresServer::shared()

@@ -29,7 +29,7 @@ public:
     // Its port on 127.0.0.1.
     const std::string &port() const { return m_port; }
     // The folder of its Unix socket, where it has one (the fixture's sockets file).
-    std::string socketFolder() const;
+    const std::string &socketFolder() const { return m_sockets; }
     // A session of the superuser's; the process stops when it cannot be had.
     PostgresSession connect(const std::string &database) const;
     // Runs SQL (statements separated by semicolons) as the superuser, or in a session,
@@ -46,5 +46,6 @@ public:
 private:
     std::string m_dir;
     std::string m_port;
+    std::string m_sockets;
     int m_databases = 0;
 };
