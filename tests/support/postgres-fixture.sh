@@ -5,8 +5,8 @@
 #   postgres-fixture.sh crash FOLDER    stops it at once, as a crash does
 #   postgres-fixture.sh restart FOLDER  starts it again, as it was, on its port
 # It listens on 127.0.0.1, at a free port written to FOLDER/port, with TLS (a
-# certificate for localhost and 127.0.0.1 signed by the throwaway CA FOLDER/ca.crt,
-# whose key FOLDER/ca.key signs client certificates), and on a socket in FOLDER
+# throwaway certificate for localhost and 127.0.0.1, FOLDER/ca.crt, which is its own
+# CA, and whose key FOLDER/ca.key signs client certificates), and on a socket in FOLDER
 # (in a folder of /tmp where FOLDER's path is too long for a socket), the folder
 # written to FOLDER/sockets.
 # Roles: the superuser postgres, without a password; counter, with the password
@@ -27,8 +27,8 @@ stop() {
 }
 serve() {
     $as pg_ctl start -D "$folder/data" -l "$folder/server.log" -w -s -o "-p $1 -k $sockets \
-        -c listen_addresses=127.0.0.1 -c ssl=on -c ssl_cert_file=$folder/server.crt \
-        -c ssl_key_file=$folder/server.key -c ssl_ca_file=$folder/ca.crt -c fsync=off -c full_page_writes=off"
+        -c listen_addresses=127.0.0.1 -c ssl=on -c ssl_cert_file=$folder/ca.crt -c ssl_key_file=$folder/ca.key \
+        -c ssl_ca_file=$folder/ca.crt -c fsync=off -c full_page_writes=off"
 }
 case $action in
 stop) stop fast; exit ;;
@@ -48,13 +48,10 @@ cd "$folder"
 sockets=$folder
 [ ${#folder} -le 80 ] || sockets=$(mktemp -d /tmp/quillmarch-postgres-XXXXXX)
 echo "$sockets" > sockets
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=quillmarch-test-ca -keyout ca.key -out ca.crt 2> /dev/null
-openssl req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout server.key -out server.csr 2> /dev/null
-printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\n' > server.ext
-openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -extfile server.ext \
-    -out server.crt 2> /dev/null
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
+    -addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout ca.key -out ca.crt 2> /dev/null
 printf '*:*:mistyped:counter:s3cret-not\n*:*:*:counter:s3cret\n' > pgpass
-chmod 600 server.key pgpass
+chmod 600 ca.key pgpass
 [ -n "$as" ] && chown -R 65534:65534 "$folder" "$sockets"
 $as test -w "$folder" || { echo "postgres-fixture.sh: the user nobody cannot reach $folder" >&2; exit 1; }
 $as initdb -D data -U postgres --auth=trust -E UTF8 --locale=C.UTF-8 --no-sync > initdb.log
