@@ -115,9 +115,8 @@ private:
     // the folder's name is taken byte for byte, whatever its encoding.
     static QString copiedInto(const std::string &folder)
     {
-        const std::filesystem::path program = std::filesystem::path(folder) / "quillmarch";
-        if (!std::filesystem::exists(program))
-            std::filesystem::copy_file(QUILLMARCH_PROGRAM, program);
+        std::filesystem::copy_file(QUILLMARCH_PROGRAM, std::filesystem::path(folder) / "quillmarch",
+                                   std::filesystem::copy_options::skip_existing);
         return "./quillmarch";
     }
     // xdotool's arguments for the visible windows of this program with exactly this

@@ -48,6 +48,10 @@ QList<bool> tonesIn(const QByteArray &recording)
 // From the item box to Exit, with the keyboard, and pressed.
 const QString tabToExitFromItemBox = QStringLiteral("Tab Tab Tab Tab space");
 
+// What fails the program: its file or folder, or a count it stores when its limits or another
+// program stop it; or, without a window, the pipe it exports into or its display.
+enum class Trouble { ReadOnlyFile, ReadOnlyFolder, AtStart, Locked, AtCount, ClosedPipe, NoDisplay };
+
 } // namespace
 
 class TestProgram : public QObject {
@@ -136,12 +140,6 @@ void TestProgram::scansHeard_exceptWhenMuted()
     QVERIFY(stalled.waitForExit(0));
     QCOMPARE(stalled.errorOutput(), QString());
 }
-
-namespace {
-// What fails the program: its file or folder, or a count it stores when its limits or another
-// program stop it; or, without a window, the pipe it exports into or its display.
-enum class Trouble { ReadOnlyFile, ReadOnlyFolder, AtStart, Locked, AtCount, ClosedPipe, NoDisplay };
-} // namespace
 
 void TestProgram::fileFailing_isReportedAndLeftAsItWas_data()
 {

@@ -11,12 +11,6 @@
 
 namespace {
 
-// A file of the test's desktop.
-QString desktopFile(const QString &name)
-{
-    return qEnvironmentVariable("XDG_RUNTIME_DIR") + '/' + name;
-}
-
 // Orca, heard through speech-dispatcher, which writes each of its utterances as a line
 // into heard.txt, and told of keys as its log shows.
 class ScreenReader {
@@ -74,7 +68,7 @@ public:
 private:
     QStringList heard() const
     {
-        QFile file(desktopFile("heard.txt"));
+        QFile file(m_desktop + "heard.txt");
         if (!file.open(QIODevice::ReadOnly))
             return {};
         return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
@@ -114,8 +108,9 @@ private:
             60000);
     }
 
-    QFile m_log{desktopFile("orca.log")};
-    QFile m_idleAsked{desktopFile("orca-idle")};
+    const QString m_desktop = qEnvironmentVariable("XDG_RUNTIME_DIR") + '/'; // the test's desktop's files
+    QFile m_log{m_desktop + "orca.log"};
+    QFile m_idleAsked{m_desktop + "orca-idle"};
     QByteArray m_unread; // the log's last line, not yet whole
     int m_keysTold = 0;
     int m_idle = 0;
@@ -141,18 +136,16 @@ class TestScreenReader : public QObject {
 
 private slots:
     void everyOutcomeHeardOnce();
-
-private:
-    ScreenReader m_reader;
 };
 
 void TestScreenReader::everyOutcomeHeardOnce()
 {
+    ScreenReader reader;
     StockPlace folder;
     folder.createWith({{1, "A11", "OLD", "4"}});
     ProgramRun program(folder.path());
     QVERIFY(program.focus());
-    QVERIFY2(m_reader.hear({"Location Scan text."}), qPrintable(m_reader.transcript()));
+    QVERIFY2(reader.hear({"Location Scan text."}), qPrintable(reader.transcript()));
 
     const QString editor = "Quillmarch::StockItem::Edit";
     const Step steps[] = {
@@ -193,12 +186,12 @@ void TestScreenReader::everyOutcomeHeardOnce()
         {press, "shift+Tab", {"Manual push button."}, true},
     };
     for (const Step &step : steps) {
-        const bool told = step.scans ? m_reader.scan(step.input) : m_reader.press(step.input);
-        QVERIFY2(told, qPrintable(step.input + ": " + m_reader.transcript()));
+        const bool told = step.scans ? reader.scan(step.input) : reader.press(step.input);
+        QVERIFY2(told, qPrintable(step.input + ": " + reader.transcript()));
         if (!step.closes.isEmpty())
             QVERIFY(program.gone(step.closes) && program.focus());
-        const std::optional<QStringList> heard = m_reader.hear(step.heard);
-        QVERIFY2(heard, qPrintable(step.input + ": " + m_reader.transcript()));
+        const std::optional<QStringList> heard = reader.hear(step.heard);
+        QVERIFY2(heard, qPrintable(step.input + ": " + reader.transcript()));
         if (step.exactly)
             QCOMPARE(*heard, step.heard);
     }
@@ -207,10 +200,9 @@ void TestScreenReader::everyOutcomeHeardOnce()
     // A failure is read out, its number first, then what went wrong, before or after its
     // button, which may take the focus first.
     std::filesystem::remove(folder.databasePath());
-    QVERIFY2(m_reader.press("Tab") && m_reader.scan("FINLOC") && m_reader.scan("PX-9") && m_reader.scan("QTY:1"),
-             qPrintable(m_reader.transcript()));
-    QVERIFY2(m_reader.hear({"alert Quillmarch.", "Error 14 .*nothing was written\\."}),
-             qPrintable(m_reader.transcript()));
+    QVERIFY2(reader.press("Tab") && reader.scan("FINLOC") && reader.scan("PX-9") && reader.scan("QTY:1"),
+             qPrintable(reader.transcript()));
+    QVERIFY2(reader.hear({"alert Quillmarch.", "Error 14 .*nothing was written\\."}), qPrintable(reader.transcript()));
 }
 
 QTEST_GUILESS_MAIN(TestScreenReader)
