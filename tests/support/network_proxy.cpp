@@ -7,24 +7,19 @@
 
 // Each connection is its station's side, a child of the proxy, and its server's side, a child of that.
 NetworkProxy::NetworkProxy(const QString &serverFolder, int serverPort)
-    : m_serverSocket(serverFolder + QStringLiteral("/.s.PGSQL.%1").arg(serverPort))
+    : m_serverSocket(serverFolder + QStringLiteral("/.s.PGSQL.%1").arg(serverPort)), m_listener(new QTcpServer(this))
 {
+    connect(m_listener, &QTcpServer::newConnection, this, &NetworkProxy::accept);
+    if (!m_listener->listen(QHostAddress::LocalHost))
+        qFatal("the proxy cannot listen: %s", qPrintable(m_listener->errorString()));
     moveToThread(&m_thread);
     m_thread.start();
-    onThread([this] {
-        m_listener = new QTcpServer(this);
-        connect(m_listener, &QTcpServer::newConnection, this, &NetworkProxy::accept);
-        if (!m_listener->listen(QHostAddress::LocalHost))
-            qFatal("the proxy cannot listen: %s", qPrintable(m_listener->errorString()));
-        m_port = m_listener->serverPort();
-    });
 }
 
 NetworkProxy::~NetworkProxy()
 {
-    cut();
     onThread([this] {
-        delete m_listener;
+        qDeleteAll(findChildren<QObject *>(Qt::FindDirectChildrenOnly));
         moveToThread(m_thread.thread());
     });
     m_thread.quit();
@@ -70,5 +65,5 @@ void NetworkProxy::forward(QIODevice *from, QIODevice *to)
         return;
     const QByteArray bytes = from->readAll();
     if (!bytes.isEmpty() && !(m_mode == Mode::DropAnswers && qobject_cast<QTcpSocket *>(to)))
-        QTimer::singleShot(m_delayMs, to, [to, bytes] { to->write(bytes); });
+        QTimer::singleShot(m_delayMs.load(), to, [to, bytes] { to->write(bytes); });
 }

@@ -1,10 +1,9 @@
 #pragma once
 
+#include <QTcpServer>
 #include <QThread>
 
 #include <atomic>
-
-class QTcpServer;
 
 // The network between a station and its server, as a test makes it fail: a TCP
 // proxy on the loopback in front of the server's socket folder, on a thread of
@@ -20,7 +19,7 @@ public:
     explicit NetworkProxy(const QString &serverFolder, int serverPort = 5432);
     ~NetworkProxy() override;
 
-    quint16 port() const { return m_port; }
+    quint16 port() const { return m_listener->serverPort(); }
     void setMode(Mode mode);
     void setDelay(int milliseconds) { m_delayMs = milliseconds; }
     void cut();
@@ -38,8 +37,7 @@ private:
 
     QString m_serverSocket;
     QThread m_thread;
-    QTcpServer *m_listener = nullptr;
-    quint16 m_port = 0;
+    QTcpServer *m_listener;
     Mode m_mode = Mode::Pass;
     std::atomic<int> m_delayMs = 0;
 };
