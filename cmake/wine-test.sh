@@ -7,9 +7,8 @@
 # lets root write read-only files; where nobody cannot reach the build, as root
 # without the power to override file permissions.
 set -eu
-home=$1
+home=$1 dlls=""
 shift
-dlls=""
 while [ "$1" != "--" ]; do dlls="$dlls${dlls:+;}Z:$1" && shift; done
 program=$2
 shift 2
@@ -20,16 +19,10 @@ for name in $(env | sed -n 's/^\(QT_[A-Za-z0-9_]*\)=.*/\1/p'); do eval "export W
 export WINEQT_QPA_FONTDIR="${WINEQT_QPA_FONTDIR:-Z:/usr/share/wine/fonts}"
 export WINEPATH="$dlls" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-as=""
-user=$(id -un)
+as="" user=$(id -un)
 if [ "$(id -u)" -eq 0 ]; then
-    nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"
-    if $nobody test -r "$program"; then
-        as=$nobody
-        user=nobody
-    else
-        as="setpriv --bounding-set=-dac_override"
-    fi
+    as="setpriv --reuid=65534 --regid=65534 --clear-groups" user=nobody
+    $as test -r "$program" || as="setpriv --bounding-set=-dac_override" user=$(id -un)
 fi
 export HOME="$home/$user" WINEPREFIX="$home/$user/prefix"
 mkdir -p "$HOME"
@@ -38,8 +31,7 @@ mkdir -p "$HOME"
 $as flock "$HOME/made" sh -c '[ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1'
 
 # Qt Test writes nothing to Wine's console: its results go to a file, shown afterwards.
-results="$HOME/$(basename "$program" .exe)-$$.txt"
-status=0
+results="$HOME/$(basename "$program" .exe)-$$.txt" status=0
 $as wine "$program" "$@" -o "$results,txt" </dev/null || status=$?
 cat "$results" 2>/dev/null || echo "wine-test.sh: $program left no results (status $status)"
 rm -f "$results"

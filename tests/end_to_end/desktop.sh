@@ -17,16 +17,12 @@ case $1 in
 --session)
     shift
     first=""
-    if [ "$(id -u)" -eq 0 ]; then
-        echo -10 > /proc/self/autogroup
-        first="nice -n -10"
-    fi
+    [ "$(id -u)" -ne 0 ] || { echo -10 > /proc/self/autogroup; first="nice -n -10"; }
     exec $first xvfb-run -a -s "-screen 0 1024x768x24 -noreset" dbus-run-session -- "$0" --desktop "$@"
     ;;
 --desktop) shift ;;
 *)
-    rm -rf "$1"
-    mkdir -p -m 700 "$1"
+    rm -rf "$1" && mkdir -p -m 700 "$1"
     HOME=$(cd "$1" && pwd)
     shift
     unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_STATE_HOME
@@ -55,11 +51,8 @@ from gi.repository import GLib
 from orca import debug, orca
 debug.debugLevel = debug.LEVEL_INFO
 debug.debugFile = open(sys.argv[1], "w", buffering=1)
-def idle(pipe, condition):
-    os.read(pipe, 1)
-    debug.println(debug.LEVEL_INFO, "IDLE", True)
-    return True
-GLib.io_add_watch(os.open(sys.argv[2], os.O_RDWR), GLib.PRIORITY_LOW, GLib.IO_IN, idle)
+GLib.io_add_watch(os.open(sys.argv[2], os.O_RDWR), GLib.PRIORITY_LOW, GLib.IO_IN,
+                  lambda pipe, _: bool(os.read(pipe, 1)) and not debug.println(debug.LEVEL_INFO, "IDLE", True))
 orca.getSettingsManager().activate(customSettings={"enableBraille": False, "enableKeyEcho": False})
 sys.exit(orca.main())' "$HOME/orca.log" "$HOME/orca-idle" > "$HOME/orca.out" 2>&1 &
     orca=$!

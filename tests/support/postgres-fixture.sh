@@ -13,8 +13,7 @@
 # s3cret that FOLDER/pgpass holds (a wrong one for the database mistyped);
 # station, by a client certificate over TCP. Run as root, the server runs as nobody.
 set -eu
-action=$1
-folder=$(realpath -m "$2")
+action=$1 folder=$(realpath -m "$2")
 bin=$(ls -d /usr/lib/postgresql/*/bin 2> /dev/null | sort -V | tail -n 1)
 PATH=${bin:+$bin:}$PATH
 as=""
