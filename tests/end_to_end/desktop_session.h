@@ -145,7 +145,7 @@ public:
         const qsizetype until = recorded() + rate * milliseconds / 1000 * 2;
         if (!QTest::qWaitFor([&] { return recorded() >= until; }, 10000))
             qFatal("the sound server recorded nothing");
-        return m_recording.mid(std::exchange(m_heard, m_recording.size()));
+        return std::exchange(m_recording, {});
     }
     // Stops the sound server where it stands, as a hung one, or lets it go on.
     static void stall(bool stalled)
@@ -159,6 +159,5 @@ private:
     Child m_recorder{"parec",
                      {"--device=counting.monitor", "--raw", "--format=s16le", "--channels=1",
                       QStringLiteral("--rate=%1").arg(rate), "--latency-msec=20"}};
-    QByteArray m_recording;
-    qsizetype m_heard = 0; // what the last call returned up to
+    QByteArray m_recording; // since the last call
 };

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTest>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -43,13 +44,11 @@ public:
         const auto heardAll = [&] {
             const QStringList lines = heard();
             end = m_waitedFor;
-            for (const QString &utterance : utterances) {
-                end = lines.indexOf(QRegularExpression(QRegularExpression::anchoredPattern(utterance)), end);
-                if (end < 0)
-                    return false;
-                ++end;
-            }
-            return true;
+            // Each found after the one before, end just past it.
+            return std::all_of(utterances.begin(), utterances.end(), [&](const QString &utterance) {
+                end = lines.indexOf(QRegularExpression(QRegularExpression::anchoredPattern(utterance)), end) + 1;
+                return end > 0;
+            });
         };
         if (!QTest::qWaitFor(heardAll, 60000))
             return std::nullopt;
@@ -77,12 +76,10 @@ private:
     // Types keys with xdotool's command, one by one.
     bool send(const QString &command, const QStringList &keys)
     {
-        for (const QString &key : keys) {
-            m_idleAsked.write("\n");
-            if (!logged(m_idle) || xdotool({command, "--", key}) != 0 || !logged(m_keysTold))
-                return false;
-        }
-        return true;
+        return std::all_of(keys.begin(), keys.end(), [&](const QString &key) {
+            return m_idleAsked.write("\n") == 1 && logged(m_idle) && xdotool({command, "--", key}) == 0
+                && logged(m_keysTold);
+        });
     }
 
     // Waits until count, of the lines Orca logs, goes above what it is now: m_keysTold
@@ -99,8 +96,7 @@ private:
                 m_unread += m_log.readAll();
                 const qsizetype lines = m_unread.lastIndexOf('\n') + 1;
                 const QString text = QString::fromUtf8(m_unread.left(lines));
-                for (auto match = pressed.globalMatch(text); match.hasNext(); match.next())
-                    ++m_keysTold;
+                m_keysTold += text.count(pressed);
                 m_idle += text.count(" - IDLE\n");
                 m_unread.remove(0, lines);
                 return count > before;
