@@ -50,7 +50,7 @@ const QString tabToExitFromItemBox = QStringLiteral("Tab Tab Tab Tab space");
 
 // What fails the program: its file or folder, or a count it stores when its limits or another
 // program stop it; or, without a window, the pipe it exports into or its display.
-enum class Trouble { ReadOnlyFile, ReadOnlyFolder, AtStart, Locked, AtCount, NoWindow };
+enum class Trouble { ReadOnlyFolder, AtStart, Locked, AtCount, NoWindow };
 
 } // namespace
 
@@ -155,8 +155,6 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas_data()
         return QStringLiteral("([^\n]*\n)*quillmarch: Error %1: [^\n]* %2[^\n]*\n")
             .arg(QString::number(code), QRegularExpression::escape(phrase));
     };
-    QTest::newRow("read-only file") << stock << Trouble::ReadOnlyFile << QStringList()
-                                    << report(SQLITE_READONLY, "may not be written: it is read-only");
     QTest::newRow("read-only folder") << stock << Trouble::ReadOnlyFolder << QStringList()
                                       << report(SQLITE_READONLY, "Quillmarch writes beside the file");
     QTest::newRow("locked while running")
@@ -194,9 +192,7 @@ void TestProgram::fileFailing_isReportedAndLeftAsItWas()
 #endif
     const StockPlace folder;
     folder.writeFile(content);
-    const std::string readOnly = trouble == Trouble::ReadOnlyFile ? folder.databasePath()
-        : trouble == Trouble::ReadOnlyFolder                      ? folder.path()
-                                                                  : std::string();
+    const std::string readOnly = trouble == Trouble::ReadOnlyFolder ? folder.path() : std::string();
     ProgramRun program(
         folder.path(), [readOnly] { markReadOnly(readOnly, true); }, {}, start);
     const std::shared_ptr<void> writableAgain(nullptr, [&](void *) { markReadOnly(readOnly, false); });
