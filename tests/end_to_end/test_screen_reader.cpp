@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -52,9 +53,8 @@ public:
         };
         if (!QTest::qWaitFor(heardAll, 60000))
             return std::nullopt;
-        const QStringList lastHeard = heard().mid(m_waitedFor, end - m_waitedFor);
-        m_waitedFor = end;
-        return lastHeard;
+        const qsizetype from = std::exchange(m_waitedFor, end);
+        return heard().mid(from, end - from);
     }
 
     // Everything heard so far, for a failure's message.
@@ -91,17 +91,16 @@ private:
             R"(^vvvvv PROCESS ATSPI_KEY_PRESSED_EVENT: '(?!Shift|Control|Alt|ISO_Level)[^\n]*\) vvvvv$)",
             QRegularExpression::MultilineOption);
         const int before = count;
-        return QTest::qWaitFor(
-            [&] {
-                m_unread += m_log.readAll();
-                const qsizetype lines = m_unread.lastIndexOf('\n') + 1;
-                const QString text = QString::fromUtf8(m_unread.left(lines));
-                m_keysTold += text.count(pressed);
-                m_idle += text.count(" - IDLE\n");
-                m_unread.remove(0, lines);
-                return count > before;
-            },
-            60000);
+        const auto counted = [&] {
+            m_unread += m_log.readAll();
+            const qsizetype lines = m_unread.lastIndexOf('\n') + 1;
+            const QString text = QString::fromUtf8(m_unread.left(lines));
+            m_keysTold += text.count(pressed);
+            m_idle += text.count(" - IDLE\n");
+            m_unread.remove(0, lines);
+            return count > before;
+        };
+        return QTest::qWaitFor(counted, 60000);
     }
 
     const QString m_desktop = qEnvironmentVariable("XDG_RUNTIME_DIR") + '/'; // the test's desktop's files
