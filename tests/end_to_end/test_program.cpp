@@ -220,11 +220,9 @@ void TestProgram::twoStations_countTogetherOnOneServer()
     PostgresServer &server = PostgresServer::own();
     const std::string database = server.createDatabase();
     const QString url = toQString(server.url(database));
-    const auto rows = [&] {
-        return toQString(server.query(database,
-                                      "SELECT string_agg(concat_ws('|', id, \"Location\", \"StockCode\","
-                                      " \"Quantity\"), ' ' ORDER BY id) FROM \"Stock\"")[0][0]);
-    };
+    const std::string everyRow = "SELECT string_agg(concat_ws('|', id, \"Location\", \"StockCode\", \"Quantity\"), ' '"
+                                 " ORDER BY id) FROM \"Stock\"";
+    const auto rows = [&] { return toQString(server.query(database, everyRow)[0][0]); };
     // One station is set up by its quillmarch.conf, the other by its command line.
     const StockPlace first, second;
     first.writeFile("# the team's server\nstore = " + url.toUtf8() + "\n", "quillmarch.conf");
