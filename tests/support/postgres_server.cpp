@@ -9,18 +9,20 @@
 
 namespace {
 
-[[noreturn]] void fail(const std::string &what)
+// Stops the process, telling what went wrong, unless all is well.
+void check(bool well, const std::string &what)
 {
-    std::fprintf(stderr, "the PostgreSQL server of the tests: %s\n", what.c_str());
-    std::abort();
+    if (!well) {
+        std::fprintf(stderr, "the PostgreSQL server of the tests: %s\n", what.c_str());
+        std::abort();
+    }
 }
 
 // The value of an environment variable the fixtures set; the process stops without it.
 std::string fixtureVariable(const char *name)
 {
     const char *value = std::getenv(name);
-    if (!value)
-        fail(std::string(name) + " is not set: the test runs under CTest, which starts the server");
+    check(value, std::string(name) + " is not set: the test runs under CTest, which starts the server");
     return value;
 }
 
@@ -29,8 +31,7 @@ std::string fixtureVariable(const char *name)
 PostgresServer::PostgresServer(const std::string &folder) : m_dir(folder)
 {
     std::ifstream(m_dir + "/port") >> m_port;
-    if (m_port.empty())
-        fail("the fixture's folder " + m_dir + " names no port");
+    check(!m_port.empty(), "the fixture's folder " + m_dir + " names no port");
     std::getline(std::ifstream(m_dir + "/sockets"), m_sockets);
 }
 
@@ -49,8 +50,7 @@ PostgresServer &PostgresServer::own()
 void PostgresServer::control(const std::string &action) const
 {
     const std::string command = fixtureVariable("QUILLMARCH_TEST_POSTGRES_SCRIPT") + " " + action + " " + m_dir;
-    if (std::system(command.c_str()) != 0)
-        fail(command + " failed");
+    check(std::system(command.c_str()) == 0, command + " failed");
 }
 
 std::string PostgresServer::createDatabase()
@@ -71,8 +71,7 @@ std::string PostgresServer::url(const std::string &database, const std::string &
 PostgresSession PostgresServer::connect(const std::string &database) const
 {
     PostgresSession session(PQconnectdb(url(database).c_str()), PQfinish);
-    if (PQstatus(session.get()) != CONNECTION_OK)
-        fail(std::string("cannot connect: ") + PQerrorMessage(session.get()));
+    check(PQstatus(session.get()) == CONNECTION_OK, std::string("cannot connect: ") + PQerrorMessage(session.get()));
     return session;
 }
 
@@ -84,8 +83,8 @@ std::vector<std::vector<std::string>> PostgresServer::query(const std::string &d
 std::vector<std::vector<std::string>> PostgresServer::query(const PostgresSession &session, const std::string &sql)
 {
     const std::unique_ptr<PGresult, void (*)(PGresult *)> result(PQexec(session.get(), sql.c_str()), PQclear);
-    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK && PQresultStatus(result.get()) != PGRES_TUPLES_OK)
-        fail(sql + ": " + PQerrorMessage(session.get()));
+    const ExecStatusType status = PQresultStatus(result.get());
+    check(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK, sql + ": " + PQerrorMessage(session.get()));
     std::vector<std::vector<std::string>> rows(PQntuples(result.get()));
     for (int row = 0; row < int(rows.size()); ++row)
         for (int column = 0; column < PQnfields(result.get()); ++column)
