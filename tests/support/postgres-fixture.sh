@@ -34,8 +34,7 @@ stop) stop fast; exit ;;
 crash) exec $as pg_ctl stop -D "$folder/data" -m immediate -s ;;
 restart)
     sockets=$(cat "$folder/sockets")
-    mkdir -p "$sockets"
-    [ -z "$as" ] || chown 65534:65534 "$sockets"
+    $as mkdir -p "$sockets"
     serve "$(cat "$folder/port")"; exit
     ;;
 esac
