@@ -16,9 +16,8 @@ set -eu
 case $1 in
 --session)
     shift
-    first=""
     [ "$(id -u)" -ne 0 ] || { echo -10 > /proc/self/autogroup; first="nice -n -10"; }
-    exec $first xvfb-run -a -s "-screen 0 1024x768x24 -noreset" dbus-run-session -- "$0" --desktop "$@"
+    exec ${first:-} xvfb-run -a -s "-screen 0 1024x768x24 -noreset" dbus-run-session -- "$0" --desktop "$@"
     ;;
 --desktop) shift ;;
 *)
