@@ -447,6 +447,9 @@ void TestStockMain::itemEditor_opensTheSelectedRecordAsStoredNow()
     // The keyboard's way into the list selects the row the keys start from, the first.
     counting.view.setFocus(Qt::TabFocusReason);
     QCOMPARE(counting.view.selectionModel()->selectedRows(), QModelIndexList{counting.at(0)});
+    // Enter in the list goes on to the item, as a scanner ends a label.
+    QTest::keyClick(&counting.view, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), counting.box("itemBox"));
     counting.place.run("UPDATE Stock SET Location = 'B2 moved', Quantity = '70' WHERE id = 5");
     QVERIFY(whileModal<StockItem>([&] { counting.doubleClick(1); },
                                   [&](StockItem &dialog) {
@@ -631,6 +634,8 @@ void TestStockMain::teamStation_countsOnThroughFaults()
     }
     if (fault == "server restarted")
         server.control("restart");
+    else if (fault.startsWith("server"))
+        QTRY_COMPARE(status(), "Server out of reach – 0 counts waiting");
     // Counted meanwhile: each kept on the station before its tone.
     for (const char *label : {"P2", "QTY:2", "P3", "QTY:3"})
         counting->scan(label);
@@ -649,12 +654,21 @@ void TestStockMain::teamStation_countsOnThroughFaults()
                  "3, waiting for the server");
         QVERIFY(whileModal<QMessageBox>([&] { QVERIFY(!whileModal<StockItem>([&] { counting->doubleClick(0); })); }));
     }
+    // Back, but its counts not yet stored, as the table is locked: nothing says they are.
+    const PostgresSession locking = fault == "network quiet" ? server.connect(database) : PostgresSession(nullptr, nullptr);
+    if (locking)
+        PostgresServer::query(locking, "BEGIN; LOCK \"Stock\" IN EXCLUSIVE MODE");
     if (fault == "server stopped" || fault == "server crashed")
         server.control("restart");
     else if (fault == "backend frozen")
         backends(SIGCONT);
     else
         network.setMode(NetworkProxy::Mode::Pass);
+    if (locking) {
+        QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("Sending 2 counts"), 20000);
+        QVERIFY(!heard(*counting->window).contains("Server back, every count is on it"));
+        PostgresServer::query(locking, "COMMIT");
+    }
     // What another program changed while the station was away is shown once it is back.
     server.query(database,
                  "INSERT INTO \"Stock\" (\"StockCode\") VALUES ('X');"
