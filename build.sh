@@ -16,7 +16,7 @@ set -eu
 cd "$(dirname "$0")"
 
 packages="cmake g++ make qt6-base-dev qt6-multimedia-dev libsqlite3-dev libpq-dev postgresql fonts-wine xvfb xdotool
-    xauth pulseaudio pulseaudio-utils dbus-daemon at-spi2-core orca speech-dispatcher"
+    xauth pulseaudio pulseaudio-utils dbus-daemon at-spi2-core orca speech-dispatcher procps"
 # The Windows build: mingw-w64, Wine to run its tests, the host's Qt tools (moc,
 # uic, rcc, and Qt's own build when it is made from source), Debian's source tools
 # (for Qt, libpq and OpenSSL when they are made from source), the PostgreSQL server

@@ -20,6 +20,8 @@ as=""
 [ "$(id -u)" -eq 0 ] && as="setpriv --reuid=65534 --regid=65534 --clear-groups"
 
 stop() {
+    # A backend that a test froze (SIGSTOP) and did not let go would hold up the shutdown.
+    [ ! -f "$folder/data/postmaster.pid" ] || pkill -CONT -P "$(head -n 1 "$folder/data/postmaster.pid")" || true
     [ ! -f "$folder/data/postmaster.pid" ] || $as pg_ctl stop -D "$folder/data" -m "$1" -s
     sockets=$(cat "$folder/sockets" 2> /dev/null || true)
     [ -z "$sockets" ] || [ "$sockets" = "$folder" ] || rm -rf "$sockets"
