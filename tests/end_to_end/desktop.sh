@@ -50,8 +50,11 @@ from gi.repository import GLib
 from orca import debug, orca
 debug.debugLevel = debug.LEVEL_INFO
 debug.debugFile = open(sys.argv[1], "w", buffering=1)
-GLib.io_add_watch(os.open(sys.argv[2], os.O_RDWR), GLib.PRIORITY_LOW, GLib.IO_IN,
-                  lambda pipe, _: bool(os.read(pipe, 1)) and not debug.println(debug.LEVEL_INFO, "IDLE", True))
+def idle(pipe, condition):
+    os.read(pipe, 1)
+    debug.println(debug.LEVEL_INFO, "IDLE", True)
+    return True
+GLib.io_add_watch(os.open(sys.argv[2], os.O_RDWR), GLib.PRIORITY_LOW, GLib.IO_IN, idle)
 orca.getSettingsManager().activate(customSettings={"enableBraille": False, "enableKeyEcho": False})
 sys.exit(orca.main())' "$HOME/orca.log" "$HOME/orca-idle" > "$HOME/orca.out" 2>&1 &
     orca=$!
